@@ -1,0 +1,54 @@
+// The user service: users, groups, domains, names, authentication, searches.
+#pragma once
+
+#include <vector>
+
+#include "framework/OvString.h"
+#include "services/OvCommFramework.h"
+
+// Outcome of GetDomainsSsl besides its status.
+enum DomainSearchStatus : int {
+    kDomainSearchSuccess = 0,
+    kDomainSearchUnknownFailure = 1,
+    kDomainSearchConnectionFailed = 2,
+    kDomainSearchFailed = 3,
+    kDomainSearchInvalidCredentials = 5,
+    kDomainSearchSslFailed = 6,
+};
+
+class OvUserServiceBase {
+public:
+    virtual ~OvUserServiceBase();
+    virtual OvUserServiceBase* GetInterface() = 0;
+
+    virtual unsigned GetUsers(const OvWString& context, std::vector<OvWString>& users) = 0;
+    virtual unsigned GetGroups(const OvWString& context, std::vector<OvWString>& groups) = 0;
+    virtual unsigned GetDomains(const OvWString& type, std::vector<OvWString>& domains) = 0;
+    virtual unsigned GetTrustedDomains(const OvWString& domain,
+                                       std::vector<OvWString>& trusted) = 0;
+    virtual unsigned GetUserGroups(const OvWString& user, std::vector<OvWString>& groups) = 0;
+    virtual unsigned GetUsersForGroup(const OvWString& group, std::vector<OvWString>& users) = 0;
+    virtual unsigned GetFullUserName(const OvWString& user, OvWString& fullName) = 0;
+    virtual unsigned GetQualifiedNameForUser(const OvWString& login, OvWString& fqdn) = 0;
+    virtual unsigned TestUserAuthentication(const OvWString& user, const OvWString& password,
+                                            OvWString& fullName, bool& authenticated) = 0;
+    virtual unsigned GetDomainsSsl(const OvWString& serverContext, const OvWString& userName,
+                                   OvWIFFLEPassword& password, const OvWString& type,
+                                   int& limit, bool& sslEnable,
+                                   std::vector<OvWString>& domains, int& searchStatus) = 0;
+    virtual unsigned GetWorkstations(const OvWString& domain,
+                                     std::vector<OvWString>& workstations) = 0;
+    virtual unsigned GetUserLoginAndFullName(const OvWString& user, OvWString& fullName,
+                                             OvWString& login) = 0;
+    virtual unsigned GetUserInfoFromName(const OvWString& login, OvWString& fqdn,
+                                         OvWString& fullName, OvWString& loginName) = 0;
+    virtual unsigned GetUserInfoFromEmail(const OvWString& email, OvWString& fqdn,
+                                          OvWString& fullName, OvWString& loginName) = 0;
+    virtual unsigned GetUserEmailAddr(const OvWString& user, OvWString& email) = 0;
+    virtual unsigned SearchGroupsFromName(const OvWString& context, const OvWString& name,
+                                          bool& exactMatch, std::vector<OvWString>& groups) = 0;
+    virtual unsigned SearchUsersFromName(const OvWString& context, const OvWString& name,
+                                         bool& exactMatch, std::vector<OvWString>& users) = 0;
+    virtual unsigned SearchOrgUnitsFromName(const OvWString& context, const OvWString& name,
+                                            bool& exactMatch, std::vector<OvWString>& units) = 0;
+};

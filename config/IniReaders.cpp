@@ -1,0 +1,261 @@
+// The parameter file's key readers: a line-oriented text reader under a shared
+// lock, and a byte reader under a read lock on the head of the file.
+#include "config/IniReaders.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "config/IniFileSystem.h"
+#include "framework/OvPath.h"
+
+namespace {
+
+constexpr const char* kBlanks = " \t\r\n";
+constexpr int kLockAttempts = 10;
+// Longest line the text reader takes; a longer one ends its scan.
+constexpr std::size_t kMaxTextLine = 4095;
+// The byte reader handles the file in pieces of at most this many bytes.
+constexpr std::size_t kBytePiece = 1023;
+constexpr std::size_t kHeaderWord = 127;
+// The byte reader's lock covers the head of the file, where the keys are.
+constexpr off_t kLockedBytes = 10000;
+
+unsigned g_lastIniReadStatus = 0;
+
+bool IsBlank(char c) { return std::strchr(kBlanks, c) != nullptr && c != '\0'; }
+
+// Reads the file line by line through the seam. A line longer than the
+// text reader takes, or a failed read, ends the scan instead of being retried.
+class LineReader {
+public:
+    enum Outcome { kLine, kEnd, kTooLong, kFailed };
+
+    explicit LineReader(int fd) : fd_(fd) {}
+
+    Outcome Next(std::string& line)
+    {
+        line.clear();
+        for (;;) {
+            if (position_ == filled_) {
+                if (atEnd_) return line.empty() ? kEnd : kLine;
+                const ssize_t got = CurrentIniFileSystem().read(fd_, buffer_, sizeof buffer_);
+                if (got < 0) return kFailed;
+                if (got == 0) {
+                    atEnd_ = true;
+                    continue;
+                }
+                filled_ = static_cast<std::size_t>(got);
+                position_ = 0;
+            }
+            const char c = buffer_[position_++];
+            if (c == '\n') return kLine;
+            line += c;
+            if (line.size() > kMaxTextLine) return kTooLong;
+        }
+    }
+
+private:
+    int fd_;
+    char buffer_[4096];
+    std::size_t filled_ = 0;
+    std::size_t position_ = 0;
+    bool atEnd_ = false;
+};
+
+bool Fail(unsigned status)
+{
+    g_lastIniReadStatus = status;
+    return false;
+}
+
+// Opens the file and takes the shared lock; -1 after the last attempt failed.
+int OpenLocked(const char* path)
+{
+    IniFileSystem& fs = CurrentIniFileSystem();
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        const int fd = fs.open(path);
+        if (fd >= 0) {
+            if (fs.lockShared(fd) == 0) return fd;
+            fs.close(fd);
+        }
+        fs.sleep(fs.retryWaitMilliseconds);
+    }
+    return -1;
+}
+
+// Copies at most kIniValueSize - 1 characters and terminates.
+void CopyValue(char* value, const char* text)
+{
+    std::size_t length = std::strlen(text);
+    if (length > kIniValueSize - 1) length = kIniValueSize - 1;
+    std::memcpy(value, text, length);
+    value[length] = '\0';
+}
+
+// atoi without its undefined overflow: leading blanks and sign, then digits,
+// saturated at the limits of int.
+int ParseLeadingInt(const char* text)
+{
+    errno = 0;
+    char* end = nullptr;
+    const long number = std::strtol(text, &end, 10);
+    if (end == text) return 0;
+    if (number > INT_MAX) return INT_MAX;
+    if (number < INT_MIN) return INT_MIN;
+    return static_cast<int>(number);
+}
+
+}  // namespace
+
+std::string TrimBlanks(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string::npos) return std::string();
+    const std::size_t last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+void TrimBlanksInPlace(char* text)
+{
+    if (text == nullptr) return;
+    std::size_t start = 0;
+    while (IsBlank(text[start])) ++start;
+    std::size_t length = std::strlen(text + start);
+    std::memmove(text, text + start, length + 1);
+    while (length > 0 && IsBlank(text[length - 1])) text[--length] = '\0';
+}
+
+unsigned GetLastIniReadStatus() { return g_lastIniReadStatus; }
+
+bool ReadIniString(const std::string& fileName, const std::string& section,
+                   const std::string& key, std::string& value)
+{
+    const std::string header = "[" + section + "]";
+    if (!OvFileSystem::Exists(OvPath(fileName))) return Fail(kIniFileMissing);
+    const int fd = OpenLocked(fileName.c_str());
+    if (fd < 0) return Fail(kIniFileMissing);
+
+    LineReader reader(fd);
+    bool sectionFound = false;
+    std::string line;
+    for (;;) {
+        const LineReader::Outcome outcome = reader.Next(line);
+        if (outcome == LineReader::kFailed) {
+            CurrentIniFileSystem().close(fd);
+            return Fail(kIniFileMissing);
+        }
+        if (outcome != LineReader::kLine) break;
+        if (line.empty()) continue;
+        const std::string trimmed = TrimBlanks(line);
+        if (trimmed.empty() || trimmed[0] == '#') continue;
+        if (!sectionFound) {
+            sectionFound = trimmed == header;
+            continue;
+        }
+        if (trimmed[0] == '[') break;
+        const std::size_t equals = trimmed.find('=');
+        if (equals == std::string::npos) continue;
+        if (TrimBlanks(trimmed.substr(0, equals)) == key) {
+            value = TrimBlanks(trimmed.substr(equals + 1));
+            CurrentIniFileSystem().close(fd);
+            return true;
+        }
+    }
+    CurrentIniFileSystem().close(fd);
+    return Fail(sectionFound ? kIniKeyMissing : kIniSectionMissing);
+}
+
+int ReadIniValue(const char* fileName, const char* section, const char* key, char* value)
+{
+    if (fileName == nullptr || section == nullptr || key == nullptr || value == nullptr) {
+        return static_cast<int>(kIniFileMissing);
+    }
+    IniFileSystem& fs = CurrentIniFileSystem();
+    const int fd = fs.open(fileName);
+    if (fd < 0) return static_cast<int>(kIniFileMissing);
+
+    for (int attempt = 1;; ++attempt) {
+        if (fs.lockRange(fd, true, kLockedBytes) == 0) break;
+        const bool heldByOther = errno == EACCES || errno == EAGAIN;
+        if (!heldByOther || attempt == kLockAttempts) {
+            fs.close(fd);
+            return static_cast<int>(kIniFileMissing);
+        }
+        fs.sleep(fs.retryWaitMilliseconds);
+    }
+
+    unsigned result = kIniSectionMissing;
+    int headersSeen = 0;
+    int sectionHeader = 0;
+    char piece[kBytePiece + 1];
+    for (;;) {
+        const ssize_t got = fs.read(fd, piece, kBytePiece);
+        if (got <= 0) break;
+        std::size_t length = static_cast<std::size_t>(got);
+        const void* newline = std::memchr(piece, '\n', length);
+        if (newline != nullptr) {
+            const std::size_t lineLength =
+                static_cast<std::size_t>(static_cast<const char*>(newline) - piece) + 1;
+            if (lineLength < length) {
+                // Hand the bytes after the line back to the file for the next turn.
+                if (fs.seek(fd, static_cast<off_t>(lineLength) - static_cast<off_t>(length),
+                            SEEK_CUR) < 0) {
+                    break;
+                }
+                length = lineLength;
+            }
+        }
+        piece[length] = '\0';
+
+        if (piece[0] == '[') {
+            ++headersSeen;
+            const char* word = piece + 1;
+            while (*word != '\0' && std::strchr(" \t\r\n\v\f", *word) != nullptr) ++word;
+            char name[kHeaderWord + 1];
+            std::size_t nameLength = 0;
+            while (nameLength < kHeaderWord && word[nameLength] != '\0' &&
+                   std::strchr(" \t\r\n\v\f", word[nameLength]) == nullptr) {
+                name[nameLength] = word[nameLength];
+                ++nameLength;
+            }
+            name[nameLength] = '\0';
+            char* close = std::strchr(name, ']');
+            if (close != nullptr) {
+                *close = '\0';
+                TrimBlanksInPlace(name);
+                if (std::strcmp(name, section) == 0) {
+                    sectionHeader = headersSeen;
+                    result = kIniKeyMissing;
+                    continue;
+                }
+            }
+            if (sectionHeader != 0) break;
+            continue;
+        }
+        if (sectionHeader == 0) continue;
+        char* equals = std::strchr(piece, '=');
+        if (equals == nullptr) continue;
+        *equals = '\0';
+        TrimBlanksInPlace(piece);
+        if (std::strcmp(piece, key) != 0) continue;
+        char* text = equals + 1;
+        TrimBlanksInPlace(text);
+        CopyValue(value, text);
+        result = 0;
+        break;
+    }
+
+    fs.lockRange(fd, false, kLockedBytes);
+    fs.close(fd);
+    return static_cast<int>(result);
+}
+
+int ReadIniInt(const char* fileName, const char* section, const char* key, int& value)
+{
+    char text[kIniValueSize] = {};
+    const int status = ReadIniValue(fileName, section, key, text);
+    if (status == 0) value = ParseLeadingInt(text);
+    return status;
+}

@@ -1,0 +1,10 @@
+// Out-of-line destructors of the service interfaces, so each has one home for its vtable.
+#include "services/OvDirectoryServiceBase.h"
+#include "services/OvEventLogBase.h"
+#include "services/OvTransIdServiceBase.h"
+#include "services/OvUserServiceBase.h"
+
+OvUserServiceBase::~OvUserServiceBase() = default;
+OvTransIdServiceBase::~OvTransIdServiceBase() = default;
+OvDirectoryServiceBase::~OvDirectoryServiceBase() = default;
+OvEventLogBase::~OvEventLogBase() = default;

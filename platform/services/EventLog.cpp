@@ -1,0 +1,53 @@
+// The event log's catalog of status texts.
+#include "platform/services/EventLog.h"
+
+#include <cstdio>
+
+#include "platform/services/Directory.h"
+#include "services/OvCommException.h"
+
+namespace ovdir {
+namespace {
+
+struct CatalogEntry {
+    unsigned code;
+    const char* text;
+};
+
+const CatalogEntry kCatalog[] = {
+    {0, "The operation completed successfully"},
+    {kStatusMalformedName, "The context, name or login is malformed"},
+    {kStatusUnsupportedType, "The directory service type is not supported"},
+    {kStatusNoSuchEntry, "No such entry in the directory"},
+    {kStatusAmbiguous, "More than one entry in the directory matches"},
+    {kStatusUnreachable, "The directory server cannot be reached"},
+    {kStatusTimeout, "The directory server did not answer in time"},
+    {kStatusRefused, "The directory server refused the request"},
+    {kStatusLoadFailed, "The directory file could not be loaded"},
+    {kStatusNoEmail, "The user has no e-mail address"},
+    {kStatusNoSession, "No user is logged on at that address"},
+    {kStatusTlsFailed, "The TLS connection to the directory server failed"},
+    {kStatusBindFailed, "The directory server refused the service account's credentials"},
+    {kStatusSessionsLoadFailed, "The sessions file could not be read"},
+    {kOvNoFactoryFound, "No factory found for the specified service"},
+    {kOvFactoryFailed, "The factory could not create the proxy"},
+};
+
+}  // namespace
+
+std::string EventLog::Text(unsigned code)
+{
+    for (const CatalogEntry& entry : kCatalog)
+        if (entry.code == code) return entry.text;
+    char text[40];
+    std::snprintf(text, sizeof text, "Unknown error 0x%08x", code);
+    return text;
+}
+
+unsigned EventLog::GetErrorMessage(const unsigned int& code, OvWString& message)
+{
+    message = makeWideString(Text(code));
+    return 0;
+}
+
+}  // namespace ovdir

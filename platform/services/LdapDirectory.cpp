@@ -1,0 +1,781 @@
+// The ldap backend: a real directory server reached through libldap, with a
+// connection kept per server, paged searches, and TLS as the settings ask.
+#include "platform/services/LdapDirectory.h"
+
+#include "platform/services/LdapSeam.h"
+#include "services/OvCommFramework.h"
+
+#include <lber.h>
+#include <ldap.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace ovdir {
+namespace ldap {
+
+std::string EscapeFilterValue(std::string_view value) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '*' || c == '(' || c == ')' || c == '\\' || c == '\0') {
+            const auto byte = static_cast<unsigned char>(c);
+            out += '\\';
+            out += hex[byte >> 4];
+            out += hex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+bool IsAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+// A descriptor (letter, then letters, digits, hyphens) or a numeric OID.
+bool ValidAttributeName(std::string_view name) {
+    if (name.empty()) return false;
+    if (IsAlpha(name.front())) {
+        return std::all_of(name.begin(), name.end(), [](char c) { return IsAlnum(c) || c == '-'; });
+    }
+    bool lastDot = true;
+    for (char c : name) {
+        if (c == '.') {
+            if (lastDot) return false;
+            lastDot = true;
+        } else if (IsDigit(c)) {
+            lastDot = false;
+        } else {
+            return false;
+        }
+    }
+    return !lastDot;
+}
+
+}  // namespace
+
+bool RenderFilter(const Filter& filter, std::string& text) {
+    switch (filter.kind) {
+        case Filter::Kind::And:
+        case Filter::Kind::Or:
+            text += filter.kind == Filter::Kind::And ? "(&" : "(|";
+            for (const Filter& child : filter.children) {
+                if (!RenderFilter(child, text)) return false;
+            }
+            text += ')';
+            return true;
+        case Filter::Kind::Not:
+            if (filter.children.size() != 1) return false;
+            text += "(!";
+            if (!RenderFilter(filter.children.front(), text)) return false;
+            text += ')';
+            return true;
+        case Filter::Kind::Equals:
+        case Filter::Kind::Contains:
+        case Filter::Kind::Present:
+            break;
+    }
+    if (!ValidAttributeName(filter.attribute)) return false;
+    text += '(';
+    text += filter.attribute;
+    text += '=';
+    if (filter.kind == Filter::Kind::Equals) {
+        text += EscapeFilterValue(filter.value);
+    } else {
+        // Contains with an empty text matches every value, as presence does.
+        text += '*';
+        if (filter.kind == Filter::Kind::Contains && !filter.value.empty()) {
+            text += EscapeFilterValue(filter.value);
+            text += '*';
+        }
+    }
+    text += ')';
+    return true;
+}
+
+bool ValidServer(std::string_view server) {
+    std::string_view host = server;
+    std::string_view port;
+    if (!server.empty() && server.front() == '[') {
+        const auto close = server.find(']');
+        if (close == std::string_view::npos || close < 3) return false;
+        for (char c : server.substr(1, close - 1)) {
+            if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
+        }
+        const std::string_view rest = server.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') return false;
+            port = rest.substr(1);
+            if (port.empty()) return false;
+        }
+        host = {};
+    } else {
+        const auto colon = server.find(':');
+        if (colon != std::string_view::npos) {
+            host = server.substr(0, colon);
+            port = server.substr(colon + 1);
+            if (port.empty()) return false;
+        }
+        if (host.empty() || host.front() == '-' || host.front() == '.') return false;
+        for (char c : host) {
+            if (!IsAlnum(c) && c != '-' && c != '.' && c != '_') return false;
+        }
+    }
+    if (!port.empty()) {
+        if (port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit)) return false;
+        const long number = std::stol(std::string(port));
+        if (number < 1 || number > 65535) return false;
+    }
+    return true;
+}
+
+bool SplitDirectoryUrl(std::string_view url, std::string& scheme, std::string& server) {
+    const auto sep = url.find("://");
+    if (sep == std::string_view::npos) return false;
+    const std::string lowered = Lower(url.substr(0, sep));
+    if (lowered != "ldap" && lowered != "ldaps") return false;
+    std::string_view rest = url.substr(sep + 3);
+    if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+    if (!ValidServer(rest)) return false;
+    scheme = lowered;
+    server = std::string(rest);
+    return true;
+}
+
+bool NormaliseDn(const std::string& dn, std::string& normalised) {
+    if (dn.empty()) {
+        normalised.clear();
+        return true;
+    }
+    if (dn.find('\0') != std::string::npos) return false;
+    LDAPDN parsed = nullptr;
+    if (ldap_str2dn(dn.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS) return false;
+    char* text = nullptr;
+    // Pretty: UTF-8 stays as it is rather than in hex escapes.
+    const int rc = ldap_dn2str(parsed, &text, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PRETTY);
+    ldap_dnfree(parsed);
+    if (rc != LDAP_SUCCESS || text == nullptr) return false;
+    normalised = text;
+    ldap_memfree(text);
+    return true;
+}
+
+}  // namespace ldap
+
+namespace {
+
+// Entries a page. Each page costs the server a fresh look at every candidate
+// entry, so a large listing is asked for in pages as large as the server
+// allows: Active Directory answers at most its MaxPageSize (1000) a page
+// whatever is asked; slapd refuses a page larger than its size.pr limit, and
+// is then asked again with 1000, then half as many each time; other servers
+// that refuse the large page are asked again with 1000. A connection keeps
+// the size that last worked.
+constexpr int kLargestPageSize = 100000;
+constexpr int kPageSize = 1000;
+constexpr int kSmallestPageSize = 50;
+
+// Internal outcome: the connection broke under a request; the caller re-opens
+// it once and asks again.
+constexpr unsigned kLost = 1;
+
+timeval Milliseconds(unsigned ms) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(ms / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    return tv;
+}
+
+struct Timeouts {
+    timeval connect;  // connect, TLS and bind
+    timeval method;   // each answer of a search
+};
+
+Timeouts CurrentTimeouts() {
+    const OvCommParameters parameters = CurrentCommParameters();
+    // Zero would make every request fail at once; it means the default.
+    const unsigned connectMs = parameters.connectionTimeout ? parameters.connectionTimeout : 3000;
+    const unsigned methodS = parameters.methodTimeout ? parameters.methodTimeout : 120;
+    return {Milliseconds(connectMs), Milliseconds(methodS * 1000)};
+}
+
+int LastError(LDAP* ld) {
+    int code = LDAP_OTHER;
+    if (ld != nullptr) ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);
+    return code;
+}
+
+bool IsConnectionError(int rc) { return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR; }
+
+// How a connection is carried: the scheme of its URL, whether a plain
+// connection is upgraded with StartTLS, and the CA certificates TLS checks.
+struct Transport {
+    std::string scheme;
+    bool startTls = false;
+    std::string caCertFile;
+    bool UsesTls() const { return scheme == "ldaps" || startTls; }
+};
+
+// One libldap handle. Its connect callback records that the server was
+// reached, which tells a failed TLS handshake from a server that could not be
+// reached (libldap reports both as "can't contact"), and puts two layers into
+// the socket's stack: a deadline for connecting, and read-ahead.
+class Connection {
+public:
+    Connection() {
+        callbacks_.lc_add = &Connection::OnConnect;
+        callbacks_.lc_del = &Connection::OnClose;
+        callbacks_.lc_arg = this;
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection() { Close(); }
+
+    LDAP* ld = nullptr;
+    bool reached = false;
+    int pageSize = kLargestPageSize;
+    // While connecting, reads and writes of the socket give up after
+    // socketTimeout, and past the deadline a read that would wait fails
+    // for good: libldap retries a TLS handshake that wants more data
+    // without a time limit of its own.
+    timeval socketTimeout{};
+    std::chrono::steady_clock::time_point deadline;
+    bool connecting = false;
+    bool expired = false;
+    ldap_conncb* Callbacks() { return &callbacks_; }
+
+    // Back to waiting as long as the request's own time-out says.
+    void ClearSocketTimeout() {
+        connecting = false;
+        int fd = -1;
+        if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0) {
+            const timeval none{};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
+        }
+    }
+
+    void Close() {
+        if (ld != nullptr) {
+            ldapseam::Active().unbind(ld, nullptr, nullptr);
+            ld = nullptr;
+        }
+    }
+
+private:
+    static int OnConnect(LDAP*, Sockbuf* sb, LDAPURLDesc*, struct sockaddr*, ldap_conncb* context) {
+        auto* self = static_cast<Connection*>(context->lc_arg);
+        self->reached = true;
+        ber_socket_t fd = -1;
+        if (ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) == 1 && fd >= 0) {
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &self->socketTimeout, sizeof self->socketTimeout);
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &self->socketTimeout, sizeof self->socketTimeout);
+        }
+        // Between the socket and TLS.
+        ber_sockbuf_add_io(sb, &DeadlineLayer(), LBER_SBIOD_LEVEL_PROVIDER + 5, self);
+        // Above both: libldap alone reads every message in two system calls
+        // and waits in poll before each; a large listing is mostly that.
+        int readAhead = 64 * 1024;
+        ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_TRANSPORT + 5, &readAhead);
+        return 0;
+    }
+
+    static Sockbuf_IO& DeadlineLayer() {
+        static Sockbuf_IO layer{&SetupLayer, &RemoveLayer, &ControlLayer,
+                                &ReadLayer,  &WriteLayer,  &CloseLayer};
+        return layer;
+    }
+    static int SetupLayer(Sockbuf_IO_Desc* sbiod, void* self) {
+        sbiod->sbiod_pvt = self;
+        return 0;
+    }
+    static int RemoveLayer(Sockbuf_IO_Desc*) { return 0; }
+    static int CloseLayer(Sockbuf_IO_Desc*) { return 0; }
+    static int ControlLayer(Sockbuf_IO_Desc* sbiod, int option, void* argument) {
+        return LBER_SBIOD_CTRL_NEXT(sbiod, option, argument);
+    }
+    static ber_slen_t ReadLayer(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length) {
+        const ber_slen_t got = LBER_SBIOD_READ_NEXT(sbiod, buffer, length);
+        if (got < 0) Expire(sbiod);
+        return got;
+    }
+    static ber_slen_t WriteLayer(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length) {
+        const ber_slen_t put = LBER_SBIOD_WRITE_NEXT(sbiod, buffer, length);
+        if (put < 0) Expire(sbiod);
+        return put;
+    }
+    static void Expire(Sockbuf_IO_Desc* sbiod) {
+        auto* self = static_cast<Connection*>(sbiod->sbiod_pvt);
+        if ((errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) && self->connecting &&
+            std::chrono::steady_clock::now() >= self->deadline) {
+            self->expired = true;
+            errno = ETIMEDOUT;
+        }
+    }
+    static void OnClose(LDAP*, Sockbuf*, ldap_conncb*) {}
+
+    ldap_conncb callbacks_{};
+};
+
+// The status for a failure of connect, TLS or bind.
+unsigned ConnectFailure(const Connection& connection, const Transport& transport, int rc) {
+    if (rc == LDAP_TIMEOUT || connection.expired) return kStatusTimeout;
+    if (IsConnectionError(rc)) {
+        return transport.UsesTls() && connection.reached ? kStatusTlsFailed : kStatusUnreachable;
+    }
+    return kStatusRefused;
+}
+
+// Opens a connection to server and binds as dn (anonymously when dn is
+// empty). bindResult receives the server's answer to a refused bind.
+unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
+              const std::string& password, Connection& connection, int& bindResult) {
+    const ldapseam::Calls& calls = ldapseam::Active();
+    const Timeouts timeouts = CurrentTimeouts();
+    bindResult = LDAP_SUCCESS;
+
+    // An empty password with a DN would be an unauthenticated bind, which
+    // servers accept without checking anything.
+    if (!dn.empty() && password.empty()) {
+        bindResult = LDAP_INVALID_CREDENTIALS;
+        return kStatusBindFailed;
+    }
+
+    connection.socketTimeout = timeouts.connect;
+    connection.deadline = std::chrono::steady_clock::now() +
+                          std::chrono::seconds(timeouts.connect.tv_sec) +
+                          std::chrono::microseconds(timeouts.connect.tv_usec);
+    connection.connecting = true;
+    const std::string url = transport.scheme + "://" + server;
+    if (calls.initialize(&connection.ld, url.c_str()) != LDAP_SUCCESS || connection.ld == nullptr) {
+        connection.ld = nullptr;
+        return kStatusUnreachable;
+    }
+    LDAP* ld = connection.ld;
+    const int version = LDAP_VERSION3;
+    if (calls.setOption(ld, LDAP_OPT_PROTOCOL_VERSION, &version) != LDAP_OPT_SUCCESS ||
+        calls.setOption(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF) != LDAP_OPT_SUCCESS ||
+        calls.setOption(ld, LDAP_OPT_RESTART, LDAP_OPT_ON) != LDAP_OPT_SUCCESS ||
+        calls.setOption(ld, LDAP_OPT_NETWORK_TIMEOUT, &timeouts.connect) != LDAP_OPT_SUCCESS ||
+        calls.setOption(ld, LDAP_OPT_TIMEOUT, &timeouts.connect) != LDAP_OPT_SUCCESS ||
+        calls.setOption(ld, LDAP_OPT_CONNECT_CB, connection.Callbacks()) != LDAP_OPT_SUCCESS) {
+        connection.Close();
+        return kStatusRefused;
+    }
+
+    if (transport.UsesTls()) {
+        // Options on this handle alone, then a context of its own, so that
+        // every connection verifies against the CA the settings name.
+        const int demand = LDAP_OPT_X_TLS_DEMAND;
+        const int client = 0;
+        bool ok = calls.setOption(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
+        if (ok && !transport.caCertFile.empty()) {
+            ok = calls.setOption(ld, LDAP_OPT_X_TLS_CACERTFILE, transport.caCertFile.c_str()) ==
+                 LDAP_OPT_SUCCESS;
+        }
+        ok = ok && calls.setOption(ld, LDAP_OPT_X_TLS_NEWCTX, &client) == LDAP_OPT_SUCCESS;
+        if (!ok) {
+            connection.Close();
+            return kStatusTlsFailed;
+        }
+    }
+
+    if (transport.startTls && transport.scheme == "ldap") {
+        const int rc = calls.startTls(ld, nullptr, nullptr);
+        if (rc != LDAP_SUCCESS) {
+            connection.Close();
+            if (rc == LDAP_TIMEOUT || connection.expired) return kStatusTimeout;
+            return connection.reached ? kStatusTlsFailed : kStatusUnreachable;
+        }
+    }
+
+    berval credentials{};
+    credentials.bv_len = password.size();
+    credentials.bv_val = const_cast<char*>(password.data());
+    int msgid = -1;
+    int rc = calls.saslBind(ld, dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr,
+                            &msgid);
+    if (rc != LDAP_SUCCESS) {
+        const unsigned status = ConnectFailure(connection, transport, rc);
+        connection.Close();
+        return status;
+    }
+    // The bind has what is left of the connection time-out.
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        connection.deadline - std::chrono::steady_clock::now());
+    const long long leftUs = std::max<long long>(left.count(), 1000);
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(leftUs / 1000000);
+    wait.tv_usec = static_cast<suseconds_t>(leftUs % 1000000);
+    LDAPMessage* answer = nullptr;
+    rc = calls.result(ld, msgid, LDAP_MSG_ALL, &wait, &answer);
+    if (rc <= 0) {
+        const unsigned status =
+            rc == 0 ? kStatusTimeout : ConnectFailure(connection, transport, LastError(ld));
+        if (answer != nullptr) ldap_msgfree(answer);
+        connection.Close();
+        return status;
+    }
+    int code = LDAP_OTHER;
+    if (ldap_parse_result(ld, answer, &code, nullptr, nullptr, nullptr, nullptr, 1) !=
+        LDAP_SUCCESS) {
+        code = LastError(ld);
+    }
+    if (code != LDAP_SUCCESS) {
+        connection.Close();
+        bindResult = code;
+        if (IsConnectionError(code)) return ConnectFailure(connection, transport, code);
+        return kStatusBindFailed;
+    }
+    connection.ClearSocketTimeout();
+    return 0;
+}
+
+unsigned SearchFailure(int rc) {
+    switch (rc) {
+        case LDAP_NO_SUCH_OBJECT:
+        case LDAP_REFERRAL:  // the base lives on another server, which is never asked
+            return kStatusNoSuchEntry;
+        case LDAP_INVALID_DN_SYNTAX:
+            return kStatusMalformedName;
+        case LDAP_TIMEOUT:
+        case LDAP_TIMELIMIT_EXCEEDED:
+            return kStatusTimeout;
+        case LDAP_SERVER_DOWN:
+        case LDAP_CONNECT_ERROR:
+            return kLost;
+        default:
+            return kStatusRefused;
+    }
+}
+
+void ReadEntry(LDAP* ld, LDAPMessage* message, std::vector<Entry>& out) {
+    Entry entry;
+    if (char* dn = ldap_get_dn(ld, message)) {
+        entry.dn = dn;
+        ldap_memfree(dn);
+    }
+    BerElement* ber = nullptr;
+    for (char* name = ldap_first_attribute(ld, message, &ber); name != nullptr;
+         name = ldap_next_attribute(ld, message, ber)) {
+        std::vector<std::string> values;
+        if (berval** found = ldap_get_values_len(ld, message, name)) {
+            for (berval** value = found; *value != nullptr; ++value) {
+                values.emplace_back((*value)->bv_val, (*value)->bv_len);
+            }
+            ldap_value_free_len(found);
+        }
+        entry.attributes.emplace_back(ldap::Lower(name), std::move(values));
+        ldap_memfree(name);
+    }
+    if (ber != nullptr) ber_free(ber, 0);
+    out.push_back(std::move(entry));
+}
+
+struct Query {
+    std::string base;
+    int scope = LDAP_SCOPE_SUBTREE;
+    std::string filter;
+    std::vector<std::string> attributes;  // empty: the DN alone
+};
+
+// One search, page by page. Continuation references are passed over.
+unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize) {
+    const ldapseam::Calls& calls = ldapseam::Active();
+    const Timeouts timeouts = CurrentTimeouts();
+    std::vector<char*> attributes;
+    static char noAttributes[] = "1.1";
+    for (const std::string& name : query.attributes) {
+        attributes.push_back(const_cast<char*>(name.c_str()));
+    }
+    if (attributes.empty()) attributes.push_back(noAttributes);
+    attributes.push_back(nullptr);
+    // A base search answers one entry at most; every other one is paged.
+    const bool paged = query.scope != LDAP_SCOPE_BASE;
+
+    berval cookie{};
+    std::unique_ptr<char, void (*)(char*)> cookieOwner(nullptr, [](char* p) { ber_memfree(p); });
+    for (;;) {
+        const std::size_t before = out.size();
+        LDAPControl* pageControl = nullptr;
+        if (paged && ldap_create_page_control(ld, pageSize, &cookie, 0, &pageControl) !=
+                         LDAP_SUCCESS) {
+            return kStatusRefused;
+        }
+        LDAPControl* controls[] = {pageControl, nullptr};
+        timeval limit = timeouts.method;
+        int msgid = -1;
+        int rc = calls.searchExt(ld, query.base.c_str(), query.scope, query.filter.c_str(),
+                                 attributes.data(), 0, paged ? controls : nullptr, nullptr, &limit,
+                                 LDAP_NO_LIMIT, &msgid);
+        if (pageControl != nullptr) ldap_control_free(pageControl);
+        if (rc != LDAP_SUCCESS) return SearchFailure(rc);
+
+        timeval wait = timeouts.method;
+        LDAPMessage* answer = nullptr;
+        rc = calls.result(ld, msgid, LDAP_MSG_ALL, &wait, &answer);
+        if (rc == 0) {
+            if (answer != nullptr) ldap_msgfree(answer);
+            return kStatusTimeout;
+        }
+        if (rc < 0) {
+            if (answer != nullptr) ldap_msgfree(answer);
+            return SearchFailure(LastError(ld)) == kLost ? kLost : kStatusRefused;
+        }
+
+        int code = LDAP_OTHER;
+        bool more = false;
+        for (LDAPMessage* message = ldap_first_message(ld, answer); message != nullptr;
+             message = ldap_next_message(ld, message)) {
+            const int type = ldap_msgtype(message);
+            if (type == LDAP_RES_SEARCH_ENTRY) {
+                ReadEntry(ld, message, out);
+            } else if (type == LDAP_RES_SEARCH_RESULT) {
+                LDAPControl** returned = nullptr;
+                if (ldap_parse_result(ld, message, &code, nullptr, nullptr, nullptr, &returned, 0) !=
+                    LDAP_SUCCESS) {
+                    code = LastError(ld);
+                }
+                LDAPControl* response =
+                    returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)
+                             : nullptr;
+                if (paged && response != nullptr) {
+                    ber_int_t estimate = 0;
+                    berval next{};
+                    if (ldap_parse_pageresponse_control(ld, response, &estimate, &next) ==
+                        LDAP_SUCCESS) {
+                        cookieOwner.reset(next.bv_val);
+                        cookie = next;
+                        more = cookie.bv_len > 0;
+                    }
+                }
+                if (returned != nullptr) ldap_controls_free(returned);
+            }
+            // LDAP_RES_SEARCH_REFERENCE: passed over, never chased.
+        }
+        ldap_msgfree(answer);
+        // Only the first page is asked again: past it the server's cookie
+        // belongs to the size it accepted.
+        const bool firstPage = paged && cookie.bv_len == 0;
+        if (firstPage && pageSize > kPageSize &&
+            (code == LDAP_ADMINLIMIT_EXCEEDED || code == LDAP_UNWILLING_TO_PERFORM ||
+             code == LDAP_SIZELIMIT_EXCEEDED)) {
+            out.resize(before);
+            pageSize = kPageSize;
+            continue;
+        }
+        if (firstPage && code == LDAP_ADMINLIMIT_EXCEEDED && pageSize > kSmallestPageSize) {
+            out.resize(before);
+            pageSize /= 2;
+            continue;
+        }
+        if (code != LDAP_SUCCESS) return SearchFailure(code);
+        if (!more) return 0;
+    }
+}
+
+class LdapDirectory final : public Directory {
+public:
+    explicit LdapDirectory(const DirectorySettings& settings) : settings_(settings) {
+        valid_ = ldap::SplitDirectoryUrl(settings.directory, transport_.scheme, server_);
+        transport_.startTls = settings.startTls && transport_.scheme == "ldap";
+        transport_.caCertFile = settings.caCertFile;
+        // A server that goes away under a write must give an error status,
+        // not end the process.
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            std::signal(SIGPIPE, SIG_IGN);
+        }
+    }
+
+    ~LdapDirectory() override {
+        connections_.clear();
+        OvWipe(settings_.bindPassword);
+    }
+
+    unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override {
+        if (!valid_) return kStatusUnreachable;
+        const std::string server = request.server.empty() ? server_ : request.server;
+        if (!ldap::ValidServer(server)) return kStatusMalformedName;
+        Query query;
+        if (!ldap::NormaliseDn(request.base, query.base)) return kStatusMalformedName;
+        if (!ldap::RenderFilter(request.filter, query.filter)) return kStatusMalformedName;
+        query.scope = request.scope == Scope::Base       ? LDAP_SCOPE_BASE
+                      : request.scope == Scope::OneLevel ? LDAP_SCOPE_ONELEVEL
+                                                         : LDAP_SCOPE_SUBTREE;
+        query.attributes = request.attributes;
+        return Run(server, query, out);
+    }
+
+    unsigned NamingContexts(std::vector<std::string>& out) override {
+        if (!valid_) return kStatusUnreachable;
+        Query query;
+        query.scope = LDAP_SCOPE_BASE;
+        query.filter = "(objectClass=*)";
+        query.attributes = {"namingContexts"};
+        std::vector<Entry> found;
+        const unsigned status = Run(server_, query, found);
+        if (status != 0) return status;
+        for (const Entry& entry : found) {
+            if (const auto* values = entry.Find("namingcontexts")) {
+                out.insert(out.end(), values->begin(), values->end());
+            }
+        }
+        return 0;
+    }
+
+    unsigned CheckPassword(const std::string& dn, const std::string& password,
+                           bool& accepted) override {
+        accepted = false;
+        if (!valid_) return kStatusUnreachable;
+        std::string bindDn;
+        if (password.empty() || dn.empty() || !ldap::NormaliseDn(dn, bindDn)) return 0;
+        Connection connection;
+        int bindResult = LDAP_SUCCESS;
+        const unsigned status = Open(server_, transport_, bindDn, password, connection, bindResult);
+        if (status == kStatusBindFailed) return 0;
+        if (status != 0) return status;
+        accepted = true;
+        return 0;
+    }
+
+    unsigned ExplicitDomains(const std::string& server, const std::string& dn,
+                             const std::string& password, bool ssl, int limit,
+                             std::vector<std::string>& domains, int& searchStatus) override {
+        enum { kSuccess = 0, kUnknown = 1, kConnection = 2, kSearch = 3, kCredentials = 5, kSsl = 6 };
+        const std::string target = server.empty() ? server_ : server;
+        if (!ldap::ValidServer(target)) {
+            searchStatus = kConnection;
+            return 0;
+        }
+        std::string bindDn;
+        if (password.empty() || !ldap::NormaliseDn(dn, bindDn)) {
+            searchStatus = kCredentials;
+            return 0;
+        }
+        Transport transport;
+        transport.scheme = ssl ? "ldaps" : "ldap";
+        transport.caCertFile = settings_.caCertFile;
+        Connection connection;
+        int bindResult = LDAP_SUCCESS;
+        const unsigned status = Open(target, transport, bindDn, password, connection, bindResult);
+        if (status != 0) {
+            switch (status) {
+                case kStatusBindFailed:
+                    searchStatus = bindResult == LDAP_INVALID_CREDENTIALS ||
+                                           bindResult == LDAP_INVALID_DN_SYNTAX ||
+                                           bindResult == LDAP_INAPPROPRIATE_AUTH
+                                       ? kCredentials
+                                       : kUnknown;
+                    break;
+                case kStatusTlsFailed: searchStatus = kSsl; break;
+                case kStatusUnreachable:
+                case kStatusTimeout: searchStatus = kConnection; break;
+                default: searchStatus = kUnknown; break;
+            }
+            return 0;
+        }
+
+        Query root;
+        root.scope = LDAP_SCOPE_BASE;
+        root.filter = "(objectClass=*)";
+        root.attributes = {"namingContexts"};
+        std::vector<Entry> rootDse;
+        int pageSize = kLargestPageSize;
+        if (RunSearch(connection.ld, root, rootDse, pageSize) != 0 || rootDse.empty()) {
+            searchStatus = kSearch;
+            return 0;
+        }
+        const std::vector<std::string>* contexts = rootDse.front().Find("namingcontexts");
+        std::vector<std::string> found;
+        for (std::size_t i = 0; contexts != nullptr && i < contexts->size(); ++i) {
+            if (static_cast<long>(found.size()) >= limit) break;
+            Query check;
+            check.base = (*contexts)[i];
+            check.scope = LDAP_SCOPE_BASE;
+            check.filter = "(|(objectClass=domain)(objectClass=dcObject))";
+            std::vector<Entry> entry;
+            const unsigned checked = RunSearch(connection.ld, check, entry, pageSize);
+            if (checked == kLost || checked == kStatusTimeout) {
+                searchStatus = kSearch;
+                return 0;
+            }
+            // A context this account may not read is not listed.
+            if (checked == 0 && !entry.empty()) found.push_back((*contexts)[i]);
+        }
+        domains.insert(domains.end(), found.begin(), found.end());
+        searchStatus = kSuccess;
+        return 0;
+    }
+
+    std::string DefaultServer() const override { return server_; }
+
+private:
+    // Runs the query on the server's kept connection, opening it first when
+    // needed; a connection found broken is re-opened once.
+    unsigned Run(const std::string& server, const Query& query, std::vector<Entry>& out) {
+        const std::string key = ldap::Lower(server);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            auto it = connections_.find(key);
+            const bool fresh = it == connections_.end();
+            if (fresh) {
+                auto connection = std::make_unique<Connection>();
+                int bindResult = LDAP_SUCCESS;
+                const unsigned status = Open(server, transport_, settings_.bindDn,
+                                             settings_.bindPassword, *connection, bindResult);
+                if (status != 0) return status;
+                it = connections_.emplace(key, std::move(connection)).first;
+            }
+            std::vector<Entry> found;
+            const unsigned status = RunSearch(it->second->ld, query, found, it->second->pageSize);
+            if (status == 0) {
+                out.insert(out.end(), std::make_move_iterator(found.begin()),
+                           std::make_move_iterator(found.end()));
+                return 0;
+            }
+            if (status == kLost || status == kStatusTimeout) {
+                // A connection with a request still open cannot be trusted
+                // with the next one.
+                connections_.erase(it);
+                if (status == kLost && !fresh) continue;
+                return status == kLost ? kStatusUnreachable : status;
+            }
+            return status;
+        }
+        return kStatusUnreachable;
+    }
+
+    DirectorySettings settings_;
+    bool valid_ = false;
+    Transport transport_;
+    std::string server_;
+    std::map<std::string, std::unique_ptr<Connection>> connections_;
+};
+
+}  // namespace
+
+std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings) {
+    return std::make_unique<LdapDirectory>(settings);
+}
+
+}  // namespace ovdir

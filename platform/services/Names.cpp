@@ -1,0 +1,567 @@
+// Parsing and printing of the names the services read and answer with.
+#include "platform/services/Names.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "platform/services/Directory.h"
+
+namespace ovdir {
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+char AsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Decodes one UTF-8 sequence at text[i]; returns its length, 0 when the bytes
+// are not a well-formed sequence.
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& cp)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b0 = byte(i);
+    std::size_t length;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+        cp = b0 & 0x1Fu;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        cp = b0 & 0x0Fu;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        cp = b0 & 0x07u;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char b = byte(i + k);
+        if ((b & 0xC0u) != 0x80u) return 0;
+        cp = (cp << 6) | (b & 0x3Fu);
+    }
+    if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+void EncodeUtf8(std::uint32_t cp, std::string& out)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::uint32_t FoldCodePoint(std::uint32_t cp)
+{
+    if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) return cp + 0x20;  // Latin-1
+    if (cp >= 0x100 && cp <= 0x137 && cp % 2 == 0) return cp + 1;  // Latin Extended-A
+    if (cp >= 0x139 && cp <= 0x148 && cp % 2 == 1) return cp + 1;
+    if (cp >= 0x14A && cp <= 0x177 && cp % 2 == 0) return cp + 1;
+    if (cp == 0x178) return 0xFF;
+    if (cp >= 0x179 && cp <= 0x17E && cp % 2 == 1) return cp + 1;
+    if (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) return cp + 0x20;  // Greek
+    if (cp >= 0x410 && cp <= 0x42F) return cp + 0x20;                 // Cyrillic
+    if (cp >= 0x400 && cp <= 0x40F) return cp + 0x50;
+    return cp;
+}
+
+// Characters that RFC 4514 wants escaped anywhere in a value.
+bool NeedsEscape(char c)
+{
+    return c == '\\' || c == '"' || c == '+' || c == ',' || c == ';' || c == '<' || c == '>';
+}
+
+void AppendEscapedValue(const Ava& ava, std::string_view value, std::string& out)
+{
+    if (ava.hex) {
+        out += value;
+        return;
+    }
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\0') {
+            out += "\\00";
+            continue;
+        }
+        const bool edgeBlank = c == ' ' && (i == 0 || i + 1 == value.size());
+        if (NeedsEscape(c) || edgeBlank || (i == 0 && c == '#')) out += '\\';
+        out += c;
+    }
+}
+
+void AppendRdn(const std::vector<Ava>& rdn, std::string& out)
+{
+    for (std::size_t a = 0; a < rdn.size(); ++a) {
+        if (a > 0) out += '+';
+        out += rdn[a].type;
+        out += '=';
+        AppendEscapedValue(rdn[a], rdn[a].value, out);
+    }
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool IsTypeChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.';
+}
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool ValidServer(std::string_view server)
+{
+    if (server.empty()) return false;
+    std::string_view host = server;
+    std::string_view port;
+    if (server.front() == '[') {
+        const std::size_t close = server.find(']');
+        if (close == std::string_view::npos || close == 1) return false;
+        for (char c : server.substr(1, close - 1))
+            if (HexDigit(c) < 0 && c != ':' && c != '.') return false;
+        std::string_view rest = server.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') return false;
+            port = rest.substr(1);
+            if (port.empty()) return false;
+        }
+        host = {};
+    } else {
+        const std::size_t colon = server.find(':');
+        if (colon != std::string_view::npos) {
+            host = server.substr(0, colon);
+            port = server.substr(colon + 1);
+            if (port.empty()) return false;
+        }
+        if (host.empty()) return false;
+        for (char c : host)
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '.' || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80))
+                return false;
+    }
+    if (!port.empty()) {
+        if (port.size() > 5) return false;
+        unsigned value = 0;
+        for (char c : port) {
+            if (c < '0' || c > '9') return false;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (value == 0 || value > 65535) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string FoldCase(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out += AsciiLower(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        const std::size_t length = DecodeUtf8(text, i, cp);
+        if (length == 0) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        EncodeUtf8(FoldCodePoint(cp), out);
+        i += length;
+    }
+    return out;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    // Plain ASCII, the usual case, compares in place; anything else folds.
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        if (static_cast<unsigned char>(a[i]) >= 0x80 || static_cast<unsigned char>(b[i]) >= 0x80)
+            return FoldCase(a.substr(i)) == FoldCase(b.substr(i));
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    if (a.size() == b.size()) return true;
+    const std::string_view rest = a.size() > b.size() ? a.substr(common) : b.substr(common);
+    for (char c : rest)
+        if (static_cast<unsigned char>(c) >= 0x80) return FoldCase(a) == FoldCase(b);
+    return false;
+}
+
+std::string PrepareValue(std::string_view text)
+{
+    text = TrimBlanks(text);
+    std::string out;
+    out.reserve(text.size());
+    bool blank = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (IsBlank(c)) {
+            blank = true;
+            continue;
+        }
+        if (blank) out += ' ';
+        blank = false;
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // Rare enough to take the general path for the rest.
+            std::string rest = FoldCase(text.substr(i));
+            for (char r : rest) {
+                if (IsBlank(r)) {
+                    blank = true;
+                    continue;
+                }
+                if (blank) out += ' ';
+                blank = false;
+                out += r;
+            }
+            return out;
+        }
+        out += AsciiLower(c);
+    }
+    return out;
+}
+
+bool Dn::Parse(std::string_view text, Dn& out)
+{
+    out.rdns_.clear();
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    const auto skipBlanks = [&] {
+        while (i < n && IsBlank(text[i])) ++i;
+    };
+    skipBlanks();
+    if (i == n) return true;
+    std::size_t separators = 1;
+    for (char c : text) separators += c == ',' ? 1 : 0;
+    out.rdns_.reserve(separators);
+    std::vector<Ava> rdn;
+    while (true) {
+        Ava ava;
+        skipBlanks();
+        const std::size_t typeStart = i;
+        while (i < n && IsTypeChar(text[i])) ++i;
+        if (i == typeStart) return false;
+        ava.type.assign(text.substr(typeStart, i - typeStart));
+        skipBlanks();
+        if (i == n || text[i] != '=') return false;
+        ++i;
+        skipBlanks();
+        if (i < n && text[i] == '#') {
+            const std::size_t start = i++;
+            while (i < n && HexDigit(text[i]) >= 0) ++i;
+            if ((i - start) % 2 == 0 || i - start < 3) return false;
+            ava.value.assign(text.substr(start, i - start));
+            ava.hex = true;
+            skipBlanks();
+        } else if (i < n && text[i] == '"') {
+            ++i;
+            bool closed = false;
+            while (i < n) {
+                const char c = text[i++];
+                if (c == '"') {
+                    closed = true;
+                    break;
+                }
+                if (c == '\\') {
+                    if (i == n) return false;
+                    ava.value += text[i++];
+                } else {
+                    ava.value += c;
+                }
+            }
+            if (!closed) return false;
+            skipBlanks();
+        } else {
+            // Unescaped blanks at the end are not part of the value; escaped
+            // ones are, so remember how much of the value is significant.
+            std::size_t significant = 0;
+            while (i < n && text[i] != ',' && text[i] != '+') {
+                // Runs without escapes are taken whole.
+                std::size_t run = i;
+                while (run < n && text[run] != ',' && text[run] != '+' && text[run] != '\\') ++run;
+                if (run > i) {
+                    ava.value.append(text.substr(i, run - i));
+                    std::size_t last = ava.value.size();
+                    while (last > significant && IsBlank(ava.value[last - 1])) --last;
+                    significant = last;
+                    i = run;
+                    continue;
+                }
+                const char c = text[i++];
+                if (c == '\\') {
+                    if (i == n) return false;
+                    const int high = HexDigit(text[i]);
+                    if (high >= 0 && i + 1 < n && HexDigit(text[i + 1]) >= 0) {
+                        ava.value += static_cast<char>(high * 16 + HexDigit(text[i + 1]));
+                        i += 2;
+                    } else if (high >= 0) {
+                        return false;
+                    } else {
+                        ava.value += text[i++];
+                    }
+                    significant = ava.value.size();
+                } else {
+                    ava.value += c;
+                    if (!IsBlank(c)) significant = ava.value.size();
+                }
+            }
+            ava.value.resize(significant);
+        }
+        rdn.push_back(std::move(ava));
+        if (i == n) {
+            out.rdns_.push_back(std::move(rdn));
+            return true;
+        }
+        const char separator = text[i++];
+        if (separator == ',') {
+            out.rdns_.push_back(std::move(rdn));
+            rdn.clear();
+        } else if (separator != '+') {
+            return false;
+        }
+    }
+}
+
+const std::string& Dn::RdnValue() const
+{
+    static const std::string none;
+    return rdns_.empty() ? none : rdns_.front().front().value;
+}
+
+Dn Dn::Parent() const
+{
+    Dn parent;
+    if (rdns_.size() > 1) parent.rdns_.assign(rdns_.begin() + 1, rdns_.end());
+    return parent;
+}
+
+bool Dn::IsWithin(const Dn& ancestor) const
+{
+    if (ancestor.rdns_.size() > rdns_.size()) return false;
+    Dn tail;
+    tail.rdns_.assign(rdns_.end() - static_cast<std::ptrdiff_t>(ancestor.rdns_.size()),
+                      rdns_.end());
+    return tail.Normalized() == ancestor.Normalized();
+}
+
+std::string Dn::Format() const
+{
+    std::string out;
+    for (std::size_t r = 0; r < rdns_.size(); ++r) {
+        if (r > 0) out += ',';
+        AppendRdn(rdns_[r], out);
+    }
+    return out;
+}
+
+std::string Dn::FormatParent() const
+{
+    std::string out;
+    for (std::size_t r = 1; r < rdns_.size(); ++r) {
+        if (r > 1) out += ',';
+        AppendRdn(rdns_[r], out);
+    }
+    return out;
+}
+
+std::string Dn::Normalized() const
+{
+    std::string out;
+    out.reserve(64);
+    for (std::size_t r = 0; r < rdns_.size(); ++r) {
+        if (r > 0) out += ',';
+        if (rdns_[r].size() == 1) {
+            const Ava& ava = rdns_[r].front();
+            for (char c : ava.type) out += AsciiLower(c);
+            out += '=';
+            AppendEscapedValue(ava, ava.hex ? ava.value : PrepareValue(ava.value), out);
+            continue;
+        }
+        std::vector<std::string> avas;
+        for (const Ava& ava : rdns_[r]) {
+            std::string text;
+            for (char c : ava.type) text += AsciiLower(c);
+            text += '=';
+            AppendEscapedValue(ava, ava.hex ? ava.value : PrepareValue(ava.value), text);
+            avas.push_back(std::move(text));
+        }
+        std::sort(avas.begin(), avas.end());
+        for (std::size_t a = 0; a < avas.size(); ++a) {
+            if (a > 0) out += '+';
+            out += avas[a];
+        }
+    }
+    return out;
+}
+
+std::string NormalizeDn(std::string_view text)
+{
+    Dn dn;
+    if (Dn::Parse(text, dn)) return dn.Normalized();
+    return "\x01" + FoldCase(text);
+}
+
+std::string_view NormalizedParent(std::string_view normalized)
+{
+    for (std::size_t i = 0; i < normalized.size(); ++i) {
+        if (normalized[i] == '\\')
+            ++i;
+        else if (normalized[i] == ',')
+            return normalized.substr(i + 1);
+    }
+    return std::string_view();
+}
+
+bool IsSupportedType(std::string_view type)
+{
+    return EqualsIgnoringCase(type, "LDAP") || EqualsIgnoringCase(type, "ADS") ||
+           EqualsIgnoringCase(type, "NDS") || EqualsIgnoringCase(type, "IPLANET");
+}
+
+unsigned ParseContext(std::string_view text, Context& out, bool dnRequired)
+{
+    text = TrimBlanks(text);
+    const std::size_t scheme = text.find("://");
+    if (scheme == std::string_view::npos || scheme == 0) return kStatusMalformedName;
+    const std::string_view type = text.substr(0, scheme);
+    for (char c : type)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return kStatusMalformedName;
+    std::string_view rest = text.substr(scheme + 3);
+    std::size_t blank = 0;
+    while (blank < rest.size() && !IsBlank(rest[blank])) ++blank;
+    const std::string_view server = rest.substr(0, blank);
+    if (!ValidServer(server)) return kStatusMalformedName;
+    const std::string_view dnText = TrimBlanks(rest.substr(blank));
+    Context context;
+    if (!Dn::Parse(dnText, context.dn)) return kStatusMalformedName;
+    if (dnRequired && context.dn.Empty()) return kStatusMalformedName;
+    if (!IsSupportedType(type)) return kStatusUnsupportedType;
+    context.type.assign(type);
+    context.server.assign(server);
+    out = std::move(context);
+    return 0;
+}
+
+unsigned ReadFqdn(std::string_view text, std::vector<FqdnReading>& readings)
+{
+    readings.clear();
+    text = TrimBlanks(text);
+    FqdnReading whole;
+    unsigned status = ParseContext(text, whole.context);
+    if (status == kStatusUnsupportedType) return status;
+    if (status == 0) readings.push_back(std::move(whole));
+    const std::size_t scheme = text.find("://");
+    const std::size_t first = scheme == std::string_view::npos ? 0 : scheme + 3;
+    for (std::size_t slash = text.rfind('/'); slash != std::string_view::npos && slash >= first;
+         slash = slash == 0 ? std::string_view::npos : text.rfind('/', slash - 1)) {
+        FqdnReading reading;
+        reading.name.assign(TrimBlanks(text.substr(slash + 1)));
+        if (reading.name.empty()) continue;
+        status = ParseContext(text.substr(0, slash), reading.context);
+        if (status == kStatusUnsupportedType) return status;
+        if (status == 0) readings.push_back(std::move(reading));
+    }
+    return readings.empty() ? static_cast<unsigned>(kStatusMalformedName) : 0u;
+}
+
+unsigned ParseDomainLogin(std::string_view text, Login& out)
+{
+    text = TrimBlanks(text);
+    constexpr std::string_view prefix = "default://";
+    if (text.size() < prefix.size() || !EqualsIgnoringCase(text.substr(0, prefix.size()), prefix))
+        return kStatusMalformedName;
+    text.remove_prefix(prefix.size());
+    const std::size_t backslash = text.find('\\');
+    if (backslash == std::string_view::npos) return kStatusMalformedName;
+    Login login;
+    login.domain.assign(TrimBlanks(text.substr(0, backslash)));
+    login.login.assign(TrimBlanks(text.substr(backslash + 1)));
+    if (login.domain.empty() || login.login.empty()) return kStatusMalformedName;
+    out = std::move(login);
+    return 0;
+}
+
+unsigned ParsePlainLogin(std::string_view text, Login& out)
+{
+    text = TrimBlanks(text);
+    Login login;
+    const std::size_t backslash = text.find('\\');
+    if (backslash != std::string_view::npos) {
+        login.domain.assign(TrimBlanks(text.substr(0, backslash)));
+        if (login.domain.empty()) return kStatusMalformedName;
+        text = TrimBlanks(text.substr(backslash + 1));
+    }
+    login.login.assign(text);
+    if (login.login.empty()) return kStatusMalformedName;
+    out = std::move(login);
+    return 0;
+}
+
+std::string DomainShortName(const Dn& dn)
+{
+    for (std::size_t r = 0; r < dn.Size(); ++r)
+        for (const Ava& ava : dn.Rdn(r))
+            if (EqualsIgnoringCase(ava.type, "dc")) return ava.value;
+    return std::string();
+}
+
+std::string FormatEntryName(const std::string& server, const Dn& dn)
+{
+    return "LDAP://" + server + " " + dn.FormatParent() + "/" + dn.RdnValue();
+}
+
+std::string FormatContext(const std::string& server, const Dn& dn)
+{
+    return "LDAP://" + server + " " + dn.Format();
+}
+
+void SortNames(std::vector<std::string>& names)
+{
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names) keyed.emplace_back(FoldCase(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
+    names.clear();
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        if (i > 0 && keyed[i].first == keyed[i - 1].first) continue;
+        names.push_back(std::move(keyed[i].second));
+    }
+}
+
+}  // namespace ovdir

@@ -1,0 +1,73 @@
+// Sessions: lines "address user", read afresh at every call since who is
+// logged on changes while the program runs.
+#include "platform/services/TransIdService.h"
+
+#include <arpa/inet.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "framework/OvApplication.h"
+#include "platform/services/Directory.h"
+#include "platform/services/IniSettings.h"
+#include "platform/services/SampleData.h"
+
+namespace ovdir {
+
+constexpr unsigned kSessionsModuleId = 0x30A200u;
+
+std::string TransIdService::ConfiguredSessionsFile()
+{
+    std::string file;
+    ReadIniSetting(kParameterFile, "TransIdService", "Sessions", file);
+    return file;
+}
+
+unsigned TransIdService::FindSession(const std::string& sessions, unsigned address,
+                                     std::string& user)
+{
+    std::istringstream in(sessions);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#') continue;
+        const std::size_t end = line.find_first_of(" \t", start);
+        if (end == std::string::npos) continue;
+        const std::size_t rest = line.find_first_not_of(" \t", end);
+        if (rest == std::string::npos) continue;
+        const std::string text = line.substr(start, end - start);
+        in_addr parsed{};
+        if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) continue;
+        if (parsed.s_addr != address) continue;
+        user = line.substr(rest);
+        return 0;
+    }
+    return kStatusNoSession;
+}
+
+unsigned TransIdService::GetUser(const unsigned int& address, OvWString& user)
+{
+    std::string sessions;
+    if (sessionsFile_.empty()) {
+        sessions = SampleSessions();
+    } else {
+        std::ifstream in(sessionsFile_, std::ios::binary);
+        std::ostringstream content;
+        if (in) content << in.rdbuf();
+        if (!in || in.bad()) {
+            if (OvApplication::Exists())
+                OvApplication::Itself().GetErrorStream(kStatusSessionsLoadFailed, kSessionsModuleId,
+                                                       sessionsFile_.c_str(), 0, -1)
+                    << std::string("the sessions file cannot be read") << ::ends;
+            return kStatusSessionsLoadFailed;
+        }
+        sessions = content.str();
+    }
+    std::string found;
+    if (const unsigned status = FindSession(sessions, address, found)) return status;
+    user = makeWideString(found);
+    return 0;
+}
+
+}  // namespace ovdir

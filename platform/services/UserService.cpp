@@ -1,0 +1,645 @@
+// The user service over a directory: every naming, sorting and membership
+// rule lives here, so every backend answers the same.
+#include "platform/services/UserService.h"
+
+#include <deque>
+#include <set>
+#include <utility>
+
+namespace ovdir {
+namespace {
+
+const std::vector<std::string> kUserAttributes = {"objectclass", "uid", "samaccountname",
+                                                  "displayname", "cn",  "mail"};
+const std::vector<std::string> kGroupAttributes = {"objectclass", "member", "uniquemember",
+                                                   "memberuid"};
+// Attributes that may carry an entry's naming value.
+const std::vector<std::string> kNamingAttributes = {"cn", "uid", "ou", "o", "dc", "l"};
+
+Filter ClassIs(const char* name)
+{
+    return Filter::Equals("objectclass", name);
+}
+
+Filter UserFilter()
+{
+    return Filter::And({ClassIs("person"), Filter::Not(ClassIs("computer"))});
+}
+
+Filter GroupFilter()
+{
+    return Filter::Or({ClassIs("groupOfNames"), ClassIs("groupOfUniqueNames"),
+                       ClassIs("posixGroup"), ClassIs("group")});
+}
+
+Filter DomainFilter()
+{
+    return Filter::Or({ClassIs("domain"), ClassIs("dcObject")});
+}
+
+Filter WorkstationFilter()
+{
+    return Filter::Or({ClassIs("computer"), ClassIs("device")});
+}
+
+bool IsUser(const Entry& entry)
+{
+    return entry.HasValue("objectclass", "person") && !entry.HasValue("objectclass", "computer");
+}
+
+bool IsGroup(const Entry& entry)
+{
+    return entry.HasValue("objectclass", "groupOfNames") ||
+           entry.HasValue("objectclass", "groupOfUniqueNames") ||
+           entry.HasValue("objectclass", "posixGroup") || entry.HasValue("objectclass", "group");
+}
+
+std::string LoginOf(const Entry& user)
+{
+    std::string login = user.First("uid");
+    return login.empty() ? user.First("samaccountname") : login;
+}
+
+std::string FullNameOf(const Entry& user)
+{
+    std::string name = user.First("displayname");
+    return name.empty() ? user.First("cn") : name;
+}
+
+Filter LoginFilter(const std::string& login)
+{
+    return Filter::Or({Filter::Equals("uid", login), Filter::Equals("samaccountname", login)});
+}
+
+std::string Narrow(const OvWString& text)
+{
+    return makeString(text);
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos) return std::string();
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
+{
+    SortNames(names);
+    out.clear();
+    out.reserve(names.size());
+    for (const std::string& name : names) out.push_back(makeWideString(name));
+}
+
+// uniqueMember values may carry an optional "#'0101'B" unique identifier.
+std::string MemberDn(const std::string& value)
+{
+    const std::size_t hash = value.rfind("#'");
+    if (hash != std::string::npos && value.size() >= hash + 3 && value.back() == 'B' &&
+        value[value.size() - 2] == '\'')
+        return value.substr(0, hash);
+    return value;
+}
+
+// Wipes a narrow copy of a secret when the call ends, however it ends.
+class SecretCopy {
+public:
+    explicit SecretCopy(const OvWString& secret) : text_(makeString(secret)) {}
+    SecretCopy(const SecretCopy&) = delete;
+    SecretCopy& operator=(const SecretCopy&) = delete;
+    ~SecretCopy() { OvWipe(text_); }
+    const std::string& Text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+}  // namespace
+
+unsigned UserService::Domains(std::vector<Dn>& domains)
+{
+    domains.clear();
+    std::vector<std::string> contexts;
+    if (const unsigned status = directory_.NamingContexts(contexts)) return status;
+    for (const std::string& text : contexts) {
+        Dn dn;
+        if (!Dn::Parse(text, dn) || dn.Empty()) continue;
+        SearchRequest request;
+        request.base = dn.Format();
+        request.scope = Scope::Base;
+        request.filter = DomainFilter();
+        std::vector<Entry> found;
+        const unsigned status = directory_.Search(request, found);
+        if (status == kStatusNoSuchEntry) continue;
+        if (status != 0) return status;
+        if (!found.empty()) domains.push_back(std::move(dn));
+    }
+    return 0;
+}
+
+unsigned UserService::DomainByShortName(const std::string& name, Dn& domain)
+{
+    std::vector<Dn> domains;
+    if (const unsigned status = Domains(domains)) return status;
+    unsigned matches = 0;
+    for (Dn& dn : domains) {
+        if (!EqualsIgnoringCase(DomainShortName(dn), name)) continue;
+        if (++matches == 1) domain = dn;
+    }
+    if (matches == 0) return kStatusNoSuchEntry;
+    return matches == 1 ? 0u : static_cast<unsigned>(kStatusAmbiguous);
+}
+
+unsigned UserService::CheckDomain(const std::string& server, const Dn& dn)
+{
+    SearchRequest request;
+    request.server = server;
+    request.base = dn.Format();
+    request.scope = Scope::Base;
+    request.filter = DomainFilter();
+    std::vector<Entry> found;
+    if (const unsigned status = directory_.Search(request, found)) return status;
+    return found.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : 0u;
+}
+
+Dn UserService::ContainingBase(const Dn& dn)
+{
+    std::vector<std::string> contexts;
+    Dn best;
+    if (directory_.NamingContexts(contexts) == 0) {
+        for (const std::string& text : contexts) {
+            Dn context;
+            if (Dn::Parse(text, context) && !context.Empty() && dn.IsWithin(context) &&
+                context.Size() > best.Size())
+                best = std::move(context);
+        }
+    }
+    if (!best.Empty()) return best;
+    // Not under a naming context the directory names: the domain components
+    // at the DN's end, or at least its topmost RDN.
+    std::size_t first = dn.Size();
+    while (first > 0 && dn.Rdn(first - 1).size() == 1 &&
+           EqualsIgnoringCase(dn.Rdn(first - 1).front().type, "dc"))
+        --first;
+    if (first == dn.Size() && first > 0) --first;
+    Dn base = dn;
+    for (std::size_t i = 0; i < first; ++i) base = base.Parent();
+    return base;
+}
+
+unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
+                              const std::vector<std::string>& attributes, Entry& entry,
+                              Context& context)
+{
+    std::vector<FqdnReading> readings;
+    if (const unsigned status = ReadFqdn(Narrow(fqdn), readings)) return status;
+    const Filter kindFilter = kind == Kind::User ? UserFilter() : GroupFilter();
+    for (FqdnReading& reading : readings) {
+        SearchRequest request;
+        request.server = reading.context.server;
+        request.base = reading.context.dn.Format();
+        request.attributes = attributes;
+        if (reading.name.empty()) {
+            request.scope = Scope::Base;
+            request.filter = kindFilter;
+        } else {
+            std::vector<Filter> naming;
+            for (const std::string& attribute : kNamingAttributes)
+                naming.push_back(Filter::Equals(attribute, reading.name));
+            request.scope = Scope::OneLevel;
+            request.filter = Filter::And({kindFilter, Filter::Or(std::move(naming))});
+        }
+        std::vector<Entry> found;
+        const unsigned status = directory_.Search(request, found);
+        if (status == kStatusNoSuchEntry) continue;
+        if (status != 0) return status;
+        // The name must be the entry's own naming value, not any value of
+        // the naming attributes.
+        const std::string wanted = PrepareValue(reading.name);
+        std::vector<Entry> named;
+        for (Entry& candidate : found) {
+            Dn dn;
+            if (!Dn::Parse(candidate.dn, dn) || dn.Empty()) continue;
+            if (reading.name.empty() || PrepareValue(dn.RdnValue()) == wanted)
+                named.push_back(std::move(candidate));
+        }
+        if (named.empty()) continue;
+        if (named.size() > 1) return kStatusAmbiguous;
+        entry = std::move(named.front());
+        context = std::move(reading.context);
+        return 0;
+    }
+    return kStatusNoSuchEntry;
+}
+
+unsigned UserService::FindUser(const std::vector<Dn>& domains, const Filter& match, Entry& user)
+{
+    std::vector<Entry> users;
+    std::set<std::string> seen;
+    for (const Dn& domain : domains) {
+        SearchRequest request;
+        request.base = domain.Format();
+        request.filter = Filter::And({UserFilter(), match});
+        request.attributes = kUserAttributes;
+        std::vector<Entry> found;
+        const unsigned status = directory_.Search(request, found);
+        if (status == kStatusNoSuchEntry) continue;
+        if (status != 0) return status;
+        for (Entry& entry : found)
+            if (seen.insert(NormalizeDn(entry.dn)).second) users.push_back(std::move(entry));
+    }
+    if (users.empty()) return kStatusNoSuchEntry;
+    if (users.size() > 1) return kStatusAmbiguous;
+    user = std::move(users.front());
+    return 0;
+}
+
+unsigned UserService::UserFromDomainLogin(const OvWString& text, Entry& user)
+{
+    Login login;
+    if (const unsigned status = ParseDomainLogin(Narrow(text), login)) return status;
+    Dn domain;
+    if (const unsigned status = DomainByShortName(login.domain, domain)) return status;
+    return FindUser({domain}, LoginFilter(login.login), user);
+}
+
+unsigned UserService::ListEntries(const std::string& server, const Dn& base, const Filter& filter,
+                                  std::vector<OvWString>& names)
+{
+    SearchRequest request;
+    request.server = server;
+    request.base = base.Format();
+    request.filter = filter;
+    std::vector<Entry> found;
+    if (const unsigned status = directory_.Search(request, found)) return status;
+    std::vector<std::string> printed;
+    printed.reserve(found.size());
+    for (const Entry& entry : found) {
+        Dn dn;
+        if (Dn::Parse(entry.dn, dn) && !dn.Empty()) printed.push_back(FormatEntryName(server, dn));
+    }
+    ToWide(printed, names);
+    return 0;
+}
+
+unsigned UserService::GetUsers(const OvWString& context, std::vector<OvWString>& users)
+{
+    Context parsed;
+    if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
+    return ListEntries(parsed.server, parsed.dn, UserFilter(), users);
+}
+
+unsigned UserService::GetGroups(const OvWString& context, std::vector<OvWString>& groups)
+{
+    Context parsed;
+    if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
+    return ListEntries(parsed.server, parsed.dn, GroupFilter(), groups);
+}
+
+unsigned UserService::GetDomains(const OvWString& type, std::vector<OvWString>& domains)
+{
+    if (!IsSupportedType(Trimmed(Narrow(type)))) return kStatusUnsupportedType;
+    std::vector<Dn> found;
+    if (const unsigned status = Domains(found)) return status;
+    std::vector<std::string> printed;
+    const std::string server = directory_.DefaultServer();
+    for (const Dn& dn : found) printed.push_back(FormatContext(server, dn));
+    ToWide(printed, domains);
+    return 0;
+}
+
+unsigned UserService::GetTrustedDomains(const OvWString& domain, std::vector<OvWString>& trusted)
+{
+    Context parsed;
+    if (const unsigned status = ParseContext(Narrow(domain), parsed)) return status;
+    if (const unsigned status = CheckDomain(parsed.server, parsed.dn)) return status;
+    SearchRequest request;
+    request.server = parsed.server;
+    request.base = "cn=System," + parsed.dn.Format();
+    request.filter = ClassIs("trustedDomain");
+    request.attributes = {"trustpartner", "cn"};
+    std::vector<Entry> found;
+    const unsigned status = directory_.Search(request, found);
+    if (status != 0 && status != kStatusNoSuchEntry) return status;
+    std::vector<std::string> names;
+    for (const Entry& entry : found) {
+        std::string name = entry.First("trustpartner");
+        if (name.empty()) name = entry.First("cn");
+        if (!name.empty()) names.push_back(std::move(name));
+    }
+    ToWide(names, trusted);
+    return 0;
+}
+
+unsigned UserService::GetUserGroups(const OvWString& user, std::vector<OvWString>& groups)
+{
+    Entry entry;
+    Context context;
+    if (const unsigned status = Resolve(user, Kind::User, kUserAttributes, entry, context))
+        return status;
+    Dn dn;
+    Dn::Parse(entry.dn, dn);
+    std::vector<Filter> references = {Filter::Equals("member", dn.Format()),
+                                      Filter::Equals("uniquemember", dn.Format())};
+    const std::string login = LoginOf(entry);
+    if (!login.empty()) references.push_back(Filter::Equals("memberuid", login));
+    return ListEntries(context.server, ContainingBase(dn),
+                       Filter::And({GroupFilter(), Filter::Or(std::move(references))}), groups);
+}
+
+unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWString>& users)
+{
+    Entry top;
+    Context context;
+    if (const unsigned status = Resolve(group, Kind::Group, kGroupAttributes, top, context))
+        return status;
+    Dn topDn;
+    Dn::Parse(top.dn, topDn);
+    const Dn base = ContainingBase(topDn);
+
+    std::vector<std::string> printed;
+    std::set<std::string> seen{NormalizeDn(top.dn)};  // every DN looked at once
+    std::deque<Entry> pending;
+    pending.push_back(std::move(top));
+    while (!pending.empty()) {
+        const Entry current = std::move(pending.front());
+        pending.pop_front();
+        std::vector<std::string> members;
+        for (const char* attribute : {"member", "uniquemember"})
+            if (const auto* values = current.Find(attribute))
+                for (const std::string& value : *values) members.push_back(MemberDn(value));
+        for (const std::string& member : members) {
+            Dn memberDn;
+            if (!Dn::Parse(member, memberDn) || memberDn.Empty()) continue;
+            if (!seen.insert(memberDn.Normalized()).second) continue;
+            SearchRequest request;
+            request.server = context.server;
+            request.base = memberDn.Format();
+            request.scope = Scope::Base;
+            request.filter = Filter::Present("objectclass");
+            request.attributes = kGroupAttributes;
+            std::vector<Entry> found;
+            const unsigned status = directory_.Search(request, found);
+            if (status == kStatusNoSuchEntry) continue;  // a member since deleted
+            if (status != 0) return status;
+            for (Entry& entry : found) {
+                Dn dn;
+                if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
+                if (IsUser(entry))
+                    printed.push_back(FormatEntryName(context.server, dn));
+                else if (IsGroup(entry))
+                    pending.push_back(std::move(entry));
+            }
+        }
+        if (const auto* logins = current.Find("memberuid")) {
+            for (const std::string& login : *logins) {
+                SearchRequest request;
+                request.server = context.server;
+                request.base = base.Format();
+                request.filter = Filter::And({UserFilter(), LoginFilter(login)});
+                std::vector<Entry> found;
+                const unsigned status = directory_.Search(request, found);
+                if (status == kStatusNoSuchEntry) continue;
+                if (status != 0) return status;
+                for (const Entry& entry : found) {
+                    Dn dn;
+                    if (Dn::Parse(entry.dn, dn) && !dn.Empty())
+                        printed.push_back(FormatEntryName(context.server, dn));
+                }
+            }
+        }
+    }
+    ToWide(printed, users);
+    return 0;
+}
+
+unsigned UserService::GetFullUserName(const OvWString& user, OvWString& fullName)
+{
+    Entry entry;
+    Context context;
+    if (const unsigned status = Resolve(user, Kind::User, kUserAttributes, entry, context))
+        return status;
+    fullName = makeWideString(FullNameOf(entry));
+    return 0;
+}
+
+unsigned UserService::GetQualifiedNameForUser(const OvWString& login, OvWString& fqdn)
+{
+    Entry user;
+    if (const unsigned status = UserFromDomainLogin(login, user)) return status;
+    Dn dn;
+    Dn::Parse(user.dn, dn);
+    fqdn = makeWideString(FormatEntryName(directory_.DefaultServer(), dn));
+    return 0;
+}
+
+unsigned UserService::TestUserAuthentication(const OvWString& user, const OvWString& password,
+                                             OvWString& fullName, bool& authenticated)
+{
+    authenticated = false;
+    const SecretCopy secret(password);
+    Login login;
+    if (const unsigned status = ParsePlainLogin(Narrow(user), login)) return status;
+    std::vector<Dn> domains;
+    if (login.domain.empty()) {
+        if (const unsigned status = Domains(domains)) return status;
+    } else {
+        domains.emplace_back();
+        if (const unsigned status = DomainByShortName(login.domain, domains.back())) return status;
+    }
+    Entry entry;
+    if (const unsigned status = FindUser(domains, LoginFilter(login.login), entry)) return status;
+    bool accepted = false;
+    if (!secret.Text().empty()) {
+        if (const unsigned status = directory_.CheckPassword(entry.dn, secret.Text(), accepted))
+            return status;
+    }
+    fullName = makeWideString(FullNameOf(entry));
+    authenticated = accepted;
+    return 0;
+}
+
+unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWString& userName,
+                                    OvWIFFLEPassword& password, const OvWString& type, int& limit,
+                                    bool& sslEnable, std::vector<OvWString>& domains,
+                                    int& searchStatus)
+{
+    searchStatus = kDomainSearchUnknownFailure;
+    const SecretCopy secret(password.GetPassword());
+    Context context;
+    if (const unsigned status = ParseContext(Narrow(serverContext), context, false)) return status;
+    if (!IsSupportedType(Trimmed(Narrow(type)))) return kStatusUnsupportedType;
+    std::vector<std::string> found;
+    if (secret.Text().empty()) {
+        searchStatus = kDomainSearchInvalidCredentials;
+        domains.clear();
+        return 0;
+    }
+    if (const unsigned status =
+            directory_.ExplicitDomains(context.server, Trimmed(Narrow(userName)), secret.Text(),
+                                       sslEnable, limit, found, searchStatus))
+        return status;
+    std::vector<std::string> printed;
+    for (const std::string& text : found) {
+        Dn dn;
+        if (Dn::Parse(text, dn) && !dn.Empty())
+            printed.push_back(FormatContext(context.server, dn));
+    }
+    SortNames(printed);
+    if (limit > 0 && printed.size() > static_cast<std::size_t>(limit))
+        printed.resize(static_cast<std::size_t>(limit));
+    domains.clear();
+    for (const std::string& name : printed) domains.push_back(makeWideString(name));
+    return 0;
+}
+
+unsigned UserService::GetWorkstations(const OvWString& domain, std::vector<OvWString>& workstations)
+{
+    const std::string text = Trimmed(Narrow(domain));
+    Dn base;
+    std::string server;
+    if (text.find("://") != std::string::npos) {
+        Context context;
+        if (const unsigned status = ParseContext(text, context)) return status;
+        if (const unsigned status = CheckDomain(context.server, context.dn)) return status;
+        base = context.dn;
+        server = context.server;
+    } else {
+        if (text.empty()) return kStatusMalformedName;
+        if (const unsigned status = DomainByShortName(text, base)) return status;
+    }
+    SearchRequest request;
+    request.server = server;
+    request.base = base.Format();
+    request.filter = WorkstationFilter();
+    request.attributes = {"cn", "dnshostname"};
+    std::vector<Entry> found;
+    if (const unsigned status = directory_.Search(request, found)) return status;
+    std::vector<std::string> names;
+    for (const Entry& entry : found) {
+        std::string name = entry.First("cn");
+        if (name.empty()) name = entry.First("dnshostname");
+        if (!name.empty()) names.push_back(std::move(name));
+    }
+    ToWide(names, workstations);
+    return 0;
+}
+
+unsigned UserService::GetUserLoginAndFullName(const OvWString& user, OvWString& fullName,
+                                              OvWString& login)
+{
+    Entry entry;
+    Context context;
+    if (const unsigned status = Resolve(user, Kind::User, kUserAttributes, entry, context))
+        return status;
+    fullName = makeWideString(FullNameOf(entry));
+    login = makeWideString(LoginOf(entry));
+    return 0;
+}
+
+unsigned UserService::GetUserInfoFromName(const OvWString& login, OvWString& fqdn,
+                                          OvWString& fullName, OvWString& loginName)
+{
+    Entry user;
+    if (const unsigned status = UserFromDomainLogin(login, user)) return status;
+    Dn dn;
+    Dn::Parse(user.dn, dn);
+    fqdn = makeWideString(FormatEntryName(directory_.DefaultServer(), dn));
+    fullName = makeWideString(FullNameOf(user));
+    loginName = makeWideString(LoginOf(user));
+    return 0;
+}
+
+unsigned UserService::GetUserInfoFromEmail(const OvWString& email, OvWString& fqdn,
+                                           OvWString& fullName, OvWString& loginName)
+{
+    const std::string address = Trimmed(Narrow(email));
+    if (address.empty()) return kStatusNoSuchEntry;
+    std::vector<Dn> domains;
+    if (const unsigned status = Domains(domains)) return status;
+    Entry user;
+    if (const unsigned status = FindUser(domains, Filter::Equals("mail", address), user))
+        return status;
+    Dn dn;
+    Dn::Parse(user.dn, dn);
+    fqdn = makeWideString(FormatEntryName(directory_.DefaultServer(), dn));
+    fullName = makeWideString(FullNameOf(user));
+    loginName = makeWideString(LoginOf(user));
+    return 0;
+}
+
+unsigned UserService::GetUserEmailAddr(const OvWString& user, OvWString& email)
+{
+    Entry entry;
+    Context context;
+    if (const unsigned status = Resolve(user, Kind::User, kUserAttributes, entry, context))
+        return status;
+    const std::string address = entry.First("mail");
+    if (address.empty()) return kStatusNoEmail;
+    email = makeWideString(address);
+    return 0;
+}
+
+unsigned UserService::SearchByName(const OvWString& context, const OvWString& name, bool exact,
+                                   const Filter& kind, const std::vector<std::string>& attributes,
+                                   std::vector<OvWString>& found)
+{
+    Context parsed;
+    if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
+    // The typed text is only ever a value in the filter tree: "*" and
+    // parentheses are characters to match, never filter syntax.
+    const std::string text = Narrow(name);
+    const bool anything = !exact && PrepareValue(text).empty();
+    std::vector<Filter> alternatives;
+    for (const std::string& attribute : attributes) {
+        if (anything)
+            alternatives.push_back(Filter::Present(attribute));
+        else if (exact)
+            alternatives.push_back(Filter::Equals(attribute, text));
+        else
+            alternatives.push_back(Filter::Contains(attribute, text));
+    }
+    return ListEntries(parsed.server, parsed.dn,
+                       Filter::And({kind, Filter::Or(std::move(alternatives))}), found);
+}
+
+unsigned UserService::SearchGroupsFromName(const OvWString& context, const OvWString& name,
+                                           bool& exactMatch, std::vector<OvWString>& groups)
+{
+    return SearchByName(context, name, exactMatch, GroupFilter(),
+                        {"cn", "uid", "samaccountname", "displayname"}, groups);
+}
+
+unsigned UserService::SearchUsersFromName(const OvWString& context, const OvWString& name,
+                                          bool& exactMatch, std::vector<OvWString>& users)
+{
+    return SearchByName(context, name, exactMatch, UserFilter(),
+                        {"cn", "uid", "samaccountname", "displayname"}, users);
+}
+
+unsigned UserService::SearchOrgUnitsFromName(const OvWString& context, const OvWString& name,
+                                             bool& exactMatch, std::vector<OvWString>& units)
+{
+    Context parsed;
+    if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
+    const std::string text = Narrow(name);
+    Filter match = !exactMatch && PrepareValue(text).empty() ? Filter::Present("ou")
+                   : exactMatch                              ? Filter::Equals("ou", text)
+                                                             : Filter::Contains("ou", text);
+    SearchRequest request;
+    request.server = parsed.server;
+    request.base = parsed.dn.Format();
+    request.filter = Filter::And({ClassIs("organizationalUnit"), std::move(match)});
+    std::vector<Entry> found;
+    if (const unsigned status = directory_.Search(request, found)) return status;
+    std::vector<std::string> printed;
+    for (const Entry& entry : found) {
+        Dn dn;
+        if (Dn::Parse(entry.dn, dn) && !dn.Empty())
+            printed.push_back(FormatContext(parsed.server, dn));
+    }
+    ToWide(printed, units);
+    return 0;
+}
+
+}  // namespace ovdir

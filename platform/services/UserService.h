@@ -1,0 +1,75 @@
+// The user service: users, groups, domains, names, authentication and
+// searches, answered from a directory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/services/Directory.h"
+#include "platform/services/Names.h"
+#include "services/OvUserServiceBase.h"
+
+namespace ovdir {
+
+class UserService : public OvUserServiceBase {
+public:
+    explicit UserService(Directory& directory) : directory_(directory) {}
+
+    OvUserServiceBase* GetInterface() override { return this; }
+
+    unsigned GetUsers(const OvWString& context, std::vector<OvWString>& users) override;
+    unsigned GetGroups(const OvWString& context, std::vector<OvWString>& groups) override;
+    unsigned GetDomains(const OvWString& type, std::vector<OvWString>& domains) override;
+    unsigned GetTrustedDomains(const OvWString& domain, std::vector<OvWString>& trusted) override;
+    unsigned GetUserGroups(const OvWString& user, std::vector<OvWString>& groups) override;
+    unsigned GetUsersForGroup(const OvWString& group, std::vector<OvWString>& users) override;
+    unsigned GetFullUserName(const OvWString& user, OvWString& fullName) override;
+    unsigned GetQualifiedNameForUser(const OvWString& login, OvWString& fqdn) override;
+    unsigned TestUserAuthentication(const OvWString& user, const OvWString& password,
+                                    OvWString& fullName, bool& authenticated) override;
+    unsigned GetDomainsSsl(const OvWString& serverContext, const OvWString& userName,
+                           OvWIFFLEPassword& password, const OvWString& type, int& limit,
+                           bool& sslEnable, std::vector<OvWString>& domains,
+                           int& searchStatus) override;
+    unsigned GetWorkstations(const OvWString& domain,
+                             std::vector<OvWString>& workstations) override;
+    unsigned GetUserLoginAndFullName(const OvWString& user, OvWString& fullName,
+                                     OvWString& login) override;
+    unsigned GetUserInfoFromName(const OvWString& login, OvWString& fqdn, OvWString& fullName,
+                                 OvWString& loginName) override;
+    unsigned GetUserInfoFromEmail(const OvWString& email, OvWString& fqdn, OvWString& fullName,
+                                  OvWString& loginName) override;
+    unsigned GetUserEmailAddr(const OvWString& user, OvWString& email) override;
+    unsigned SearchGroupsFromName(const OvWString& context, const OvWString& name, bool& exactMatch,
+                                  std::vector<OvWString>& groups) override;
+    unsigned SearchUsersFromName(const OvWString& context, const OvWString& name, bool& exactMatch,
+                                 std::vector<OvWString>& users) override;
+    unsigned SearchOrgUnitsFromName(const OvWString& context, const OvWString& name,
+                                    bool& exactMatch, std::vector<OvWString>& units) override;
+
+private:
+    enum class Kind { User, Group };
+
+    // The entry an FQDN names, of the kind asked for, with the attributes.
+    unsigned Resolve(const OvWString& fqdn, Kind kind, const std::vector<std::string>& attributes,
+                     Entry& entry, Context& context);
+    // The domains of the configured directory.
+    unsigned Domains(std::vector<Dn>& domains);
+    unsigned DomainByShortName(const std::string& name, Dn& domain);
+    // Whether dn is a domain entry on server.
+    unsigned CheckDomain(const std::string& server, const Dn& dn);
+    // The naming context that holds dn: where to look for what refers to it.
+    Dn ContainingBase(const Dn& dn);
+    // The one user with a login in the domains given.
+    unsigned FindUser(const std::vector<Dn>& domains, const Filter& match, Entry& user);
+    unsigned UserFromDomainLogin(const OvWString& text, Entry& user);
+    unsigned ListEntries(const std::string& server, const Dn& base, const Filter& filter,
+                         std::vector<OvWString>& names);
+    unsigned SearchByName(const OvWString& context, const OvWString& name, bool exact,
+                          const Filter& kind, const std::vector<std::string>& attributes,
+                          std::vector<OvWString>& found);
+
+    Directory& directory_;
+};
+
+}  // namespace ovdir

@@ -1,0 +1,184 @@
+// Contexts, FQDNs, logins and DNs as the services read and print them.
+#include <gtest/gtest.h>
+
+#include "platform/services/Directory.h"
+#include "platform/services/Names.h"
+
+using namespace ovdir;
+
+namespace {
+
+std::string Formatted(const char* text)
+{
+    Dn dn;
+    EXPECT_TRUE(Dn::Parse(text, dn)) << text;
+    return dn.Format();
+}
+
+}  // namespace
+
+TEST(DnTest, BlanksAroundSeparatorsAreIgnored)
+{
+    EXPECT_EQ(Formatted(" cn = John Smith ,  ou=Sales, dc=example,dc=com "),
+              "cn=John Smith,ou=Sales,dc=example,dc=com");
+}
+
+TEST(DnTest, EscapesAreResolvedAndWrittenBack)
+{
+    Dn dn;
+    ASSERT_TRUE(Dn::Parse("cn=Smith\\, John+uid=js,dc=x", dn));
+    EXPECT_EQ(dn.RdnValue(), "Smith, John");
+    EXPECT_EQ(dn.Format(), "cn=Smith\\, John+uid=js,dc=x");
+    ASSERT_TRUE(Dn::Parse("cn=J\\C3\\BCrgen,dc=x", dn));
+    EXPECT_EQ(dn.RdnValue(), "J\xC3\xBCrgen");
+}
+
+TEST(DnTest, EscapedTrailingBlankStaysUnescapedOneGoes)
+{
+    Dn dn;
+    ASSERT_TRUE(Dn::Parse("cn=a\\ ,dc=x", dn));
+    EXPECT_EQ(dn.RdnValue(), "a ");
+    EXPECT_EQ(dn.Format(), "cn=a\\ ,dc=x");
+    ASSERT_TRUE(Dn::Parse("cn=a  ,dc=x", dn));
+    EXPECT_EQ(dn.RdnValue(), "a");
+}
+
+TEST(DnTest, MalformedTextsAreRefused)
+{
+    Dn dn;
+    for (const char* text :
+         {"cn", "=x", "cn=x,", "cn=x,,dc=y", "cn=x\\", "cn=x\\4", "c n=x", "cn=\"open"})
+        EXPECT_FALSE(Dn::Parse(text, dn)) << text;
+}
+
+TEST(DnTest, NormalisedFormIgnoresCaseBlanksAndAvaOrder)
+{
+    EXPECT_EQ(NormalizeDn("CN=John  Smith, OU=Sales,DC=Example,DC=com"),
+              NormalizeDn("cn=john smith,ou=sales,dc=example,dc=com"));
+    EXPECT_EQ(NormalizeDn("cn=a+uid=b,dc=x"), NormalizeDn("uid=B+cn=A,dc=x"));
+    EXPECT_EQ(NormalizeDn("cn=J\xC3\x9CRGEN,dc=x"), NormalizeDn("cn=j\xC3\xBCrgen,dc=x"));
+    EXPECT_NE(NormalizeDn("cn=a\\,b,dc=x"), NormalizeDn("cn=a,b=,dc=x"));
+}
+
+TEST(DnTest, UnparseableTextNeverEqualsARealDn)
+{
+    EXPECT_NE(NormalizeDn("cn=x,"), NormalizeDn("cn=x"));
+}
+
+TEST(DnTest, WithinComparesWholeRdns)
+{
+    Dn user, domain, other;
+    ASSERT_TRUE(Dn::Parse("cn=A,ou=Sales,DC=Example,dc=com", user));
+    ASSERT_TRUE(Dn::Parse("dc=example,dc=com", domain));
+    ASSERT_TRUE(Dn::Parse("dc=ample,dc=com", other));
+    EXPECT_TRUE(user.IsWithin(domain));
+    EXPECT_TRUE(domain.IsWithin(domain));
+    EXPECT_FALSE(user.IsWithin(other));
+    EXPECT_FALSE(domain.IsWithin(user));
+}
+
+TEST(ContextTest, ReadsTypeServerPortAndDn)
+{
+    Context context;
+    ASSERT_EQ(ParseContext("ldap://127.0.0.1:389   cn=Users, dc=example,dc=com", context), 0u);
+    EXPECT_EQ(context.type, "ldap");
+    EXPECT_EQ(context.server, "127.0.0.1:389");
+    EXPECT_EQ(context.dn.Format(), "cn=Users,dc=example,dc=com");
+}
+
+TEST(ContextTest, EveryDirectoryTypeIsSpokenToOverLdap)
+{
+    Context context;
+    for (const char* text : {"LDAP://h dc=x", "ads://h dc=x", "Nds://h dc=x", "iPlanet://h dc=x"})
+        EXPECT_EQ(ParseContext(text, context), 0u) << text;
+    EXPECT_EQ(ParseContext("LDAPS://h dc=x", context), kStatusUnsupportedType);
+    EXPECT_EQ(ParseContext("WinNT://h dc=x", context), kStatusUnsupportedType);
+}
+
+TEST(ContextTest, MalformedContextsAreRefused)
+{
+    Context context;
+    for (const char* text : {"", "dc=example,dc=com", "LDAP:// dc=x", "LDAP://h", "://h dc=x",
+                             "LDAP://h:0 dc=x", "LDAP://h:70000 dc=x", "LDAP://h:12a dc=x",
+                             "LDAP://h dc=x,", "LD AP://h dc=x", "LDAP://h(x) dc=x"})
+        EXPECT_EQ(ParseContext(text, context), kStatusMalformedName) << text;
+}
+
+TEST(ContextTest, DnMayBeLeftOutWhereAServerIsEnough)
+{
+    Context context;
+    ASSERT_EQ(ParseContext("LDAP://10.0.0.1:3268", context, false), 0u);
+    EXPECT_EQ(context.server, "10.0.0.1:3268");
+    EXPECT_TRUE(context.dn.Empty());
+}
+
+TEST(FqdnTest, WholeTextFirstThenSplitsFromTheLastSlash)
+{
+    std::vector<FqdnReading> readings;
+    ASSERT_EQ(ReadFqdn("LDAP://h ou=A/B,dc=x/John Smith", readings), 0u);
+    ASSERT_EQ(readings.size(), 3u);
+    EXPECT_EQ(readings[0].context.dn.Format(), "ou=A/B,dc=x/John Smith");
+    EXPECT_EQ(readings[0].name, "");
+    EXPECT_EQ(readings[1].context.dn.Format(), "ou=A/B,dc=x");
+    EXPECT_EQ(readings[1].name, "John Smith");
+    EXPECT_EQ(readings[2].context.dn.Format(), "ou=A");
+    EXPECT_EQ(readings[2].name, "B,dc=x/John Smith");
+}
+
+TEST(FqdnTest, UnsupportedTypeIsReportedAsSuch)
+{
+    std::vector<FqdnReading> readings;
+    EXPECT_EQ(ReadFqdn("FOO://h dc=x/John", readings), kStatusUnsupportedType);
+    EXPECT_EQ(ReadFqdn("John Smith", readings), kStatusMalformedName);
+}
+
+TEST(LoginTest, DomainLogin)
+{
+    Login login;
+    ASSERT_EQ(ParseDomainLogin("DEFAULT://EXAMPLE\\jsmith", login), 0u);
+    EXPECT_EQ(login.domain, "EXAMPLE");
+    EXPECT_EQ(login.login, "jsmith");
+    for (const char* text :
+         {"EXAMPLE\\jsmith", "default://jsmith", "default://\\jsmith", "default://EXAMPLE\\", ""})
+        EXPECT_EQ(ParseDomainLogin(text, login), kStatusMalformedName) << text;
+}
+
+TEST(LoginTest, PlainLoginWithOrWithoutDomain)
+{
+    Login login;
+    ASSERT_EQ(ParsePlainLogin("jsmith", login), 0u);
+    EXPECT_EQ(login.domain, "");
+    EXPECT_EQ(login.login, "jsmith");
+    ASSERT_EQ(ParsePlainLogin("EXAMPLE\\jsmith", login), 0u);
+    EXPECT_EQ(login.domain, "EXAMPLE");
+    EXPECT_EQ(ParsePlainLogin("", login), kStatusMalformedName);
+    EXPECT_EQ(ParsePlainLogin("\\jsmith", login), kStatusMalformedName);
+}
+
+TEST(PrintTest, UsersPrintAsParentAndNamingValue)
+{
+    Dn dn;
+    ASSERT_TRUE(Dn::Parse("cn=Smith\\, John,ou=Sales,dc=example,dc=com", dn));
+    EXPECT_EQ(FormatEntryName("10.0.0.1:389", dn),
+              "LDAP://10.0.0.1:389 ou=Sales,dc=example,dc=com/Smith, John");
+    EXPECT_EQ(FormatContext("localhost", dn.Parent()),
+              "LDAP://localhost ou=Sales,dc=example,dc=com");
+    EXPECT_EQ(DomainShortName(dn), "example");
+}
+
+TEST(PrintTest, ListsSortIgnoringCaseWithoutDuplicates)
+{
+    std::vector<std::string> names = {"b", "A", "a", "C", "\xC3\x84rger", "\xC3\xA4rger"};
+    SortNames(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "b", "C", "\xC3\x84rger"}));
+}
+
+TEST(CaseTest, FoldsBeyondAscii)
+{
+    EXPECT_TRUE(EqualsIgnoringCase("J\xC3\x9CRGEN M\xC3\x9CLLER", "j\xC3\xBCrgen m\xC3\xBCller"));
+    EXPECT_TRUE(
+        EqualsIgnoringCase("\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD"));
+    EXPECT_FALSE(EqualsIgnoringCase("abc", "abd"));
+    EXPECT_EQ(PrepareValue("  John   SMITH "), "john smith");
+    EXPECT_EQ(FoldCase("\xFF\xC3"), "\xFF\xC3");
+}

@@ -1,0 +1,244 @@
+// The trans-id service, the directory service, the event log, and the
+// factories that hand them out.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "TestApplication.h"
+#include "platform/services/Directory.h"
+#include "platform/services/DirectoryService.h"
+#include "platform/services/EmbeddedDirectory.h"
+#include "platform/services/EventLog.h"
+#include "platform/services/TransIdService.h"
+#include "services/OvUserServiceBase.h"
+#include "services/ProxyHandle.h"
+
+using namespace ovdir;
+
+namespace {
+
+unsigned Address(const char* dotted)
+{
+    in_addr address{};
+    EXPECT_EQ(inet_pton(AF_INET, dotted, &address), 1);
+    return address.s_addr;
+}
+
+std::string UserAt(TransIdService& service, const char* dotted, unsigned expected = 0)
+{
+    OvWString user;
+    EXPECT_EQ(service.GetUser(Address(dotted), user), expected) << dotted;
+    return makeString(user);
+}
+
+}  // namespace
+
+TEST(TransIdTest, UserIsTheRestOfTheLineAsItStands)
+{
+    TransIdService service(std::string(OV_TEST_DATA) + "/sessions");
+    EXPECT_EQ(UserAt(service, "127.0.0.1"), "EXAMPLE\\jsmith");
+    EXPECT_EQ(UserAt(service, "192.0.2.21"), "EXAMPLE\\mjones");
+    EXPECT_EQ(UserAt(service, "192.0.2.22"), "EXAMPLE\\J\xC3\xBCrgen M\xC3\xBCller  ");
+}
+
+TEST(TransIdTest, FirstLineForAnAddressWins)
+{
+    TransIdService service(std::string(OV_TEST_DATA) + "/sessions");
+    EXPECT_EQ(UserAt(service, "192.0.2.31"), "EXAMPLE\\abrown");
+}
+
+TEST(TransIdTest, NoSessionForAddressOrUserlessLine)
+{
+    TransIdService service(std::string(OV_TEST_DATA) + "/sessions");
+    EXPECT_EQ(UserAt(service, "10.9.9.9", kStatusNoSession), "");
+    EXPECT_EQ(UserAt(service, "192.0.2.40", kStatusNoSession), "");
+}
+
+TEST(TransIdTest, BuiltInSampleSessions)
+{
+    TransIdService service{std::string()};
+    EXPECT_EQ(UserAt(service, "127.0.0.1"), "EXAMPLE\\jsmith");
+}
+
+TEST(TransIdTest, UnreadableSessionsFileIsReported)
+{
+    TestApplication application;
+    TransIdService service("/nonexistent/sessions");
+    EXPECT_EQ(UserAt(service, "127.0.0.1", kStatusSessionsLoadFailed), "");
+    EXPECT_EQ(application.Records(),
+              (std::vector<std::string>{
+                  "0x30A2000D 0x30A200 /nonexistent/sessions:0 the sessions file cannot be read"}));
+}
+
+TEST(EventLogTest, EveryStatusHasItsOwnText)
+{
+    const unsigned codes[] = {kStatusMalformedName,     kStatusUnsupportedType, kStatusNoSuchEntry,
+                              kStatusAmbiguous,         kStatusUnreachable,     kStatusTimeout,
+                              kStatusRefused,           kStatusLoadFailed,      kStatusNoEmail,
+                              kStatusNoSession,         kStatusTlsFailed,       kStatusBindFailed,
+                              kStatusSessionsLoadFailed};
+    std::set<std::string> texts;
+    for (unsigned code : codes) {
+        const std::string text = EventLog::Text(code);
+        EXPECT_EQ(text.find("Unknown"), std::string::npos) << std::hex << code;
+        texts.insert(text);
+    }
+    EXPECT_EQ(texts.size(), std::size(codes));
+}
+
+TEST(EventLogTest, UnknownCodeIsNamedInHex)
+{
+    EventLog log;
+    OvWString message;
+    const unsigned code = 0x1234abcdu;
+    log.GetErrorMessage(code, message);
+    EXPECT_EQ(makeString(message), "Unknown error 0x1234abcd");
+    EXPECT_EQ(EventLog::Text(7), "Unknown error 0x00000007");
+}
+
+namespace {
+
+const char kControllers[] = R"(dn: dc=corp,dc=test
+objectClass: domain
+dc: corp
+
+dn: ou=Domain Controllers,dc=corp,dc=test
+objectClass: organizationalUnit
+ou: Domain Controllers
+
+dn: cn=DC-B,ou=Domain Controllers,dc=corp,dc=test
+objectClass: computer
+cn: DC-B
+dNSHostName: b.corp.test
+ipHostNumber: 10.0.0.2
+
+dn:: Y249REMtWsO8cmljaCxvdT1Eb21haW4gQ29udHJvbGxlcnMsZGM9Y29ycCxkYz10ZXN0
+objectClass: computer
+cn:: REMtWsO8cmljaA==
+ipHostNumber: 10.0.0.1
+
+dn: cn=LOCAL,ou=Domain Controllers,dc=corp,dc=test
+objectClass: device
+cn: LOCAL
+dNSHostName: localhost
+
+dn: cn=Printer,ou=Domain Controllers,dc=corp,dc=test
+objectClass: printer
+cn: Printer
+
+dn: dc=bare,dc=test
+objectClass: domain
+dc: bare
+)";
+
+std::vector<std::string> Servers(const std::string& context, unsigned expected = 0)
+{
+    auto directory = EmbeddedDirectory::FromText(kControllers, "controllers");
+    DirectoryService service(*directory);
+    std::vector<DomainServer> servers;
+    EXPECT_EQ(service.GetServersForDomain(makeWideString(context), servers), expected);
+    std::vector<std::string> out;
+    for (const DomainServer& server : servers)
+        out.push_back(makeString(server.name) + " " + server.ip.str());
+    return out;
+}
+
+}  // namespace
+
+TEST(DirectoryServiceTest, ControllersByHostNameElseCnWithAddress)
+{
+    EXPECT_EQ(Servers("LDAP://h dc=corp,dc=test"),
+              (std::vector<std::string>{"b.corp.test 10.0.0.2", "DC-Z\xC3\xBCrich 10.0.0.1",
+                                        "localhost 127.0.0.1"}));
+}
+
+TEST(DirectoryServiceTest, DomainWithoutControllersOrNoDomain)
+{
+    EXPECT_EQ(Servers("LDAP://h dc=bare,dc=test"), std::vector<std::string>{});
+    Servers("LDAP://h dc=none,dc=test", kStatusNoSuchEntry);
+    Servers("LDAP://h ou=Domain Controllers,dc=corp,dc=test", kStatusNoSuchEntry);
+    Servers("CORP", kStatusMalformedName);
+}
+
+TEST(FactoryTest, EveryServiceHandsOutOneObject)
+{
+    ProxyHandle<OvEventLogBase> first;
+    ProxyHandle<OvEventLogBase> second;
+    OvEventLogBase* a = first.GetInterface();
+    OvEventLogBase* b = second.GetInterface();
+    EXPECT_EQ(a, b);
+    EXPECT_NE(first.GetProxy(), second.GetProxy());
+    OvWString message;
+    a->GetErrorMessage(kStatusNoEmail, message);
+    EXPECT_EQ(makeString(message), EventLog::Text(kStatusNoEmail));
+
+    ProxyHandle<OvTransIdServiceBase> transId;
+    ProxyHandle<OvDirectoryServiceBase> directory;
+    ProxyHandle<OvUserServiceBase> user;
+    EXPECT_NE(transId.GetInterface(), nullptr);
+    EXPECT_NE(directory.GetInterface(), nullptr);
+    EXPECT_NE(user.GetInterface(), nullptr);
+}
+
+namespace {
+
+// Runs in a fresh directory holding the given orvane.ini, and goes back.
+class ParameterFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char folder[] = "/tmp/ov-settings-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        ASSERT_NE(getcwd(previous_, sizeof previous_), nullptr);
+        ASSERT_EQ(chdir(folder_.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(chdir(previous_), 0);
+        std::remove((folder_ + "/orvane.ini").c_str());
+        rmdir(folder_.c_str());
+    }
+    void Write(const std::string& text) { std::ofstream("orvane.ini", std::ios::binary) << text; }
+
+    std::string folder_;
+    char previous_[4096] = {};
+};
+
+}  // namespace
+
+TEST_F(ParameterFileTest, DirectorySettingsFromTheirSection)
+{
+    Write(
+        "[PolicyServer]\nDirectory=wrong\n; a comment\n[ userservice ]\n"
+        "  directory = ldaps://dc.example.com:636  \r\nBindDN=cn=svc,dc=example,dc=com\n"
+        "BindPassword= p w \nStartTLS=Yes\nTLSCACertFile=/etc/ca.pem\n[Other]\nStartTLS=no\n");
+    const DirectorySettings settings = ReadDirectorySettings();
+    EXPECT_EQ(settings.directory, "ldaps://dc.example.com:636");
+    EXPECT_EQ(settings.bindDn, "cn=svc,dc=example,dc=com");
+    EXPECT_EQ(settings.bindPassword, "p w");
+    EXPECT_TRUE(settings.startTls);
+    EXPECT_EQ(settings.caCertFile, "/etc/ca.pem");
+}
+
+TEST_F(ParameterFileTest, NoFileMeansTheSampleAndDefaults)
+{
+    const DirectorySettings settings = ReadDirectorySettings();
+    EXPECT_EQ(settings.directory, "");
+    EXPECT_FALSE(settings.startTls);
+    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "");
+}
+
+TEST_F(ParameterFileTest, SessionsFileFromItsSection)
+{
+    Write("[TransIdService]\nSessions=/data/sessions\n");
+    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "/data/sessions");
+}

@@ -1,0 +1,488 @@
+// The user service over a small directory held in memory: names, sorting,
+// membership, searches and authentication.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/services/EmbeddedDirectory.h"
+#include "platform/services/SampleData.h"
+#include "platform/services/UserService.h"
+
+using namespace ovdir;
+
+namespace {
+
+const char kDirectory[] = R"(dn: dc=corp,dc=test
+objectClass: domain
+dc: corp
+
+dn: ou=People,dc=corp,dc=test
+objectClass: organizationalUnit
+ou: People
+
+dn: cn=bob Zed,ou=People,dc=corp,dc=test
+objectClass: person
+objectClass: inetOrgPerson
+cn: bob Zed
+uid: bzed
+mail: shared@corp.test
+userPassword: pw-bob
+
+dn: cn=Alice Young,ou=People,dc=corp,dc=test
+objectClass: person
+cn: Alice Young
+displayName: Alice Y.
+uid: ayoung
+mail: alice@corp.test
+
+dn: cn=Carl Xu,ou=People,dc=corp,dc=test
+objectClass: person
+objectClass: adAccount
+cn: Carl Xu
+sAMAccountName: cxu
+mail: SHARED@corp.test
+
+dn: cn=Star*)(uid=*,ou=People,dc=corp,dc=test
+objectClass: person
+cn: Star*)(uid=*
+uid: star
+
+dn: cn=NoMail,ou=People,dc=corp,dc=test
+objectClass: person
+cn: NoMail
+uid: nomail
+
+dn: cn=ws1,ou=People,dc=corp,dc=test
+objectClass: person
+objectClass: device
+objectClass: computer
+cn: ws1
+
+dn: ou=Groups,dc=corp,dc=test
+objectClass: organizationalUnit
+ou: Groups
+
+dn: cn=Team,ou=Groups,dc=corp,dc=test
+objectClass: groupOfNames
+cn: Team
+member: CN=BOB ZED, ou=people,dc=corp,dc=test
+member: cn=Inner,ou=Groups,dc=corp,dc=test
+
+dn: cn=Inner,ou=Groups,dc=corp,dc=test
+objectClass: group
+cn: Inner
+member: cn=Team,ou=Groups,dc=corp,dc=test
+member: cn=alice young,ou=people,dc=corp,dc=test
+member: cn=bob Zed,ou=People,dc=corp,dc=test
+member: cn=Gone,ou=People,dc=corp,dc=test
+
+dn: cn=Posix,ou=Groups,dc=corp,dc=test
+objectClass: posixGroup
+cn: Posix
+memberUid: cxu
+memberUid: ghost
+
+dn: cn=Unique,ou=Groups,dc=corp,dc=test
+objectClass: groupOfUniqueNames
+cn: Unique
+uniqueMember: cn=Alice Young,ou=People,dc=corp,dc=test#'01'B
+
+dn: cn=System,dc=corp,dc=test
+objectClass: container
+cn: System
+
+dn: cn=t1,cn=System,dc=corp,dc=test
+objectClass: trustedDomain
+cn: t1
+trustPartner: zeta.test
+
+dn: cn=alpha.test,cn=System,dc=corp,dc=test
+objectClass: trustedDomain
+cn: alpha.test
+
+dn: ou=Domain Controllers,dc=corp,dc=test
+objectClass: organizationalUnit
+ou: Domain Controllers
+
+dn: cn=DC-B,ou=Domain Controllers,dc=corp,dc=test
+objectClass: computer
+cn: DC-B
+dNSHostName: b.corp.test
+ipHostNumber: 10.0.0.2
+
+dn: cn=DC-A,ou=Domain Controllers,dc=corp,dc=test
+objectClass: computer
+cn: DC-A
+ipHostNumber: 10.0.0.1
+
+dn: ou=Empty,dc=corp,dc=test
+objectClass: organizationalUnit
+ou: Empty
+
+dn: ou=R/D,dc=corp,dc=test
+objectClass: organizationalUnit
+ou: R/D
+
+dn: cn=Dee/Dum\, Jr.,ou=R/D,dc=corp,dc=test
+objectClass: person
+cn: Dee/Dum, Jr.
+uid: dee
+
+dn: dc=other,dc=test
+objectClass: dcObject
+objectClass: organization
+dc: other
+o: Other
+
+dn: cn=Bob Other,dc=other,dc=test
+objectClass: person
+cn: Bob Other
+uid: bzed
+userPassword: pw-other
+
+dn: o=Config
+objectClass: organization
+o: Config
+)";
+
+const std::string kPeople = "ou=People,dc=corp,dc=test/";
+
+std::vector<std::string> Narrow(const std::vector<OvWString>& list)
+{
+    std::vector<std::string> out;
+    for (const OvWString& item : list) out.push_back(makeString(item));
+    return out;
+}
+
+class UserServiceTest : public ::testing::Test {
+protected:
+    UserServiceTest()
+        : directory_(EmbeddedDirectory::FromText(kDirectory, "test")), service_(*directory_)
+    {
+    }
+
+    std::vector<std::string> List(unsigned (UserService::*operation)(const OvWString&,
+                                                                     std::vector<OvWString>&),
+                                  const std::string& argument, unsigned expected = 0)
+    {
+        std::vector<OvWString> out;
+        EXPECT_EQ((service_.*operation)(makeWideString(argument), out), expected) << argument;
+        return Narrow(out);
+    }
+
+    std::vector<std::string> Search(unsigned (UserService::*operation)(const OvWString&,
+                                                                       const OvWString&, bool&,
+                                                                       std::vector<OvWString>&),
+                                    const std::string& name, bool exact)
+    {
+        std::vector<OvWString> out;
+        EXPECT_EQ((service_.*operation)(makeWideString("LDAP://h dc=corp,dc=test"),
+                                        makeWideString(name), exact, out),
+                  0u);
+        return Narrow(out);
+    }
+
+    std::unique_ptr<EmbeddedDirectory> directory_;
+    UserService service_;
+};
+
+using Names = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(UserServiceTest, UsersAreSortedIgnoringCaseAndComputersLeftOut)
+{
+    const std::string p = "LDAP://srv:389 " + kPeople;
+    EXPECT_EQ(List(&UserService::GetUsers, "ldap://srv:389 dc=corp,dc=test"),
+              (Names{p + "Alice Young", p + "bob Zed", p + "Carl Xu", p + "NoMail",
+                     p + "Star*)(uid=*", "LDAP://srv:389 ou=R/D,dc=corp,dc=test/Dee/Dum, Jr."}));
+}
+
+TEST_F(UserServiceTest, EveryPrintedUserCanBeTypedBack)
+{
+    const Names users = List(&UserService::GetUsers, "LDAP://srv:389 dc=corp,dc=test");
+    ASSERT_FALSE(users.empty());
+    for (const std::string& user : users) {
+        OvWString full, login;
+        EXPECT_EQ(service_.GetUserLoginAndFullName(makeWideString(user), full, login), 0u) << user;
+    }
+}
+
+TEST_F(UserServiceTest, SlashesInDnAndNameAreBothRead)
+{
+    OvWString full, login;
+    ASSERT_EQ(service_.GetUserLoginAndFullName(
+                  makeWideString("LDAP://h ou=R/D,dc=corp,dc=test/Dee/Dum, Jr."), full, login),
+              0u);
+    EXPECT_EQ(makeString(login), "dee");
+}
+
+TEST_F(UserServiceTest, EmptyContainerGivesEmptyList)
+{
+    EXPECT_EQ(List(&UserService::GetUsers, "LDAP://h ou=Empty,dc=corp,dc=test"), Names{});
+}
+
+TEST_F(UserServiceTest, ListingErrors)
+{
+    List(&UserService::GetUsers, "LDAP://h ou=Nowhere,dc=corp,dc=test", kStatusNoSuchEntry);
+    List(&UserService::GetUsers, "LDAP://h", kStatusMalformedName);
+    List(&UserService::GetUsers, "FTP://h dc=corp,dc=test", kStatusUnsupportedType);
+}
+
+TEST_F(UserServiceTest, GroupsOfEveryKind)
+{
+    const std::string g = "LDAP://h ou=Groups,dc=corp,dc=test/";
+    EXPECT_EQ(List(&UserService::GetGroups, "LDAP://h dc=corp,dc=test"),
+              (Names{g + "Inner", g + "Posix", g + "Team", g + "Unique"}));
+}
+
+TEST_F(UserServiceTest, DomainsAreNamingContextsThatAreDomains)
+{
+    EXPECT_EQ(List(&UserService::GetDomains, "ads"),
+              (Names{"LDAP://localhost dc=corp,dc=test", "LDAP://localhost dc=other,dc=test"}));
+    List(&UserService::GetDomains, "WinNT", kStatusUnsupportedType);
+}
+
+TEST_F(UserServiceTest, NestedMembersListedOnceThroughACycle)
+{
+    const std::string p = "LDAP://h " + kPeople;
+    EXPECT_EQ(List(&UserService::GetUsersForGroup, "LDAP://h ou=Groups,dc=corp,dc=test/team"),
+              (Names{p + "Alice Young", p + "bob Zed"}));
+}
+
+TEST_F(UserServiceTest, MemberUidAndUniqueMember)
+{
+    const std::string p = "LDAP://h " + kPeople;
+    EXPECT_EQ(List(&UserService::GetUsersForGroup, "LDAP://h ou=Groups,dc=corp,dc=test/Posix"),
+              (Names{p + "Carl Xu"}));
+    EXPECT_EQ(List(&UserService::GetUsersForGroup, "LDAP://h ou=Groups,dc=corp,dc=test/Unique"),
+              (Names{p + "Alice Young"}));
+}
+
+TEST_F(UserServiceTest, AUserIsNoGroup)
+{
+    List(&UserService::GetUsersForGroup, "LDAP://h " + kPeople + "Carl Xu", kStatusNoSuchEntry);
+}
+
+TEST_F(UserServiceTest, UserGroupsAreDirectOnes)
+{
+    const std::string g = "LDAP://h ou=Groups,dc=corp,dc=test/";
+    EXPECT_EQ(List(&UserService::GetUserGroups, "LDAP://h " + kPeople + "bob zed"),
+              (Names{g + "Inner", g + "Team"}));
+    EXPECT_EQ(List(&UserService::GetUserGroups, "LDAP://h " + kPeople + "Carl Xu"),
+              (Names{g + "Posix"}));
+}
+
+TEST_F(UserServiceTest, FqdnOrOwnDnNamesAUser)
+{
+    OvWString name;
+    ASSERT_EQ(service_.GetFullUserName(makeWideString("LDAP://h " + kPeople + "ALICE YOUNG"), name),
+              0u);
+    EXPECT_EQ(makeString(name), "Alice Y.");
+    name.clear();
+    ASSERT_EQ(service_.GetFullUserName(
+                  makeWideString("LDAP://h cn=bob Zed,ou=People,dc=corp,dc=test"), name),
+              0u);
+    EXPECT_EQ(makeString(name), "bob Zed");
+    EXPECT_EQ(
+        service_.GetFullUserName(makeWideString("LDAP://h ou=Groups,dc=corp,dc=test/Team"), name),
+        kStatusNoSuchEntry);
+    EXPECT_EQ(service_.GetFullUserName(makeWideString("LDAP://h " + kPeople + "Nobody"), name),
+              kStatusNoSuchEntry);
+}
+
+TEST_F(UserServiceTest, LoginFallsBackToAccountName)
+{
+    OvWString full, login;
+    ASSERT_EQ(service_.GetUserLoginAndFullName(makeWideString("LDAP://h " + kPeople + "Carl Xu"),
+                                               full, login),
+              0u);
+    EXPECT_EQ(makeString(full), "Carl Xu");
+    EXPECT_EQ(makeString(login), "cxu");
+}
+
+TEST_F(UserServiceTest, UserWithoutEmail)
+{
+    OvWString mail;
+    EXPECT_EQ(service_.GetUserEmailAddr(makeWideString("LDAP://h " + kPeople + "NoMail"), mail),
+              kStatusNoEmail);
+    EXPECT_TRUE(mail.empty());
+}
+
+TEST_F(UserServiceTest, QualifiedNameFromDomainLogin)
+{
+    OvWString fqdn;
+    ASSERT_EQ(service_.GetQualifiedNameForUser(makeWideString("default://corp\\CXU"), fqdn), 0u);
+    EXPECT_EQ(makeString(fqdn), "LDAP://localhost " + kPeople + "Carl Xu");
+    EXPECT_EQ(service_.GetQualifiedNameForUser(makeWideString("default://nope\\cxu"), fqdn),
+              kStatusNoSuchEntry);
+    EXPECT_EQ(service_.GetQualifiedNameForUser(makeWideString("corp\\cxu"), fqdn),
+              kStatusMalformedName);
+}
+
+TEST_F(UserServiceTest, EmailSharedByTwoUsersIsAmbiguous)
+{
+    OvWString fqdn, full, login;
+    EXPECT_EQ(service_.GetUserInfoFromEmail(makeWideString("Shared@corp.test"), fqdn, full, login),
+              kStatusAmbiguous);
+    EXPECT_TRUE(fqdn.empty() && full.empty() && login.empty());
+    ASSERT_EQ(service_.GetUserInfoFromEmail(makeWideString("ALICE@corp.test"), fqdn, full, login),
+              0u);
+    EXPECT_EQ(makeString(fqdn), "LDAP://localhost " + kPeople + "Alice Young");
+    EXPECT_EQ(makeString(full), "Alice Y.");
+    EXPECT_EQ(makeString(login), "ayoung");
+}
+
+TEST_F(UserServiceTest, SearchTextIsNeverFilterSyntax)
+{
+    EXPECT_EQ(Search(&UserService::SearchUsersFromName, "*)(uid=*", false),
+              (Names{"LDAP://h " + kPeople + "Star*)(uid=*"}));
+    EXPECT_EQ(Search(&UserService::SearchUsersFromName, "*", true), Names{});
+}
+
+TEST_F(UserServiceTest, ExactAndContainingSearches)
+{
+    EXPECT_EQ(Search(&UserService::SearchUsersFromName, "alice y.", true),
+              (Names{"LDAP://h " + kPeople + "Alice Young"}));
+    EXPECT_EQ(Search(&UserService::SearchUsersFromName, "alice", true), Names{});
+    EXPECT_EQ(Search(&UserService::SearchUsersFromName, "ZED", false),
+              (Names{"LDAP://h " + kPeople + "bob Zed"}));
+    EXPECT_EQ(Search(&UserService::SearchGroupsFromName, "n", false),
+              (Names{"LDAP://h ou=Groups,dc=corp,dc=test/Inner",
+                     "LDAP://h ou=Groups,dc=corp,dc=test/Unique"}));
+    EXPECT_EQ(Search(&UserService::SearchOrgUnitsFromName, "PEOPLE", true),
+              (Names{"LDAP://h ou=People,dc=corp,dc=test"}));
+}
+
+TEST_F(UserServiceTest, AuthenticationChecksThePassword)
+{
+    OvWString full;
+    bool authenticated = true;
+    ASSERT_EQ(service_.TestUserAuthentication(makeWideString("corp\\bzed"),
+                                              makeWideString("pw-bob"), full, authenticated),
+              0u);
+    EXPECT_EQ(makeString(full), "bob Zed");
+    EXPECT_TRUE(authenticated);
+    ASSERT_EQ(service_.TestUserAuthentication(makeWideString("corp\\bzed"), makeWideString("pw-bo"),
+                                              full, authenticated),
+              0u);
+    EXPECT_FALSE(authenticated);
+}
+
+TEST_F(UserServiceTest, EmptyPasswordNeverAuthenticates)
+{
+    OvWString full;
+    bool authenticated = true;
+    ASSERT_EQ(
+        service_.TestUserAuthentication(makeWideString("ayoung"), OvWString(), full, authenticated),
+        0u);
+    EXPECT_EQ(makeString(full), "Alice Y.");
+    EXPECT_FALSE(authenticated);
+}
+
+TEST_F(UserServiceTest, AuthenticationOfUnknownOrAmbiguousLogin)
+{
+    OvWString full;
+    bool authenticated = false;
+    EXPECT_EQ(service_.TestUserAuthentication(makeWideString("nobody"), makeWideString("x"), full,
+                                              authenticated),
+              kStatusNoSuchEntry);
+    EXPECT_EQ(service_.TestUserAuthentication(makeWideString("bzed"), makeWideString("pw-bob"),
+                                              full, authenticated),
+              kStatusAmbiguous);
+    EXPECT_TRUE(full.empty());
+}
+
+TEST_F(UserServiceTest, TrustedDomainsNamedByPartnerElseCn)
+{
+    EXPECT_EQ(List(&UserService::GetTrustedDomains, "LDAP://h dc=corp,dc=test"),
+              (Names{"alpha.test", "zeta.test"}));
+    EXPECT_EQ(List(&UserService::GetTrustedDomains, "LDAP://h dc=other,dc=test"), Names{});
+    List(&UserService::GetTrustedDomains, "LDAP://h ou=People,dc=corp,dc=test", kStatusNoSuchEntry);
+}
+
+TEST_F(UserServiceTest, WorkstationsOfADomainByShortName)
+{
+    EXPECT_EQ(List(&UserService::GetWorkstations, "CORP"), (Names{"DC-A", "DC-B", "ws1"}));
+    List(&UserService::GetWorkstations, "nope", kStatusNoSuchEntry);
+}
+
+TEST_F(UserServiceTest, ExplicitDomainsWithRightAndWrongCredentials)
+{
+    std::vector<OvWString> domains;
+    int limit = 100;
+    bool ssl = true;
+    int searchStatus = -1;
+    {
+        OvWIFFLEPassword password(makeWideString("pw-bob"), false);
+        ASSERT_EQ(
+            service_.GetDomainsSsl(makeWideString("LDAP://10.1.1.1:3268 dc=corp,dc=test"),
+                                   makeWideString("cn=bob zed,ou=people,dc=corp,dc=test"), password,
+                                   makeWideString("ADS"), limit, ssl, domains, searchStatus),
+            0u);
+    }
+    EXPECT_EQ(searchStatus, kDomainSearchSuccess);
+    EXPECT_EQ(Narrow(domains), (Names{"LDAP://10.1.1.1:3268 dc=corp,dc=test",
+                                      "LDAP://10.1.1.1:3268 dc=other,dc=test"}));
+    OvWIFFLEPassword wrong(makeWideString("pw-bo"), false);
+    ASSERT_EQ(service_.GetDomainsSsl(makeWideString("LDAP://10.1.1.1:3268"),
+                                     makeWideString("cn=bob zed,ou=people,dc=corp,dc=test"), wrong,
+                                     makeWideString("NDS"), limit, ssl, domains, searchStatus),
+              0u);
+    EXPECT_EQ(searchStatus, kDomainSearchInvalidCredentials);
+    EXPECT_TRUE(domains.empty());
+}
+
+TEST_F(UserServiceTest, ExplicitDomainsCappedAndEmptyPasswordRefused)
+{
+    std::vector<OvWString> domains;
+    int limit = 1;
+    bool ssl = false;
+    int searchStatus = -1;
+    OvWIFFLEPassword password(makeWideString("pw-bob"), false);
+    ASSERT_EQ(
+        service_.GetDomainsSsl(makeWideString("LDAP://h"),
+                               makeWideString("cn=bob Zed,ou=People,dc=corp,dc=test"), password,
+                               makeWideString("iPlanet"), limit, ssl, domains, searchStatus),
+        0u);
+    EXPECT_EQ(domains.size(), 1u);
+    OvWIFFLEPassword empty(OvWString(), false);
+    ASSERT_EQ(service_.GetDomainsSsl(makeWideString("LDAP://h"),
+                                     makeWideString("cn=bob Zed,ou=People,dc=corp,dc=test"), empty,
+                                     makeWideString("ADS"), limit, ssl, domains, searchStatus),
+              0u);
+    EXPECT_EQ(searchStatus, kDomainSearchInvalidCredentials);
+    EXPECT_EQ(service_.GetDomainsSsl(makeWideString("LDAP://h"), makeWideString("x"), password,
+                                     makeWideString("SQL"), limit, ssl, domains, searchStatus),
+              kStatusUnsupportedType);
+}
+
+TEST(SampleDirectoryTest, PromptExamplesAnswer)
+{
+    auto directory = EmbeddedDirectory::FromText(SampleDirectoryLdif(), "sample");
+    UserService service(*directory);
+    OvWString fqdn, full, login;
+    ASSERT_EQ(
+        service.GetUserInfoFromName(makeWideString("default://EXAMPLE\\jsmith"), fqdn, full, login),
+        0u);
+    EXPECT_EQ(makeString(fqdn), "LDAP://localhost ou=Sales,dc=example,dc=com/John Smith");
+    EXPECT_EQ(makeString(full), "John Smith");
+    OvWString mail;
+    ASSERT_EQ(service.GetUserEmailAddr(
+                  makeWideString("LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith"), mail),
+              0u);
+    EXPECT_EQ(makeString(mail), "jsmith@example.com");
+    bool authenticated = false;
+    ASSERT_EQ(service.TestUserAuthentication(makeWideString("administrator"),
+                                             makeWideString("Admin#2024"), full, authenticated),
+              0u);
+    EXPECT_TRUE(authenticated);
+    std::vector<OvWString> users;
+    ASSERT_EQ(service.GetUsersForGroup(
+                  makeWideString("LDAP://127.0.0.1 cn=Users,dc=example,dc=com/Sales Team"), users),
+              0u);
+    EXPECT_EQ(Narrow(users),
+              (Names{"LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith",
+                     "LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/J\xC3\xBCrgen M\xC3\xBCller",
+                     "LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/Mary Jones"}));
+}

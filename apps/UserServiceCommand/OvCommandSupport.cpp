@@ -1,0 +1,87 @@
+// The dialogue conventions shared by the commands.
+#include "apps/UserServiceCommand/OvCommandSupport.h"
+
+#include "framework/OvInetAddress.h"
+#include "services/OvEventLogBase.h"
+
+namespace {
+
+constexpr std::size_t kFlagRoom = 3;
+
+void WritePrompt(OvCommandContext& context, const std::string& text)
+{
+    context.io.Out() << '\n' << text << ": ";
+}
+
+}  // namespace
+
+std::string LinePrompt(OvCommandContext& context, const std::string& text)
+{
+    WritePrompt(context, text);
+    std::string answer;
+    context.io.ReadLine(answer);
+    return answer;
+}
+
+std::string HiddenPrompt(OvCommandContext& context, const std::string& text)
+{
+    WritePrompt(context, text);
+    std::string answer;
+    context.io.ReadHiddenLine(answer);
+    return answer;
+}
+
+bool FlagPrompt(OvCommandContext& context, const std::string& text)
+{
+    WritePrompt(context, text);
+    std::string answer;
+    context.io.ReadLine(answer, kFlagRoom);
+    return answer != "0";
+}
+
+unsigned AddressPrompt(OvCommandContext& context)
+{
+    context.io.Out() << "\nIP: ";
+    std::string host;
+    context.io.ReadLine(host);
+    try {
+        const OvInetAddress address(host, 0, false);
+        return address.GetIpAddress(false);
+    } catch (const OvNetworkException&) {
+        context.io.Out() << "\n!!! Couldn't translate given IP or hostname !!!\n";
+        return 0;
+    }
+}
+
+void EchoCall(OvCommandContext& context, const std::string& answer)
+{
+    PrintLine(context, "Call with " + answer);
+}
+
+void PrintLine(OvCommandContext& context, const std::string& text)
+{
+    context.io.Out() << text << '\n' << std::flush;
+}
+
+void PrintList(OvCommandContext& context, const std::string& heading,
+               const std::vector<OvWString>& entries)
+{
+    context.io.Out() << heading;
+    for (const OvWString& entry : entries) PrintLine(context, "\t" + makeString(entry));
+}
+
+void ReportError(OvCommandContext& context, unsigned status)
+{
+    // Kept to the end of the process: one event-log proxy serves every report.
+    static ProxyHandle<OvEventLogBase> eventLog(0);
+    OvWString message;
+    eventLog.GetInterface()->GetErrorMessage(status, message);
+    context.io.Out() << '\n';
+    PrintLine(context, makeString(message));
+    PrintLine(context, " Error #" + std::to_string(status));
+}
+
+OvUserServiceBase* UserService(OvCommandContext& context)
+{
+    return context.userService.GetInterface();
+}

@@ -1,0 +1,36 @@
+// The menu's rows, in menu order.
+#include "apps/UserServiceCommand/OvCommands.h"
+
+const OvCommandRow kOvCommands[kOvCommandCount] = {
+    {"1", "GetUser", false, "Get the user from Xid given a client workstation IP", GetUserCommand},
+    {"2", "GetUsers", false, "Get the users within a given context", GetUsersCommand},
+    {"3", "GetGroups", false, "Get the groups within a given context", GetGroupsCommand},
+    {"4", "GetDomains", false, "Get the domains given an LDAP type", GetDomainsCommand},
+    {"5", "GetUserGroups", false, "Get the groups of a given user's FQDN", GetUserGroupsCommand},
+    {"6", "GetUsersForGroup", false, "Get the user members of a given group FQDN",
+     GetUsersForGroupCommand},
+    {"7", "GetFullUserName", true, "Get the full name of a given user FQDN",
+     GetFullUserNameCommand},
+    {"8", "GetQualifiedNameForUser", false, "Get the FQDN given a domain user",
+     GetQualifiedNameForUserCommand},
+    {"9", "TestUserAuthentication", false, "Test credentials for a given user",
+     TestUserAuthenticationCommand},
+    // "workststions" is what the help has always said; scripts may match it.
+    {"10", "GetWorkstations", true, "Get the workststions for a given domain context",
+     GetWorkstationsCommand},
+    {"11", "GetServersForDomain", false, "Get the DC IPs for a given domain context",
+     GetServersForDomainCommand},
+    {"12", "GetTrustedDomains", false, "Get the trusted domains", GetTrustedDomainsCommand},
+    {"13", "GetUserLoginAndFullName", false,
+     "Get the user login and full name of a given user FQDN", GetUserLoginAndFullNameCommand},
+    {"14", "GetUserInfoFromName", false, "Get the user info of a given user FQDN",
+     GetUserInfoFromNameCommand},
+    {"15", "GetUserInfoFromEmail", false, "Get the user info of a given user email address",
+     GetUserInfoFromEmailCommand},
+    {"16", "GetUserEmailAddr", true, "Get the email address given a user FQDN",
+     GetUserEmailAddrCommand},
+    {"17", "SearchUsersFromName", false, "Search for a user", SearchUsersFromNameCommand},
+    {"18", "SearchGroupsFromName", false, "Search for a group", SearchGroupsFromNameCommand},
+    {"19", "SearchOrgUnitsFromName", false, "Search for an OU", SearchOrgUnitsFromNameCommand},
+    {"20", "GetDomainsSsl", false, "Advanced domain search", GetDomainsSslCommand},
+};

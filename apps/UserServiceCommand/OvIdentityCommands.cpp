@@ -1,0 +1,122 @@
+// Commands that translate between the ways a user is named (workstation
+// address, FQDN, domain login, e-mail address, full name) and that test a
+// user's credentials.
+#include "apps/UserServiceCommand/OvCommands.h"
+#include "services/OvTransIdServiceBase.h"
+
+namespace {
+
+constexpr const char* kUserFqdnPrompt =
+    "User: DSType://<server><user fqdn>\n"
+    "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith";
+constexpr const char* kDomainLoginExample = "Example: default://EXAMPLE\\jsmith\n";
+
+using InfoOperation = unsigned (OvUserServiceBase::*)(const OvWString&, OvWString&, OvWString&,
+                                                      OvWString&);
+
+// Commands 14 and 15 print their three labels whatever the call returned.
+void UserInfoCommand(OvCommandContext& context, const std::string& prompt,
+                     InfoOperation operation)
+{
+    const std::string answer = LinePrompt(context, prompt);
+    EchoCall(context, answer);
+    OvWString fqdn;
+    OvWString fullName;
+    OvWString login;
+    (UserService(context)->*operation)(makeWideString(answer), fqdn, fullName, login);
+    PrintLine(context, "FQDN:\t\t" + makeString(fqdn));
+    PrintLine(context, "Full Name:\t" + makeString(fullName));
+    PrintLine(context, "Login Name:\t" + makeString(login));
+}
+
+}  // namespace
+
+void GetUserCommand(OvCommandContext& context)
+{
+    PrintLine(context, "Enter the IP address of the client machine. ");
+    const unsigned address = AddressPrompt(context);
+    if (address == 0) return;
+    ProxyHandle<OvTransIdServiceBase> transIdService(0);
+    transIdService.Acquire();
+    OvWString user;
+    const unsigned status = transIdService.GetInterface()->GetUser(address, user);
+    if (status == 0) {
+        PrintLine(context, "User: " + makeString(user));
+    } else {
+        ReportError(context, status);
+    }
+    transIdService.Release();
+}
+
+void GetFullUserNameCommand(OvCommandContext& context)
+{
+    const std::string answer = LinePrompt(context, kUserFqdnPrompt);
+    OvWString fullName;
+    const unsigned status = UserService(context)->GetFullUserName(makeWideString(answer), fullName);
+    if (status != 0) return ReportError(context, status);
+    PrintLine(context, "Full Username: " + makeString(fullName));
+}
+
+void GetQualifiedNameForUserCommand(OvCommandContext& context)
+{
+    const std::string answer =
+        LinePrompt(context, std::string("User: default://<domain>\\<user>\n") + kDomainLoginExample);
+    OvWString fqdn;
+    const unsigned status =
+        UserService(context)->GetQualifiedNameForUser(makeWideString(answer), fqdn);
+    if (status != 0) return ReportError(context, status);
+    PrintLine(context, "Qualified Name: " + makeString(fqdn));
+}
+
+void TestUserAuthenticationCommand(OvCommandContext& context)
+{
+    const std::string user = LinePrompt(context, "Username <username or domain\\username>");
+    std::string password = HiddenPrompt(context, "Password <domain password -hidden>");
+    OvWString widePassword = makeWideString(password);
+    OvWipe(password);
+    OvWString fullName;
+    bool authenticated = false;
+    const unsigned status = UserService(context)->TestUserAuthentication(
+        makeWideString(user), widePassword, fullName, authenticated);
+    OvWipe(widePassword);
+    if (status != 0) return ReportError(context, status);
+    PrintLine(context, "Full Name: " + makeString(fullName));
+    PrintLine(context, std::string("Was ") + (authenticated ? "" : "not ") + "authenticated.");
+}
+
+void GetUserLoginAndFullNameCommand(OvCommandContext& context)
+{
+    const std::string answer = LinePrompt(context,
+                                          "User (DSType://<server><user fqdn\n"
+                                          "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/"
+                                          "john smith\n"
+                                          ")");
+    OvWString fullName;
+    OvWString login;
+    const unsigned status =
+        UserService(context)->GetUserLoginAndFullName(makeWideString(answer), fullName, login);
+    if (status != 0) return ReportError(context, status);
+    PrintLine(context, "Full Username: " + makeString(fullName));
+    PrintLine(context, "Login Name: " + makeString(login));
+}
+
+void GetUserInfoFromNameCommand(OvCommandContext& context)
+{
+    UserInfoCommand(context, std::string("User default://<domain>\\<user>\n") + kDomainLoginExample,
+                    &OvUserServiceBase::GetUserInfoFromName);
+}
+
+void GetUserInfoFromEmailCommand(OvCommandContext& context)
+{
+    UserInfoCommand(context, "User (jsmith@example.com)", &OvUserServiceBase::GetUserInfoFromEmail);
+}
+
+void GetUserEmailAddrCommand(OvCommandContext& context)
+{
+    const std::string answer = LinePrompt(context, kUserFqdnPrompt);
+    EchoCall(context, answer);
+    OvWString email;
+    const unsigned status = UserService(context)->GetUserEmailAddr(makeWideString(answer), email);
+    if (status != 0) return ReportError(context, status);
+    PrintLine(context, "Email:\t\t" + makeString(email));
+}

@@ -1,0 +1,107 @@
+// Commands that list what the directory holds: users, groups, domains,
+// memberships, workstations, domain controllers and trusted domains.
+#include <iostream>
+
+#include "apps/UserServiceCommand/OvCommands.h"
+#include "services/OvDirectoryServiceBase.h"
+
+namespace {
+
+using ListOperation = unsigned (OvUserServiceBase::*)(const OvWString&,
+                                                      std::vector<OvWString>&);
+
+// One answer, echoed, one call, the list under its heading.
+void ListCommand(OvCommandContext& context, const char* prompt, ListOperation operation,
+                 const char* heading)
+{
+    const std::string answer = LinePrompt(context, prompt);
+    std::vector<OvWString> entries;
+    EchoCall(context, answer);
+    const unsigned status = (UserService(context)->*operation)(makeWideString(answer), entries);
+    if (status != 0) {
+        ReportError(context, status);
+        return;
+    }
+    PrintList(context, heading, entries);
+}
+
+}  // namespace
+
+void GetUsersCommand(OvCommandContext& context)
+{
+    ListCommand(context,
+                "Context: DSType://<server> <fqdn>\n"
+                "Example: LDAP://127.0.0.1 cn=Users,dc=example,dc=com\n",
+                &OvUserServiceBase::GetUsers, "Users:\n");
+}
+
+void GetGroupsCommand(OvCommandContext& context)
+{
+    ListCommand(context,
+                "Context: DSType://<server> <fqdn>\n"
+                "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com\n",
+                &OvUserServiceBase::GetGroups, "Groups:\n");
+}
+
+void GetDomainsCommand(OvCommandContext& context)
+{
+    ListCommand(context, "Directory Service Type\nExample: LDAP\n", &OvUserServiceBase::GetDomains,
+                "Domains:\n");
+}
+
+void GetUserGroupsCommand(OvCommandContext& context)
+{
+    ListCommand(context,
+                "Context: DSType://<server><user fqdn>\n"
+                "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith\n",
+                &OvUserServiceBase::GetUserGroups, "Groups:\n");
+}
+
+void GetUsersForGroupCommand(OvCommandContext& context)
+{
+    ListCommand(context,
+                "Context: DSType://<server> <group fqdn>\n"
+                "Example: LDAP://127.0.0.1 cn=Users,dc=example,dc=com/Sales Team\n",
+                &OvUserServiceBase::GetUsersForGroup, "Users:\n");
+}
+
+void GetWorkstationsCommand(OvCommandContext& context)
+{
+    ListCommand(context, "Domain\nExample: EXAMPLE", &OvUserServiceBase::GetWorkstations,
+                "Workstations:\n");
+}
+
+void GetTrustedDomainsCommand(OvCommandContext& context)
+{
+    ListCommand(context,
+                "Domain: DSType://<server><domain>\n"
+                "Example: LDAP://127.0.0.1 dc=example,dc=com",
+                &OvUserServiceBase::GetTrustedDomains, "Trusted Domains:\n");
+}
+
+void GetServersForDomainCommand(OvCommandContext& context)
+{
+    const std::string answer = LinePrompt(context,
+                                          "Domain: DSType://<server> <domain>\n"
+                                          "Example: LDAP://127.0.0.1 dc=example,dc=com\n");
+    EchoCall(context, answer);
+    ProxyHandle<OvDirectoryServiceBase> directoryService(0);
+    directoryService.Acquire();
+    std::vector<DomainServer> servers;
+    const unsigned status =
+        directoryService.GetInterface()->GetServersForDomain(makeWideString(answer), servers);
+    if (status != 0) {
+        ReportError(context, status);
+    } else {
+        std::ostream& out = context.io.Out();
+        std::wostream& wideOut = context.io.WideOut();
+        out << "servers:\n" << std::flush;
+        // Names go through the wide stream, addresses through the narrow one;
+        // each part is flushed before the next so the line stays in order.
+        for (DomainServer& server : servers) {
+            wideOut << L"\tname:" << server.name << std::flush;
+            out << " ip:" << server.ip << "\n" << std::flush;
+        }
+    }
+    directoryService.Release();
+}

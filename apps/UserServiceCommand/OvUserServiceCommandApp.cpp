@@ -1,0 +1,87 @@
+// The command application's run: where the policy server is (parameter file,
+// command line, two prompts), the communication framework, the menu loop.
+#include "apps/UserServiceCommand/OvUserServiceCommandApp.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "apps/UserServiceCommand/OvMenu.h"
+#include "config/OvIniParameters.h"
+#include "console/OvConsoleIo.h"
+#include "console/OvTerminal.h"
+#include "services/OvCommFramework.h"
+#include "services/ProxyHandle.h"
+
+namespace {
+
+// As atoi gives it, kept to the low 16 bits: 70000 is port 4464, text is 0.
+unsigned short PortFromText(const std::string& text)
+{
+    return static_cast<unsigned short>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+OvUserServiceCommandApp::OvUserServiceCommandApp() : OvConsoleApplication(L"UserServiceCommand") {}
+
+OvUserServiceCommandApp::~OvUserServiceCommandApp() = default;
+
+int OvUserServiceCommandApp::Run()
+{
+    OvTerminalEcho terminal(0);
+    OvConsoleIo io(std::cin, std::cout, std::wcout, &terminal);
+    std::ostream& out = io.Out();
+
+    OvIniParameters parameters("orvane.ini");
+    unsigned short port = 0;
+    std::string host;
+    parameters.GetPolicyServerPort(port);
+    parameters.GetPolicyServerIP(host);
+
+    const std::vector<std::string>& args = GetArgs();
+    if (args.size() > 1) {
+        if (args[1] == "-?" || args[1] == "-h" || args[1] == "--help") {
+            out << "Usage: " << args[0] << " [config host] [config port]\n";
+        } else {
+            host = args[1];
+            if (args.size() > 2) port = PortFromText(args[2]);
+        }
+    }
+    out << "Using policy service location " << host << ":" << port << std::endl;
+    out << "\n\nUserService Command Line\n"
+        << "========================\n\n";
+
+    std::string answer;
+    out << "PolicyServer ip or name (" << host << "): ";
+    io.ReadLine(answer);
+    if (!answer.empty()) host = answer;
+    std::string location = host + ":";
+
+    out << "PolicyServer port (" << port << "): ";
+    io.ReadLine(answer);
+    if (!answer.empty()) {
+        port = PortFromText(answer);
+        location += answer;  // the text as typed, not the number made of it
+    } else {
+        location += std::to_string(port);
+    }
+    out << "Using PolicyServer location " << location << std::endl << std::endl;
+
+    OvCommParameters commParameters = parameters.GetCommParameters();
+    commParameters.methodTimeout = 600;
+    OvConfigServiceProxy::SetLocation(location.c_str());
+
+    ProxyHandle<OvCommFramework> framework(0);
+    framework.Acquire();
+    framework.GetInterface()->SetCommParameters(commParameters);
+    framework.GetInterface()->Start();
+
+    // Declared after the framework handle so that it is given back first.
+    ProxyHandle<OvUserServiceBase> userService(0);
+    OvCommandContext context{io, userService};
+    RunMenuLoop(context);
+    return 0;
+}
+
+void OvUserServiceCommandApp::Shutdown() {}

@@ -1,0 +1,88 @@
+// Line, word and hidden reads on the console streams.
+#include "console/OvConsoleIo.h"
+
+#include <cctype>
+
+namespace {
+
+using Traits = std::istream::traits_type;
+
+bool IsBlank(Traits::int_type c)
+{
+    return std::isspace(static_cast<unsigned char>(Traits::to_char_type(c))) != 0;
+}
+
+}  // namespace
+
+OvConsoleIo::OvConsoleIo(std::istream& in, std::ostream& out, std::wostream& wideOut,
+                         OvEchoControl* echo)
+    : in_(in), out_(out), wideOut_(wideOut), echo_(echo)
+{
+}
+
+bool OvConsoleIo::ReadLine(std::string& answer, std::size_t room)
+{
+    answer.clear();
+    out_.flush();
+    std::streambuf* source = in_.rdbuf();
+    if (!in_.good() || source == nullptr) return false;
+    bool cut = false;
+    for (Traits::int_type c = source->sbumpc();; c = source->sbumpc()) {
+        if (Traits::eq_int_type(c, Traits::eof())) {
+            in_.setstate(std::ios_base::eofbit);
+            // A last line without its line feed is still a line.
+            return !answer.empty() || cut;
+        }
+        const char ch = Traits::to_char_type(c);
+        if (ch == '\n') return true;
+        cut = true;
+        if (ch == '\0') room = answer.size();
+        if (answer.size() < room) answer += ch;
+    }
+}
+
+bool OvConsoleIo::ReadHiddenLine(std::string& answer)
+{
+    out_.flush();
+    if (echo_ == nullptr || !echo_->HideInput()) return ReadLine(answer);
+    const bool read = ReadLine(answer);
+    echo_->ShowInput();
+    out_ << '\n' << std::flush;
+    return read;
+}
+
+bool OvConsoleIo::ReadWord(std::string& word, std::size_t room)
+{
+    word.clear();
+    out_.flush();
+    std::streambuf* source = in_.rdbuf();
+    if (!in_.good() || source == nullptr) return false;
+    Traits::int_type c = source->sbumpc();
+    while (!Traits::eq_int_type(c, Traits::eof()) && IsBlank(c)) c = source->sbumpc();
+    if (Traits::eq_int_type(c, Traits::eof())) {
+        in_.setstate(std::ios_base::eofbit);
+        return false;
+    }
+    while (!Traits::eq_int_type(c, Traits::eof()) && !IsBlank(c)) {
+        if (word.size() < room) word += Traits::to_char_type(c);
+        c = source->sbumpc();
+    }
+    if (Traits::eq_int_type(c, Traits::eof())) {
+        in_.setstate(std::ios_base::eofbit);
+    } else if (Traits::to_char_type(c) != '\n') {
+        DropRestOfLine();
+    }
+    return true;
+}
+
+void OvConsoleIo::DropRestOfLine()
+{
+    std::streambuf* source = in_.rdbuf();
+    for (Traits::int_type c = source->sbumpc();; c = source->sbumpc()) {
+        if (Traits::eq_int_type(c, Traits::eof())) {
+            in_.setstate(std::ios_base::eofbit);
+            return;
+        }
+        if (Traits::to_char_type(c) == '\n') return;
+    }
+}

@@ -1,0 +1,51 @@
+// The console as the dialogue sees it: typed lines, the selection word and
+// hidden answers read from one input stream, text written to one output
+// stream. Tests drive it with string streams.
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "console/OvTerminal.h"
+
+class OvConsoleIo {
+public:
+    // Room for one answer, as the dialogue has always reserved it.
+    static constexpr std::size_t kLineRoom = 1023;
+
+    // echo may be null: hidden reads then read like any other line.
+    OvConsoleIo(std::istream& in, std::ostream& out, std::wostream& wideOut,
+                OvEchoControl* echo = nullptr);
+
+    std::ostream& Out() { return out_; }
+    std::wostream& WideOut() { return wideOut_; }
+
+    // Reads one line into answer, replacing what it held: the first `room`
+    // characters up to the line feed (consumed, not kept), cut at a NUL; the
+    // rest of a longer line is read and dropped, so the next read starts on
+    // the next line. At end of input the answer is empty and the result false.
+    bool ReadLine(std::string& answer, std::size_t room = kLineRoom);
+
+    // As ReadLine, with the terminal's echo off while the line is typed; the
+    // line feed the terminal would have shown is written afterwards.
+    bool ReadHiddenLine(std::string& answer);
+
+    // Reads one blank-delimited word, skipping white space and empty lines
+    // before it, then drops the rest of its line. False when the input ends
+    // before a word starts. Words longer than `room` are cut; no selection is
+    // that long.
+    bool ReadWord(std::string& word, std::size_t room = kLineRoom);
+
+    // Makes what was written visible before the program waits for input.
+    void Flush() { out_.flush(); }
+
+private:
+    void DropRestOfLine();
+
+    std::istream& in_;
+    std::ostream& out_;
+    std::wostream& wideOut_;
+    OvEchoControl* echo_;
+};

@@ -1,0 +1,53 @@
+// Terminal echo through tcgetattr/tcsetattr, restorable from a signal handler.
+#include "console/OvTerminal.h"
+
+#include <csignal>
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The settings to put back. Written before echo goes off, so that a signal
+// arriving at any moment after that finds them complete.
+struct termios g_saved;
+int g_savedFd = -1;
+volatile std::sig_atomic_t g_hidden = 0;
+
+}  // namespace
+
+OvEchoControl::~OvEchoControl() = default;
+
+OvTerminalEcho::OvTerminalEcho(int fd) : fd_(fd) {}
+
+bool OvTerminalEcho::HideInput()
+{
+    if (g_hidden != 0 || !isatty(fd_)) return false;
+    struct termios settings;
+    if (tcgetattr(fd_, &settings) != 0) return false;
+    g_saved = settings;
+    g_savedFd = fd_;
+    g_hidden = 1;
+    // ECHONL would still show the line end; the reader writes it instead.
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    if (tcsetattr(fd_, TCSANOW, &settings) != 0) {
+        g_hidden = 0;
+        return false;
+    }
+    return true;
+}
+
+void OvTerminalEcho::ShowInput()
+{
+    if (g_hidden == 0 || g_savedFd != fd_) return;
+    tcsetattr(g_savedFd, TCSANOW, &g_saved);
+    g_hidden = 0;
+}
+
+void OvRestoreTerminalAfterSignal() noexcept
+{
+    if (g_hidden != 0) {
+        tcsetattr(g_savedFd, TCSANOW, &g_saved);
+        g_hidden = 0;
+    }
+}

@@ -1,0 +1,27 @@
+// Terminal echo for hidden answers, behind a seam so that tests can stand in.
+#pragma once
+
+class OvEchoControl {
+public:
+    virtual ~OvEchoControl();
+    // Stops the terminal from showing what is typed. False when input is not
+    // a terminal (or its settings cannot be changed): nothing was changed.
+    virtual bool HideInput() = 0;
+    // Puts back what HideInput changed; harmless when it changed nothing.
+    virtual void ShowInput() = 0;
+};
+
+// The real terminal behind a file descriptor (standard input by default).
+class OvTerminalEcho final : public OvEchoControl {
+public:
+    explicit OvTerminalEcho(int fd = 0);
+    bool HideInput() override;
+    void ShowInput() override;
+
+private:
+    int fd_;
+};
+
+// Restores the terminal settings that a HideInput left changed.
+// Async-signal-safe: the signal handlers call it before the process ends.
+void OvRestoreTerminalAfterSignal() noexcept;

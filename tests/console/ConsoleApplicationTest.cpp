@@ -1,0 +1,171 @@
+// The console application's printing, life cycle and the process entry's
+// handling of what escapes the run.
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "console/OvConsoleApplication.h"
+#include "services/OvCommException.h"
+
+namespace {
+
+// Swaps a standard stream's buffer for a string for the length of a test.
+class Capture {
+public:
+    explicit Capture(std::ostream& stream) : stream_(stream), previous_(stream.rdbuf(&buffer_)) {}
+    ~Capture() { stream_.rdbuf(previous_); }
+    std::string Text() const { return buffer_.str(); }
+
+private:
+    std::stringbuf buffer_;
+    std::ostream& stream_;
+    std::streambuf* previous_;
+};
+
+enum class Outcome { Return, RuntimeError, CommException, OtherException };
+
+class TestApplication : public OvConsoleApplication {
+public:
+    TestApplication(Outcome outcome, int result, bool* destroyed = nullptr)
+        : OvConsoleApplication(L"Test"), outcome_(outcome), result_(result), destroyed_(destroyed)
+    {
+    }
+    ~TestApplication() override
+    {
+        if (destroyed_ != nullptr) *destroyed_ = true;
+    }
+    int Run() override
+    {
+        switch (outcome_) {
+        case Outcome::RuntimeError:
+            throw std::runtime_error("run failed");
+        case Outcome::CommException:
+            throw OvCommException("No Factory found for the specified Service", 0x309701F8u);
+        case Outcome::OtherException:
+            throw std::logic_error("broken");
+        case Outcome::Return:
+            break;
+        }
+        return result_;
+    }
+    void Shutdown() override { ++shutdowns; }
+    int shutdowns = 0;
+
+private:
+    Outcome outcome_;
+    int result_;
+    bool* destroyed_;
+};
+
+TEST(ConsolePrintTest, NarrowTextWithoutFileIsTextAndNewline)
+{
+    TestApplication application(Outcome::Return, 0);
+    Capture out(std::cout);
+    application.Print(std::string("hello"), nullptr, 12);
+    EXPECT_EQ(out.Text(), "hello\n");
+}
+
+TEST(ConsolePrintTest, FileAndLineZeroFollowTheText)
+{
+    TestApplication application(Outcome::Return, 0);
+    Capture out(std::cout);
+    application.Print(std::string("hello"), "file.cpp", 0);
+    EXPECT_EQ(out.Text(), "hello file.cpp:0\n");
+}
+
+TEST(ConsolePrintTest, EmptyWideTextGivesOnlyTheNarrowNewline)
+{
+    TestApplication application(Outcome::Return, 0);
+    Capture out(std::cout);
+    std::wostringstream wide;
+    std::wstreambuf* previous = std::wcout.rdbuf(wide.rdbuf());
+    application.Print(std::wstring(), nullptr, 0);
+    std::wcout.rdbuf(previous);
+    EXPECT_EQ(wide.str(), L"");
+    EXPECT_EQ(out.Text(), "\n");
+}
+
+TEST(ConsolePrintTest, WideTextGoesToTheWideStreamLocationToTheNarrow)
+{
+    TestApplication application(Outcome::Return, 0);
+    Capture out(std::cout);
+    std::wostringstream wide;
+    std::wstreambuf* previous = std::wcout.rdbuf(wide.rdbuf());
+    application.Print(std::wstring(L"w\u00fc"), "f", 3);
+    std::wcout.rdbuf(previous);
+    EXPECT_EQ(wide.str(), L"w\u00fc");
+    EXPECT_EQ(out.Text(), " f:3\n");
+}
+
+TEST(ConsoleApplicationTest, ErrorStreamRecordGoesToStandardError)
+{
+    TestApplication application(Outcome::Return, 0);
+    Capture err(std::cerr);
+    application.GetErrorStream(0x30710002, 0x718000, "OvIniParameters", 128, -1) << ends;
+    EXPECT_EQ(err.Text(), "Error: Code=0x30710002 ModuleId=0x718000 Location=OvIniParameters:128\n");
+}
+
+TEST(ConsoleExecuteTest, RunResultBecomesTheExitStatus)
+{
+    bool destroyed = false;
+    auto* application = new TestApplication(Outcome::Return, 7, &destroyed);
+    EXPECT_EQ(application->Execute(), 7);
+    EXPECT_TRUE(destroyed);
+}
+
+TEST(ConsoleExecuteTest, RuntimeErrorGivesOneSilently)
+{
+    bool destroyed = false;
+    auto* application = new TestApplication(Outcome::RuntimeError, 0, &destroyed);
+    Capture out(std::cout);
+    Capture err(std::cerr);
+    EXPECT_EQ(application->Execute(), 1);
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(out.Text(), "");
+    EXPECT_EQ(err.Text(), "");
+}
+
+TEST(ConsoleMainTest, NoApplicationIsReported)
+{
+    Capture err(std::cerr);
+    char name[] = "prog";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(OvConsoleMain(1, argv), 1);
+    EXPECT_EQ(err.Text(), "You must create an Application singleton\n");
+}
+
+TEST(ConsoleMainTest, CommExceptionBecomesOneRecordAndStatusOne)
+{
+    auto* application = new TestApplication(Outcome::CommException, 0);
+    Capture err(std::cerr);
+    char name[] = "prog";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(OvConsoleMain(1, argv), 1);
+    EXPECT_EQ(err.Text(), "Error: Code=0x309701f8 ModuleId=0x0 "
+                          "Parameters: (No Factory found for the specified Service)\n");
+    delete application;
+}
+
+TEST(ConsoleMainTest, OtherExceptionBecomesARecordWithCodeZero)
+{
+    auto* application = new TestApplication(Outcome::OtherException, 0);
+    Capture err(std::cerr);
+    char name[] = "prog";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(OvConsoleMain(1, argv), 1);
+    EXPECT_EQ(err.Text(), "Error: Code=0x0 ModuleId=0x0 Parameters: (broken)\n");
+    delete application;
+}
+
+TEST(ConsoleMainTest, SuccessfulRunReturnsItsResult)
+{
+    new TestApplication(Outcome::Return, 0);
+    char name[] = "prog";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(OvConsoleMain(1, argv), 0);
+}
+
+}  // namespace

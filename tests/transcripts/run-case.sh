@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Runs the program on one transcript case and compares its whole standard
+# output, standard error and exit status with the case's expected files.
+#
+#   run-case.sh BINARY CASE-PATH        (CASE-PATH without extension)
+#
+# Case files: NAME.in (first line "# purpose", the rest is standard input),
+# NAME.out, NAME.err (missing: must be empty), NAME.ini (becomes orvane.ini),
+# NAME.args (one argument a line), NAME.status (default 0), NAME.signal (a
+# signal name such as TERM: sent once the program waits at a prompt, with
+# standard input kept open).
+# In .ini, .in, .args, .out and .err: @DATA@ is the test data folder,
+# @SERVER@ the directory server as typed in contexts (OV_SERVER, default
+# localhost); a line @DIRECTORY_SETTINGS@ in .ini becomes the [UserService]
+# key lines of OV_DIRECTORY_SETTINGS (newline-separated; default
+# Directory=@DATA@/directory.ldif).
+# OV_UPDATE_TRANSCRIPTS=1 rewrites the expected files from what the program
+# did instead of comparing; review the result before keeping it.
+set -u
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 BINARY CASE-PATH" >&2
+    exit 2
+fi
+binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+case_path=${2%.in}
+case_name=$(basename "$case_path")
+here=$(cd "$(dirname "$0")" && pwd)
+data=${OV_TEST_DATA:-$(cd "$here/../data" && pwd)}
+server=${OV_SERVER:-localhost}
+settings=${OV_DIRECTORY_SETTINGS-Directory=@DATA@/directory.ldif}
+limit=${OV_TRANSCRIPT_TIMEOUT:-60}
+
+if [ ! -f "$case_path.in" ]; then
+    echo "$case_name: no $case_path.in" >&2
+    exit 2
+fi
+if [ "$(head -c 2 "$case_path.in")" != "# " ]; then
+    echo "$case_name: the first line of $case_path.in must be \"# <purpose>\"" >&2
+    exit 2
+fi
+
+substitute() {
+    OV_S_DATA=$data OV_S_SERVER=$server OV_S_SETTINGS=$settings perl -0777 -pe '
+        s/^\@DIRECTORY_SETTINGS\@$/$ENV{OV_S_SETTINGS}/mg;
+        s/\@DATA\@/$ENV{OV_S_DATA}/g;
+        s/\@SERVER\@/$ENV{OV_S_SERVER}/g;' "$1"
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/transcript.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/run"
+if [ -f "$case_path.ini" ]; then substitute "$case_path.ini" > "$work/run/orvane.ini"; fi
+substitute "$case_path.in" | tail -n +2 > "$work/stdin"
+args=()
+if [ -f "$case_path.args" ]; then
+    while IFS= read -r line || [ -n "$line" ]; do args+=("$line"); done \
+        < <(substitute "$case_path.args")
+fi
+
+# The program is started by its bare name, as a user would type it, so that
+# the usage line does not depend on the build folder.
+mkdir "$work/bin"
+ln -s "$binary" "$work/bin/UserServiceCommand"
+# The locale stays unset: the program must not depend on it.
+run_env=(env -u LANG -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE "PATH=$work/bin:$PATH")
+
+if [ -f "$case_path.signal" ]; then
+    signal=$(tr -d ' \n' < "$case_path.signal")
+    mkfifo "$work/fifo"
+    (cd "$work/run" && exec "${run_env[@]}" UserServiceCommand "${args[@]}" \
+        < "$work/fifo" > "$work/stdout" 2> "$work/stderr") &
+    pid=$!
+    exec 3> "$work/fifo"
+    cat "$work/stdin" >&3
+    # Wait until the program has consumed the input and waits at a prompt:
+    # its output ends in ": ", it sleeps, and the output has not grown for a
+    # few looks in a row.
+    steady=0
+    last=-1
+    for _ in $(seq 1 300); do
+        size=$(stat -c %s "$work/stdout" 2>/dev/null || echo 0)
+        state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)
+        if [ "$(tail -c 2 "$work/stdout" 2>/dev/null)" = ": " ] && [ "$state" = S ] \
+            && [ "$size" = "$last" ]; then
+            steady=$((steady + 1))
+            [ $steady -ge 3 ] && break
+        else
+            steady=0
+        fi
+        last=$size
+        sleep 0.1
+    done
+    kill -s "$signal" "$pid"
+    for _ in $(seq 1 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -s KILL "$pid" 2>/dev/null
+    wait "$pid"
+    status=$?
+    exec 3>&-
+else
+    (cd "$work/run" && exec "${run_env[@]}" timeout -s KILL "$limit" UserServiceCommand "${args[@]}" \
+        < "$work/stdin" > "$work/stdout" 2> "$work/stderr")
+    status=$?
+fi
+
+expected_status=0
+if [ -f "$case_path.status" ]; then expected_status=$(tr -d ' \n' < "$case_path.status"); fi
+
+if [ "${OV_UPDATE_TRANSCRIPTS:-0}" = 1 ]; then
+    unsubstitute() {
+        OV_S_DATA=$data OV_S_SERVER=$server perl -0777 -pe '
+            s/\Q$ENV{OV_S_DATA}\E/\@DATA\@/g;
+            s/\Q$ENV{OV_S_SERVER}\E/\@SERVER\@/g if length $ENV{OV_S_SERVER};' "$1"
+    }
+    for stream in out err; do
+        actual=$work/std$stream
+        if [ -s "$actual" ]; then
+            unsubstitute "$actual" > "$case_path.$stream"
+        else
+            rm -f "$case_path.$stream"
+        fi
+    done
+    if [ "$status" -ne 0 ]; then echo "$status" > "$case_path.status"; else rm -f "$case_path.status"; fi
+    echo "$case_name: expected files rewritten"
+    exit 0
+fi
+
+failed=0
+for stream in out err; do
+    actual=$work/std$stream
+    if [ -f "$case_path.$stream" ]; then
+        substitute "$case_path.$stream" > "$work/expected.$stream"
+    else
+        : > "$work/expected.$stream"
+    fi
+    if ! cmp -s "$work/expected.$stream" "$actual"; then
+        if [ "$stream" = out ]; then what=output; else what=error; fi
+        echo "$case_name: standard $what differs:"
+        diff -u --label "expected $case_name.$stream" --label "actual" \
+            "$work/expected.$stream" "$actual"
+        failed=1
+    fi
+done
+if [ "$status" != "$expected_status" ]; then
+    echo "$case_name: exit status $status, expected $expected_status"
+    failed=1
+fi
+exit $failed

@@ -35,6 +35,33 @@ bool Entry::HasValue(std::string_view name, std::string_view value) const
     return false;
 }
 
+bool Entry::IsA(std::string_view objectClass) const
+{
+    if (const std::vector<std::string>* values = Find("objectclass"))
+        for (const std::string& stored : *values)
+            if (ClassIsA(stored, objectClass)) return true;
+    return false;
+}
+
+bool ClassIsA(std::string_view stored, std::string_view wanted)
+{
+    // Each class with its superior; only the chains that the services ask about.
+    static const std::pair<std::string_view, std::string_view> kSuperiors[] = {
+        {"organizationalPerson", "person"}, {"residentialPerson", "person"},
+        {"inetOrgPerson", "organizationalPerson"}, {"user", "organizationalPerson"},
+        {"computer", "device"},
+    };
+    for (int depth = 0; depth < 8; ++depth) {
+        if (EqualsIgnoringCase(stored, wanted)) return true;
+        std::string_view superior;
+        for (const auto& [cls, sup] : kSuperiors)
+            if (EqualsIgnoringCase(stored, cls)) superior = sup;
+        if (superior.empty()) return false;
+        stored = superior;
+    }
+    return false;
+}
+
 Filter Filter::And(std::vector<Filter> children)
 {
     Filter filter;

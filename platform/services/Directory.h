@@ -40,6 +40,10 @@ struct Entry {
     std::string First(std::string_view name) const;
     // Whether the attribute has the value, compared ignoring case.
     bool HasValue(std::string_view name, std::string_view value) const;
+    // Whether the entry is of the object class or of a class derived from it
+    // (ClassIsA), as an LDAP server matches (objectClass=person) against an
+    // entry that lists only inetOrgPerson.
+    bool IsA(std::string_view objectClass) const;
 };
 
 // A search filter as a tree, never as text typed by a user: the ldap backend
@@ -60,6 +64,11 @@ struct Filter {
     static Filter Contains(std::string attribute, std::string value);
     static Filter Present(std::string attribute);
 };
+
+// Whether a stored object class is the wanted one or derives from it in the
+// schemas the directories use (core, cosine, inetorgperson, nis, Active
+// Directory). Case is ignored.
+bool ClassIsA(std::string_view stored, std::string_view wanted);
 
 enum class Scope { Base, OneLevel, Subtree };
 

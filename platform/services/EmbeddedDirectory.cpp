@@ -56,7 +56,7 @@ bool ValueMatches(const std::string& attribute, const std::string& stored, const
                                                    : dn.find(filter.value) != std::string::npos;
     }
     if (filter.kind == Filter::Kind::Equals && attribute == "objectclass")
-        return EqualsIgnoringCase(stored, filter.value);
+        return ClassIsA(stored, filter.value);
     const std::string value = PrepareValue(stored);
     return filter.kind == Filter::Kind::Equals ? value == filter.value
                                                : value.find(filter.value) != std::string::npos;
@@ -72,7 +72,7 @@ void ReportLoadFault(const std::string& location, int line, const std::string& m
 
 bool IsDomainEntry(const Entry& entry)
 {
-    return entry.HasValue("objectclass", "domain") || entry.HasValue("objectclass", "dcObject");
+    return entry.IsA("domain") || entry.IsA("dcObject");
 }
 
 }  // namespace

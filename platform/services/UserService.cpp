@@ -44,14 +44,13 @@ Filter WorkstationFilter()
 
 bool IsUser(const Entry& entry)
 {
-    return entry.HasValue("objectclass", "person") && !entry.HasValue("objectclass", "computer");
+    return entry.IsA("person") && !entry.IsA("computer");
 }
 
 bool IsGroup(const Entry& entry)
 {
-    return entry.HasValue("objectclass", "groupOfNames") ||
-           entry.HasValue("objectclass", "groupOfUniqueNames") ||
-           entry.HasValue("objectclass", "posixGroup") || entry.HasValue("objectclass", "group");
+    return entry.IsA("groupOfNames") || entry.IsA("groupOfUniqueNames") ||
+           entry.IsA("posixGroup") || entry.IsA("group");
 }
 
 std::string LoginOf(const Entry& user)

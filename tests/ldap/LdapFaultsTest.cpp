@@ -149,7 +149,11 @@ TEST_F(LdapFaultsTest, AClosedPortIsUnreachable) {
 }
 
 // A listener that accepts and never answers: each way of connecting gives up
-// within the connection time-out (plus the scheduler's slack), never hangs.
+// with a time-out instead of waiting for the 120 s method time-out. The bound
+// is far above the 700 ms connection time-out so that a loaded or sanitised
+// run does not fail; it only tells "gave up" from "hung".
+constexpr double kNoHang = 20.0;
+
 class SilentServerTest : public LdapFaultsTest {
 protected:
     void SetUp() override { SetTimeouts(700, 120); }
@@ -172,7 +176,7 @@ TEST_F(SilentServerTest, APlainBindTimesOut) {
     const double took =
         Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
     EXPECT_EQ(status, ovdir::kStatusTimeout);
-    EXPECT_LT(took, 2.5);
+    EXPECT_LT(took, kNoHang);
 }
 
 TEST_F(SilentServerTest, AnAnonymousConnectionTimesOutToo) {
@@ -183,7 +187,7 @@ TEST_F(SilentServerTest, AnAnonymousConnectionTimesOutToo) {
     const double took =
         Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
     EXPECT_EQ(status, ovdir::kStatusTimeout);
-    EXPECT_LT(took, 2.5);
+    EXPECT_LT(took, kNoHang);
 }
 
 TEST_F(SilentServerTest, StartTlsGivesUp) {
@@ -196,7 +200,7 @@ TEST_F(SilentServerTest, StartTlsGivesUp) {
     const double took =
         Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
     EXPECT_EQ(status, ovdir::kStatusTimeout);
-    EXPECT_LT(took, 2.5);
+    EXPECT_LT(took, kNoHang);
 }
 
 TEST_F(SilentServerTest, ATlsHandshakeGivesUp) {
@@ -208,7 +212,7 @@ TEST_F(SilentServerTest, ATlsHandshakeGivesUp) {
     const double took =
         Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
     EXPECT_EQ(status, ovdir::kStatusTimeout);
-    EXPECT_LT(took, 2.5);
+    EXPECT_LT(took, kNoHang);
 }
 
 TEST_F(SilentServerTest, APasswordCheckGivesUp) {
@@ -222,7 +226,7 @@ TEST_F(SilentServerTest, APasswordCheckGivesUp) {
     });
     EXPECT_EQ(status, ovdir::kStatusTimeout);
     EXPECT_FALSE(accepted);
-    EXPECT_LT(took, 2.5);
+    EXPECT_LT(took, kNoHang);
 }
 
 TEST_F(SilentServerTest, AnExplicitDomainSearchOverSslIsAConnectionFailure) {
@@ -236,7 +240,7 @@ TEST_F(SilentServerTest, AnExplicitDomainSearchOverSslIsAConnectionFailure) {
     });
     EXPECT_EQ(status, 0u);
     EXPECT_EQ(searchStatus, 2);
-    EXPECT_LT(took, 2.5);
+    EXPECT_LT(took, kNoHang);
 }
 
 TEST_F(SilentServerTest, AnExplicitDomainSearchIsAConnectionFailure) {
@@ -250,7 +254,7 @@ TEST_F(SilentServerTest, AnExplicitDomainSearchIsAConnectionFailure) {
     });
     EXPECT_EQ(status, 0u);
     EXPECT_EQ(searchStatus, 2);
-    EXPECT_LT(took, 2.5);
+    EXPECT_LT(took, kNoHang);
 }
 
 }  // namespace

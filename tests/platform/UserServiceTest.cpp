@@ -198,6 +198,39 @@ TEST_F(UserServiceTest, UsersAreSortedIgnoringCaseAndComputersLeftOut)
                      p + "Star*)(uid=*", "LDAP://srv:389 ou=R/D,dc=corp,dc=test/Dee/Dum, Jr."}));
 }
 
+// An LDAP server matches (objectClass=person) against entries that list only
+// a class derived from it; the embedded directory must answer the same.
+TEST(ObjectClassTest, DerivedClassesCountAsTheirSuperiors)
+{
+    auto directory = EmbeddedDirectory::FromText(R"(dn: dc=corp,dc=test
+objectClass: domain
+dc: corp
+
+dn: cn=Only Inet,dc=corp,dc=test
+objectClass: inetOrgPerson
+cn: Only Inet
+sn: Inet
+
+dn: cn=Only Org,dc=corp,dc=test
+objectClass: organizationalPerson
+cn: Only Org
+sn: Org
+
+dn: cn=ws9,dc=corp,dc=test
+objectClass: computer
+cn: ws9
+)",
+                                                 "test");
+    UserService service(*directory);
+    std::vector<OvWString> users;
+    ASSERT_EQ(service.GetUsers(makeWideString("LDAP://h dc=corp,dc=test"), users), 0u);
+    EXPECT_EQ(Narrow(users), (Names{"LDAP://h dc=corp,dc=test/Only Inet",
+                                    "LDAP://h dc=corp,dc=test/Only Org"}));
+    std::vector<OvWString> workstations;
+    ASSERT_EQ(service.GetWorkstations(makeWideString("CORP"), workstations), 0u);
+    EXPECT_EQ(Narrow(workstations), Names{"ws9"});
+}
+
 TEST_F(UserServiceTest, EveryPrintedUserCanBeTypedBack)
 {
     const Names users = List(&UserService::GetUsers, "LDAP://srv:389 dc=corp,dc=test");
@@ -485,4 +518,9 @@ TEST(SampleDirectoryTest, PromptExamplesAnswer)
               (Names{"LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith",
                      "LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/J\xC3\xBCrgen M\xC3\xBCller",
                      "LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/Mary Jones"}));
+    std::vector<OvWString> groups;
+    ASSERT_EQ(service.GetGroups(makeWideString("LDAP://127.0.0.1 ou=Sales,dc=example,dc=com"),
+                                groups),
+              0u);
+    EXPECT_EQ(Narrow(groups), Names{"LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/Sales Managers"});
 }

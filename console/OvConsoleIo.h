@@ -41,6 +41,12 @@ public:
     // Makes what was written visible before the program waits for input.
     void Flush() { out_.flush(); }
 
+    // Whether every line of a long listing is flushed on its own, as a person
+    // at a terminal watches it come. Into a pipe or file one flush after the
+    // listing gives the same bytes without a system call per line.
+    void SetFlushEachLine(bool each) { flushEachLine_ = each; }
+    bool FlushEachLine() const { return flushEachLine_; }
+
 private:
     void DropRestOfLine();
 
@@ -48,4 +54,5 @@ private:
     std::ostream& out_;
     std::wostream& wideOut_;
     OvEchoControl* echo_;
+    bool flushEachLine_ = true;
 };

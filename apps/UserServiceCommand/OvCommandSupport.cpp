@@ -66,8 +66,28 @@ void PrintLine(OvCommandContext& context, const std::string& text)
 void PrintList(OvCommandContext& context, const std::string& heading,
                const std::vector<OvWString>& entries)
 {
-    context.io.Out() << heading;
-    for (const OvWString& entry : entries) PrintLine(context, "\t" + makeString(entry));
+    std::ostream& out = context.io.Out();
+    out << heading;
+    if (context.io.FlushEachLine()) {
+        for (const OvWString& entry : entries) PrintLine(context, "\t" + makeString(entry));
+        return;
+    }
+    // Written in large pieces: one stream call per line costs more than the
+    // conversion itself on a listing of a hundred thousand names.
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::string piece;
+    piece.reserve(kPiece + 1024);
+    for (const OvWString& entry : entries) {
+        piece += '\t';
+        piece += makeString(entry);
+        piece += '\n';
+        if (piece.size() >= kPiece) {
+            out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            piece.clear();
+        }
+    }
+    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    out << std::flush;
 }
 
 void ReportError(OvCommandContext& context, unsigned status)

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <string>
 
+#include <unistd.h>
+
 #include "apps/UserServiceCommand/OvMenu.h"
 #include "config/OvIniParameters.h"
 #include "console/OvConsoleIo.h"
@@ -31,6 +33,7 @@ int OvUserServiceCommandApp::Run()
 {
     OvTerminalEcho terminal(0);
     OvConsoleIo io(std::cin, std::cout, std::wcout, &terminal);
+    io.SetFlushEachLine(isatty(STDOUT_FILENO) == 1);
     std::ostream& out = io.Out();
 
     OvIniParameters parameters("orvane.ini");

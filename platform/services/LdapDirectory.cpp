@@ -531,49 +531,54 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
         if (pageControl != nullptr) ldap_control_free(pageControl);
         if (rc != LDAP_SUCCESS) return SearchFailure(rc);
 
-        timeval wait = timeouts.method;
-        LDAPMessage* answer = nullptr;
-        rc = calls.result(ld, msgid, LDAP_MSG_ALL, &wait, &answer);
-        if (rc == 0) {
-            if (answer != nullptr) ldap_msgfree(answer);
-            return kStatusTimeout;
-        }
-        if (rc < 0) {
-            if (answer != nullptr) ldap_msgfree(answer);
-            return SearchFailure(LastError(ld)) == kLost ? kLost : kStatusRefused;
-        }
-
+        // Entries are taken one by one as they arrive, so that reading them
+        // overlaps the server's work and no page is held whole in memory.
         int code = LDAP_OTHER;
         bool more = false;
-        for (LDAPMessage* message = ldap_first_message(ld, answer); message != nullptr;
-             message = ldap_next_message(ld, message)) {
-            const int type = ldap_msgtype(message);
-            if (type == LDAP_RES_SEARCH_ENTRY) {
-                ReadEntry(ld, message, out);
-            } else if (type == LDAP_RES_SEARCH_RESULT) {
-                LDAPControl** returned = nullptr;
-                if (ldap_parse_result(ld, message, &code, nullptr, nullptr, nullptr, &returned, 0) !=
-                    LDAP_SUCCESS) {
-                    code = LastError(ld);
-                }
-                LDAPControl* response =
-                    returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)
-                             : nullptr;
-                if (paged && response != nullptr) {
-                    ber_int_t estimate = 0;
-                    berval next{};
-                    if (ldap_parse_pageresponse_control(ld, response, &estimate, &next) ==
-                        LDAP_SUCCESS) {
-                        cookieOwner.reset(next.bv_val);
-                        cookie = next;
-                        more = cookie.bv_len > 0;
-                    }
-                }
-                if (returned != nullptr) ldap_controls_free(returned);
+        for (bool done = false; !done;) {
+            timeval wait = timeouts.method;
+            LDAPMessage* answer = nullptr;
+            rc = calls.result(ld, msgid, LDAP_MSG_ONE, &wait, &answer);
+            if (rc == 0) {
+                if (answer != nullptr) ldap_msgfree(answer);
+                ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+                return kStatusTimeout;
             }
-            // LDAP_RES_SEARCH_REFERENCE: passed over, never chased.
+            if (rc < 0) {
+                if (answer != nullptr) ldap_msgfree(answer);
+                return SearchFailure(LastError(ld)) == kLost ? kLost : kStatusRefused;
+            }
+            for (LDAPMessage* message = ldap_first_message(ld, answer); message != nullptr;
+                 message = ldap_next_message(ld, message)) {
+                const int type = ldap_msgtype(message);
+                if (type == LDAP_RES_SEARCH_ENTRY) {
+                    ReadEntry(ld, message, out);
+                } else if (type == LDAP_RES_SEARCH_RESULT) {
+                    done = true;
+                    LDAPControl** returned = nullptr;
+                    if (ldap_parse_result(ld, message, &code, nullptr, nullptr, nullptr, &returned,
+                                          0) != LDAP_SUCCESS) {
+                        code = LastError(ld);
+                    }
+                    LDAPControl* response =
+                        returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)
+                                 : nullptr;
+                    if (paged && response != nullptr) {
+                        ber_int_t estimate = 0;
+                        berval next{};
+                        if (ldap_parse_pageresponse_control(ld, response, &estimate, &next) ==
+                            LDAP_SUCCESS) {
+                            cookieOwner.reset(next.bv_val);
+                            cookie = next;
+                            more = cookie.bv_len > 0;
+                        }
+                    }
+                    if (returned != nullptr) ldap_controls_free(returned);
+                }
+                // LDAP_RES_SEARCH_REFERENCE: passed over, never chased.
+            }
+            ldap_msgfree(answer);
         }
-        ldap_msgfree(answer);
         // Only the first page is asked again: past it the server's cookie
         // belongs to the size it accepted.
         const bool firstPage = paged && cookie.bv_len == 0;

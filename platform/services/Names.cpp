@@ -2,6 +2,7 @@
 #include "platform/services/Names.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <utility>
 
@@ -544,6 +545,59 @@ std::string DomainShortName(const Dn& dn)
 std::string FormatEntryName(const std::string& server, const Dn& dn)
 {
     return "LDAP://" + server + " " + dn.FormatParent() + "/" + dn.RdnValue();
+}
+
+EntryNameFormatter::EntryNameFormatter(const std::string& server)
+    : prefix_("LDAP://" + server + " ")
+{
+}
+
+bool EntryNameFormatter::Format(const std::string& dnText, std::string& out)
+{
+    const std::size_t comma = dnText.find(',');
+    if (comma != std::string::npos) {
+        const std::string_view rdn(dnText.data(), comma);
+        const std::size_t equals = rdn.find('=');
+        const auto isBlank = [](char c) { return c == ' '; };
+        const auto plainType = [](std::string_view type) {
+            if (type.empty()) return false;
+            for (char c : type)
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
+                    return false;
+            return true;
+        };
+        bool plain = equals != std::string_view::npos &&
+                     rdn.find_first_of("\\\"+=#;<>", equals + 1) == std::string_view::npos;
+        for (char c : rdn)
+            if (static_cast<unsigned char>(c) < 0x20) plain = false;
+        if (plain) {
+            std::string_view type = rdn.substr(0, equals);
+            std::string_view value = rdn.substr(equals + 1);
+            while (!type.empty() && isBlank(type.front())) type.remove_prefix(1);
+            while (!type.empty() && isBlank(type.back())) type.remove_suffix(1);
+            while (!value.empty() && isBlank(value.front())) value.remove_prefix(1);
+            while (!value.empty() && isBlank(value.back())) value.remove_suffix(1);
+            if (plainType(type) && !value.empty()) {
+                const std::string parentText = dnText.substr(comma + 1);
+                auto found = parents_.find(parentText);
+                if (found == parents_.end()) {
+                    Dn parent;
+                    if (Dn::Parse(parentText, parent) && !parent.Empty())
+                        found = parents_.emplace(parentText, parent.Format()).first;
+                }
+                if (found != parents_.end()) {
+                    out.clear();
+                    out.reserve(prefix_.size() + found->second.size() + value.size() + 1);
+                    out.append(prefix_).append(found->second).append(1, '/').append(value);
+                    return true;
+                }
+            }
+        }
+    }
+    Dn dn;
+    if (!Dn::Parse(dnText, dn) || dn.Empty()) return false;
+    out = prefix_ + dn.FormatParent() + "/" + dn.RdnValue();
+    return true;
 }
 
 std::string FormatContext(const std::string& server, const Dn& dn)

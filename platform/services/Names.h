@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -92,6 +93,21 @@ std::string DomainShortName(const Dn& dn);
 
 // LDAP://SERVER PARENT-DN/RDN-VALUE
 std::string FormatEntryName(const std::string& server, const Dn& dn);
+
+// FormatEntryName for the many entries of a listing, which mostly share a
+// few containers: each container is parsed once, and an RDN that is a plain
+// type=value (nothing escaped, nothing quoted, no "+") is read without a
+// parse. Anything else takes the full parser; the names come out the same.
+class EntryNameFormatter {
+public:
+    explicit EntryNameFormatter(const std::string& server);
+    // False when the DN does not parse or is empty.
+    bool Format(const std::string& dnText, std::string& out);
+
+private:
+    std::string prefix_;
+    std::unordered_map<std::string, std::string> parents_;  // text as stored → formatted
+};
 // LDAP://SERVER DN
 std::string FormatContext(const std::string& server, const Dn& dn);
 

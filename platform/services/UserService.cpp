@@ -273,10 +273,10 @@ unsigned UserService::ListEntries(const std::string& server, const Dn& base, con
     if (const unsigned status = directory_.Search(request, found)) return status;
     std::vector<std::string> printed;
     printed.reserve(found.size());
-    for (const Entry& entry : found) {
-        Dn dn;
-        if (Dn::Parse(entry.dn, dn) && !dn.Empty()) printed.push_back(FormatEntryName(server, dn));
-    }
+    EntryNameFormatter formatter(server);
+    std::string name;
+    for (const Entry& entry : found)
+        if (formatter.Format(entry.dn, name)) printed.push_back(std::move(name));
     ToWide(printed, names);
     return 0;
 }

@@ -99,6 +99,12 @@ TEST(EchoAndListTest, ListEntriesAreTabIndented)
     ScriptedConsole console("");
     PrintList(console.context, "Users:\n", {L"a", L"b", L"J\u00fcrgen"});
     EXPECT_EQ(console.Output(), "Users:\n\ta\n\tb\n\tJ\xC3\xBCrgen\n");
+
+    // Into a pipe the listing is flushed once; the bytes are the same.
+    ScriptedConsole piped("");
+    piped.context.io.SetFlushEachLine(false);
+    PrintList(piped.context, "Users:\n", {L"a", L"b", L"J\u00fcrgen"});
+    EXPECT_EQ(piped.Output(), console.Output());
 }
 
 TEST(EchoAndListTest, EmptyListIsTheHeadingAlone)

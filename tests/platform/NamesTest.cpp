@@ -182,3 +182,37 @@ TEST(CaseTest, FoldsBeyondAscii)
     EXPECT_EQ(PrepareValue("  John   SMITH "), "john smith");
     EXPECT_EQ(FoldCase("\xFF\xC3"), "\xFF\xC3");
 }
+
+// The listing's formatter takes shortcuts; it must print exactly what the
+// full parser prints, and refuse what the parser refuses.
+TEST(EntryNameFormatterTest, SameNamesAsTheFullParser)
+{
+    const char* texts[] = {
+        "cn=John Smith,ou=Sales,dc=example,dc=com",
+        "cn = John Smith , ou=Sales, dc=example,dc=com",
+        "CN=Mary Jones,OU=Sales,DC=example,DC=com",
+        "cn=Smith\\, John,ou=Sales,dc=example,dc=com",
+        "cn=\\ lead,ou=Sales,dc=example,dc=com",
+        "cn=a+uid=b,ou=Sales,dc=example,dc=com",
+        "cn=#04024869,ou=Sales,dc=example,dc=com",
+        "cn=J\xC3\xBCrgen M\xC3\xBCller,ou=Sales,dc=example,dc=com",
+        "uid=x,ou=R\\/D,dc=example,dc=com",
+        "cn=x,ou=Sales,,dc=com",
+        "cn=,ou=Sales,dc=com",
+        "=x,ou=Sales,dc=com",
+        "dc=com",
+        "",
+    };
+    EntryNameFormatter formatter("srv:389");
+    for (int pass = 0; pass < 2; ++pass) {  // the second pass reads cached parents
+        for (const char* text : texts) {
+            Dn dn;
+            const bool parses = Dn::Parse(text, dn) && !dn.Empty();
+            std::string name;
+            ASSERT_EQ(formatter.Format(text, name), parses) << text;
+            if (parses) {
+                EXPECT_EQ(name, FormatEntryName("srv:389", dn)) << text;
+            }
+        }
+    }
+}

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr const char* kBlanks = " \t\r\n";
+// What separates a header's word from the rest of its line (as isspace).
+constexpr const char* kSpaces = " \t\r\n\v\f";
 constexpr int kLockAttempts = 10;
 // Longest line the text reader takes; a longer one ends its scan.
 constexpr std::size_t kMaxTextLine = 4095;
@@ -98,7 +100,6 @@ void CopyValue(char* value, const char* text)
 // saturated at the limits of int.
 int ParseLeadingInt(const char* text)
 {
-    errno = 0;
     char* end = nullptr;
     const long number = std::strtol(text, &end, 10);
     if (end == text) return 0;
@@ -138,20 +139,19 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
     if (fd < 0) return Fail(kIniFileMissing);
 
     LineReader reader(fd);
-    bool sectionFound = false;
+    unsigned status = kIniSectionMissing;
     std::string line;
     for (;;) {
         const LineReader::Outcome outcome = reader.Next(line);
         if (outcome == LineReader::kFailed) {
-            CurrentIniFileSystem().close(fd);
-            return Fail(kIniFileMissing);
+            status = kIniFileMissing;
+            break;
         }
         if (outcome != LineReader::kLine) break;
-        if (line.empty()) continue;
         const std::string trimmed = TrimBlanks(line);
         if (trimmed.empty() || trimmed[0] == '#') continue;
-        if (!sectionFound) {
-            sectionFound = trimmed == header;
+        if (status == kIniSectionMissing) {
+            if (trimmed == header) status = kIniKeyMissing;
             continue;
         }
         if (trimmed[0] == '[') break;
@@ -159,12 +159,12 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
         if (equals == std::string::npos) continue;
         if (TrimBlanks(trimmed.substr(0, equals)) == key) {
             value = TrimBlanks(trimmed.substr(equals + 1));
-            CurrentIniFileSystem().close(fd);
-            return true;
+            status = 0;
+            break;
         }
     }
     CurrentIniFileSystem().close(fd);
-    return Fail(sectionFound ? kIniKeyMissing : kIniSectionMissing);
+    return status == 0 || Fail(status);
 }
 
 int ReadIniValue(const char* fileName, const char* section, const char* key, char* value)
@@ -212,11 +212,11 @@ int ReadIniValue(const char* fileName, const char* section, const char* key, cha
         if (piece[0] == '[') {
             ++headersSeen;
             const char* word = piece + 1;
-            while (*word != '\0' && std::strchr(" \t\r\n\v\f", *word) != nullptr) ++word;
+            while (*word != '\0' && std::strchr(kSpaces, *word) != nullptr) ++word;
             char name[kHeaderWord + 1];
             std::size_t nameLength = 0;
             while (nameLength < kHeaderWord && word[nameLength] != '\0' &&
-                   std::strchr(" \t\r\n\v\f", word[nameLength]) == nullptr) {
+                   std::strchr(kSpaces, word[nameLength]) == nullptr) {
                 name[nameLength] = word[nameLength];
                 ++nameLength;
             }

@@ -2,6 +2,8 @@
 // its range check and the status and error record of a missing value.
 #include "config/OvIniParameters.h"
 
+#include <strings.h>
+
 #include <climits>
 #include <exception>
 
@@ -89,20 +91,24 @@ void OvIniParameters::Report(unsigned code, int line)
     OvApplication::Itself().GetErrorStream(code, kIniParamModuleId, kLocation, line, -1) << ends;
 }
 
+bool OvIniParameters::FileWentMissing(bool found, int line)
+{
+    // Whether this read failed is decided by its own result: the last read
+    // status may be left over from an earlier failed read.
+    if (found || GetLastIniReadStatus() != kIniFileMissing) return false;
+    status_ = kIniParamFileMissing;
+    Report(status_, line);
+    return true;
+}
+
 bool OvIniParameters::ReadStringParameter(const char* section, const char* key,
                                           std::string& field)
 {
-    std::string value;
-    // Whether this read failed is decided by its own result: the last read
-    // status may be left over from an earlier failed read.
+    std::string value;  // stays empty when the key is missing
     const bool found = ReadIniString(fileName_, section, key, value);
-    if (!found && GetLastIniReadStatus() == kIniFileMissing) {
-        status_ = kIniParamFileMissing;
-        Report(status_, kLineIdentifierFileMissing);
-        return false;
-    }
+    if (FileWentMissing(found, kLineIdentifierFileMissing)) return false;
     lock_.WriteLock();
-    field = found ? value : std::string();
+    field = value;
     lock_.WriteUnlock();
     return true;
 }
@@ -117,11 +123,7 @@ bool OvIniParameters::ReadPolicyServerIP()
         lock_.WriteUnlock();
         return true;
     }
-    if (!found && GetLastIniReadStatus() == kIniFileMissing) {
-        status_ = kIniParamFileMissing;
-        Report(status_, kLinePolicyServerIPFileMissing);
-        return false;
-    }
+    if (FileWentMissing(found, kLinePolicyServerIPFileMissing)) return false;
     status_ = kIniParamNoPolicyServerIP;
     Report(status_, kLinePolicyServerIPMissing);
     return true;
@@ -186,8 +188,7 @@ void OvIniParameters::ReadTexts()
     std::string text;
 
     if (ReadIniString(fileName_, kPolicyServer, "SecureSocketLayer", text) && text.size() == 4 &&
-        (text[0] == 't' || text[0] == 'T') && (text[1] == 'r' || text[1] == 'R') &&
-        (text[2] == 'u' || text[2] == 'U') && (text[3] == 'e' || text[3] == 'E')) {
+        strncasecmp(text.c_str(), "true", 4) == 0) {
         commParameters_.SetSecureSocketLayer(true);
     }
     if (ReadIniInt(file, kPolicyServer, "ClientConnectionRetryTimes", value) == 0 && value > 0) {
@@ -212,9 +213,10 @@ void OvIniParameters::ReadTexts()
         localServerIP_ = text;
     }
 
+    // ReadIniString writes the field only when it finds the key.
     auto readText = [this](const char* section, const char* key, std::string& field) {
-        std::string found;
-        field = ReadIniString(fileName_, section, key, found) ? found : std::string();
+        field.clear();
+        ReadIniString(fileName_, section, key, field);
     };
     readText(kOrvane, "InstallPath", installPath_);
     if (ReadIniInt(file, kOrvane, "StatusReportFrequency", value) == 0 && value > 0) {

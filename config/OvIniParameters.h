@@ -55,6 +55,9 @@ public:
     static const std::array<IniComponentKey, kIniComponentCount>& ComponentKeys();
 
 private:
+    // After a read: true when it failed because the file could not be read,
+    // with the status set and the record written for the given source line.
+    bool FileWentMissing(bool found, int line);
     bool ReadStringParameter(const char* section, const char* key, std::string& field);
     bool ReadPolicyServerIP();
     void ReadNumbers();

@@ -136,24 +136,25 @@ int OvConsoleApplication::Init(int argc, char** argv)
 
 void OvConsoleApplication::Print(const std::wstring& text, const char* file, int line)
 {
-    OvOS::LockMutex(outputMutex_);
-    try {
-        std::wcout << text << std::flush;
-        if (file != nullptr) std::cout << ' ' << file << ':' << line;
-        std::cout << std::endl;
-    } catch (...) {
-    }
-    OvOS::UnlockMutex(outputMutex_);
+    // Flushed before the narrow part so that the two streams stay in order.
+    PrintLocked([&text] { std::wcout << text << std::flush; }, file, line);
 }
 
 void OvConsoleApplication::Print(const std::string& text, const char* file, int line)
 {
+    PrintLocked([&text] { std::cout << text; }, file, line);
+}
+
+template <class WriteText>
+void OvConsoleApplication::PrintLocked(WriteText writeText, const char* file, int line)
+{
     OvOS::LockMutex(outputMutex_);
     try {
-        std::cout << text;
+        writeText();
         if (file != nullptr) std::cout << ' ' << file << ':' << line;
         std::cout << std::endl;
     } catch (...) {
+        // Printing must never raise; the mutex is released below.
     }
     OvOS::UnlockMutex(outputMutex_);
 }

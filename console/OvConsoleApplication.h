@@ -33,6 +33,10 @@ public:
                                 int severity) override;
 
 private:
+    // Under the output mutex: the text, the source location if any, a line end.
+    template <class WriteText>
+    void PrintLocked(WriteText writeText, const char* file, int line);
+
     void* outputMutex_ = nullptr;
     OvConsoleLogStream errorStream_;
 };

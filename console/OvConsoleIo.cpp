@@ -23,16 +23,11 @@ OvConsoleIo::OvConsoleIo(std::istream& in, std::ostream& out, std::wostream& wid
 bool OvConsoleIo::ReadLine(std::string& answer, std::size_t room)
 {
     answer.clear();
-    out_.flush();
-    std::streambuf* source = in_.rdbuf();
-    if (!in_.good() || source == nullptr) return false;
+    if (!StartReading()) return false;
     bool cut = false;
-    for (Traits::int_type c = source->sbumpc();; c = source->sbumpc()) {
-        if (Traits::eq_int_type(c, Traits::eof())) {
-            in_.setstate(std::ios_base::eofbit);
-            // A last line without its line feed is still a line.
-            return !answer.empty() || cut;
-        }
+    for (Traits::int_type c = Next();; c = Next()) {
+        // A last line without its line feed is still a line.
+        if (Traits::eq_int_type(c, Traits::eof())) return !answer.empty() || cut;
         const char ch = Traits::to_char_type(c);
         if (ch == '\n') return true;
         cut = true;
@@ -43,7 +38,6 @@ bool OvConsoleIo::ReadLine(std::string& answer, std::size_t room)
 
 bool OvConsoleIo::ReadHiddenLine(std::string& answer)
 {
-    out_.flush();
     if (echo_ == nullptr || !echo_->HideInput()) return ReadLine(answer);
     const bool read = ReadLine(answer);
     echo_->ShowInput();
@@ -54,35 +48,36 @@ bool OvConsoleIo::ReadHiddenLine(std::string& answer)
 bool OvConsoleIo::ReadWord(std::string& word, std::size_t room)
 {
     word.clear();
-    out_.flush();
-    std::streambuf* source = in_.rdbuf();
-    if (!in_.good() || source == nullptr) return false;
-    Traits::int_type c = source->sbumpc();
-    while (!Traits::eq_int_type(c, Traits::eof()) && IsBlank(c)) c = source->sbumpc();
-    if (Traits::eq_int_type(c, Traits::eof())) {
-        in_.setstate(std::ios_base::eofbit);
-        return false;
-    }
+    if (!StartReading()) return false;
+    Traits::int_type c = Next();
+    while (!Traits::eq_int_type(c, Traits::eof()) && IsBlank(c)) c = Next();
+    if (Traits::eq_int_type(c, Traits::eof())) return false;
     while (!Traits::eq_int_type(c, Traits::eof()) && !IsBlank(c)) {
         if (word.size() < room) word += Traits::to_char_type(c);
-        c = source->sbumpc();
+        c = Next();
     }
-    if (Traits::eq_int_type(c, Traits::eof())) {
-        in_.setstate(std::ios_base::eofbit);
-    } else if (Traits::to_char_type(c) != '\n') {
+    if (!Traits::eq_int_type(c, Traits::eof()) && Traits::to_char_type(c) != '\n') {
         DropRestOfLine();
     }
     return true;
 }
 
+bool OvConsoleIo::StartReading()
+{
+    out_.flush();
+    return in_.good() && in_.rdbuf() != nullptr;
+}
+
+std::istream::int_type OvConsoleIo::Next()
+{
+    const Traits::int_type c = in_.rdbuf()->sbumpc();
+    if (Traits::eq_int_type(c, Traits::eof())) in_.setstate(std::ios_base::eofbit);
+    return c;
+}
+
 void OvConsoleIo::DropRestOfLine()
 {
-    std::streambuf* source = in_.rdbuf();
-    for (Traits::int_type c = source->sbumpc();; c = source->sbumpc()) {
-        if (Traits::eq_int_type(c, Traits::eof())) {
-            in_.setstate(std::ios_base::eofbit);
-            return;
-        }
-        if (Traits::to_char_type(c) == '\n') return;
+    for (Traits::int_type c = Next();; c = Next()) {
+        if (Traits::eq_int_type(c, Traits::eof()) || Traits::to_char_type(c) == '\n') return;
     }
 }

@@ -38,9 +38,6 @@ public:
     // that long.
     bool ReadWord(std::string& word, std::size_t room = kLineRoom);
 
-    // Makes what was written visible before the program waits for input.
-    void Flush() { out_.flush(); }
-
     // Whether every line of a long listing is flushed on its own, as a person
     // at a terminal watches it come. Into a pipe or file one flush after the
     // listing gives the same bytes without a system call per line.
@@ -48,6 +45,11 @@ public:
     bool FlushEachLine() const { return flushEachLine_; }
 
 private:
+    // Makes what was written visible before the program waits for input;
+    // false when nothing can be read any more.
+    bool StartReading();
+    // The next character, or end of input (which also sets the stream's eofbit).
+    std::istream::int_type Next();
     void DropRestOfLine();
 
     std::istream& in_;

@@ -39,9 +39,7 @@ bool OvTerminalEcho::HideInput()
 
 void OvTerminalEcho::ShowInput()
 {
-    if (g_hidden == 0 || g_savedFd != fd_) return;
-    tcsetattr(g_savedFd, TCSANOW, &g_saved);
-    g_hidden = 0;
+    if (g_savedFd == fd_) OvRestoreTerminalAfterSignal();
 }
 
 void OvRestoreTerminalAfterSignal() noexcept

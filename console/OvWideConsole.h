@@ -6,9 +6,10 @@
 #include <string>
 
 // A wide stream buffer that encodes every character as UTF-8 into whatever
-// buffer a narrow stream has at the time of writing. The code points U+DC80..U+DCFF, which the framework's
-// conversion uses to carry bytes that were not UTF-8, come out as those
-// bytes again; a character with no UTF-8 form comes out as '?'.
+// buffer a narrow stream has at the time of writing. The code points
+// U+DC80..U+DCFF, which the framework's conversion uses to carry bytes that
+// were not UTF-8, come out as those bytes again; a character with no UTF-8
+// form comes out as '?'.
 class OvUtf8WideBuffer : public std::wstreambuf {
 public:
     explicit OvUtf8WideBuffer(std::ostream& target);

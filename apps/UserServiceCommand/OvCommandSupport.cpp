@@ -41,9 +41,7 @@ bool FlagPrompt(OvCommandContext& context, const std::string& text)
 
 unsigned AddressPrompt(OvCommandContext& context)
 {
-    context.io.Out() << "\nIP: ";
-    std::string host;
-    context.io.ReadLine(host);
+    const std::string host = LinePrompt(context, "IP");
     try {
         const OvInetAddress address(host, 0, false);
         return address.GetIpAddress(false);

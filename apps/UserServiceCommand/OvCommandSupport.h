@@ -28,7 +28,8 @@ bool FlagPrompt(OvCommandContext& context, const std::string& text);
 // when the name could not be resolved.
 unsigned AddressPrompt(OvCommandContext& context);
 
-// "Call with " and the answer as typed, on a line of its own.
+// "Call with " and the answer as typed (a search adds its other answers), on a
+// line of its own.
 void EchoCall(OvCommandContext& context, const std::string& answer);
 // Writes text and a line end.
 void PrintLine(OvCommandContext& context, const std::string& text);

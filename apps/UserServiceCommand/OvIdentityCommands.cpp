@@ -36,16 +36,12 @@ void GetUserCommand(OvCommandContext& context)
     PrintLine(context, "Enter the IP address of the client machine. ");
     const unsigned address = AddressPrompt(context);
     if (address == 0) return;
+    // Made for this one call; the handle gives it back when the command ends.
     ProxyHandle<OvTransIdServiceBase> transIdService(0);
-    transIdService.Acquire();
     OvWString user;
     const unsigned status = transIdService.GetInterface()->GetUser(address, user);
-    if (status == 0) {
-        PrintLine(context, "User: " + makeString(user));
-    } else {
-        ReportError(context, status);
-    }
-    transIdService.Release();
+    if (status != 0) return ReportError(context, status);
+    PrintLine(context, "User: " + makeString(user));
 }
 
 void GetFullUserNameCommand(OvCommandContext& context)

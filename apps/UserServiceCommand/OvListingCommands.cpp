@@ -1,6 +1,6 @@
 // Commands that list what the directory holds: users, groups, domains,
 // memberships, workstations, domain controllers and trusted domains.
-#include <iostream>
+#include <ostream>
 
 #include "apps/UserServiceCommand/OvCommands.h"
 #include "services/OvDirectoryServiceBase.h"
@@ -18,10 +18,7 @@ void ListCommand(OvCommandContext& context, const char* prompt, ListOperation op
     std::vector<OvWString> entries;
     EchoCall(context, answer);
     const unsigned status = (UserService(context)->*operation)(makeWideString(answer), entries);
-    if (status != 0) {
-        ReportError(context, status);
-        return;
-    }
+    if (status != 0) return ReportError(context, status);
     PrintList(context, heading, entries);
 }
 
@@ -85,23 +82,19 @@ void GetServersForDomainCommand(OvCommandContext& context)
                                           "Domain: DSType://<server> <domain>\n"
                                           "Example: LDAP://127.0.0.1 dc=example,dc=com\n");
     EchoCall(context, answer);
+    // Made for this one call; the handle gives it back when the command ends.
     ProxyHandle<OvDirectoryServiceBase> directoryService(0);
-    directoryService.Acquire();
     std::vector<DomainServer> servers;
     const unsigned status =
         directoryService.GetInterface()->GetServersForDomain(makeWideString(answer), servers);
-    if (status != 0) {
-        ReportError(context, status);
-    } else {
-        std::ostream& out = context.io.Out();
-        std::wostream& wideOut = context.io.WideOut();
-        out << "servers:\n" << std::flush;
-        // Names go through the wide stream, addresses through the narrow one;
-        // each part is flushed before the next so the line stays in order.
-        for (DomainServer& server : servers) {
-            wideOut << L"\tname:" << server.name << std::flush;
-            out << " ip:" << server.ip << "\n" << std::flush;
-        }
+    if (status != 0) return ReportError(context, status);
+    std::ostream& out = context.io.Out();
+    std::wostream& wideOut = context.io.WideOut();
+    out << "servers:\n" << std::flush;
+    // Names go through the wide stream, addresses through the narrow one;
+    // each part is flushed before the next so the line stays in order.
+    for (const DomainServer& server : servers) {
+        wideOut << L"\tname:" << server.name << std::flush;
+        out << " ip:" << server.ip << "\n" << std::flush;
     }
-    directoryService.Release();
 }

@@ -14,8 +14,8 @@ void SearchCommand(OvCommandContext& context, const char* contextPrompt, const c
     const std::string name = LinePrompt(context, namePrompt);
     bool exactMatch = FlagPrompt(context, "exactMatch(0|1)");
     std::vector<OvWString> entries;
-    PrintLine(context, "Call with " + searchContext + " and " + name + " exactMatch " +
-                           (exactMatch ? " true " : " false "));
+    EchoCall(context, searchContext + " and " + name + " exactMatch " +
+                      (exactMatch ? " true " : " false "));
     const unsigned status = (UserService(context)->*operation)(
         makeWideString(searchContext), makeWideString(name), exactMatch, entries);
     if (status != 0) return ReportError(context, status);

@@ -2,8 +2,7 @@
 // the process's one directory.
 #include "platform/services/Directory.h"
 
-#include <mutex>
-
+#include "framework/OvApplication.h"
 #include "platform/services/EmbeddedDirectory.h"
 #include "platform/services/IniSettings.h"
 #include "platform/services/Names.h"
@@ -13,6 +12,14 @@
 namespace ovdir {
 
 Directory::~Directory() = default;
+
+void ReportServiceFault(unsigned status, const std::string& location, int line,
+                        const std::string& message)
+{
+    if (!OvApplication::Exists()) return;
+    OvApplication::Itself().GetErrorStream(status, kServicesModuleId, location.c_str(), line, -1)
+        << message << ::ends;
+}
 
 const std::vector<std::string>* Entry::Find(std::string_view name) const
 {
@@ -110,6 +117,12 @@ Filter Filter::Present(std::string attribute)
     filter.kind = Kind::Present;
     filter.attribute = std::move(attribute);
     return filter;
+}
+
+Filter DomainFilter()
+{
+    return Filter::Or(
+        {Filter::Equals("objectclass", "domain"), Filter::Equals("objectclass", "dcObject")});
 }
 
 DirectorySettings ReadDirectorySettings()

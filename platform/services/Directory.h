@@ -30,6 +30,14 @@ enum : unsigned {
     kStatusSessionsLoadFailed = 0x30A2000Du // the sessions file could not be read
 };
 
+// Module id of the services' error records.
+constexpr unsigned kServicesModuleId = 0x30A200u;
+
+// An error record of the services naming location and line, written when an
+// application is there to take it.
+void ReportServiceFault(unsigned status, const std::string& location, int line,
+                        const std::string& message);
+
 // One directory entry. Attribute names are lower case; values as stored.
 struct Entry {
     std::string dn;
@@ -69,6 +77,9 @@ struct Filter {
 // schemas the directories use (core, cosine, inetorgperson, nis, Active
 // Directory). Case is ignored.
 bool ClassIsA(std::string_view stored, std::string_view wanted);
+
+// Domain entries: of class domain or dcObject.
+Filter DomainFilter();
 
 enum class Scope { Base, OneLevel, Subtree };
 

@@ -33,8 +33,7 @@ unsigned DirectoryService::GetServersForDomain(const OvWString& domain,
     request.server = context.server;
     request.base = context.dn.Format();
     request.scope = Scope::Base;
-    request.filter = Filter::Or(
-        {Filter::Equals("objectclass", "domain"), Filter::Equals("objectclass", "dcObject")});
+    request.filter = DomainFilter();
     std::vector<Entry> found;
     if (const unsigned status = directory_.Search(request, found)) return status;
     if (found.empty()) return kStatusNoSuchEntry;

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "framework/OvApplication.h"
 #include "platform/services/Ldif.h"
 #include "platform/services/Names.h"
 #include "platform/services/Passwords.h"
@@ -13,24 +12,11 @@
 
 namespace ovdir {
 
-// Module id of the services' error records.
-constexpr unsigned kServicesModuleId = 0x30A200u;
-
 namespace {
 
 bool IsDnValued(const std::string& attribute)
 {
     return attribute == "member" || attribute == "uniquemember";
-}
-
-// uniqueMember values may carry an optional "#'0101'B" unique identifier.
-std::string_view StripUniqueId(std::string_view value)
-{
-    const std::size_t hash = value.rfind("#'");
-    if (hash != std::string_view::npos && value.size() >= hash + 3 && value.back() == 'B' &&
-        value[value.size() - 2] == '\'')
-        return value.substr(0, hash);
-    return value;
 }
 
 // The filter with its values in the form they are compared in, made once per
@@ -64,10 +50,7 @@ bool ValueMatches(const std::string& attribute, const std::string& stored, const
 
 void ReportLoadFault(const std::string& location, int line, const std::string& message)
 {
-    if (!OvApplication::Exists()) return;
-    OvApplication::Itself().GetErrorStream(kStatusLoadFailed, kServicesModuleId, location.c_str(),
-                                           line, -1)
-        << message << ::ends;
+    ReportServiceFault(kStatusLoadFailed, location, line, message);
 }
 
 bool IsDomainEntry(const Entry& entry)
@@ -99,13 +82,9 @@ unsigned EmbeddedDirectory::Load()
     std::call_once(loaded_, [this] {
         if (fromFile_) {
             std::ifstream in(location_, std::ios::binary);
-            if (!in) {
-                ReportLoadFault(location_, 0, "the directory file cannot be read");
-                return;
-            }
             std::ostringstream content;
-            content << in.rdbuf();
-            if (in.bad()) {
+            if (in) content << in.rdbuf();
+            if (!in || in.bad()) {
                 ReportLoadFault(location_, 0, "the directory file cannot be read");
                 return;
             }

@@ -4,6 +4,7 @@
 
 #include "platform/services/LdapSeam.h"
 #include "services/OvCommFramework.h"
+#include "services/OvUserServiceBase.h"
 
 #include <lber.h>
 #include <ldap.h>
@@ -499,6 +500,15 @@ struct Query {
     std::vector<std::string> attributes;  // empty: the DN alone
 };
 
+// The root DSE's list of naming contexts.
+Query NamingContextsQuery() {
+    Query query;
+    query.scope = LDAP_SCOPE_BASE;
+    query.filter = "(objectClass=*)";
+    query.attributes = {"namingContexts"};
+    return query;
+}
+
 // One search, page by page. Continuation references are passed over.
 unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize) {
     const ldapseam::Calls& calls = ldapseam::Active();
@@ -634,12 +644,8 @@ public:
 
     unsigned NamingContexts(std::vector<std::string>& out) override {
         if (!valid_) return kStatusUnreachable;
-        Query query;
-        query.scope = LDAP_SCOPE_BASE;
-        query.filter = "(objectClass=*)";
-        query.attributes = {"namingContexts"};
         std::vector<Entry> found;
-        const unsigned status = Run(server_, query, found);
+        const unsigned status = Run(server_, NamingContextsQuery(), found);
         if (status != 0) return status;
         for (const Entry& entry : found) {
             if (const auto* values = entry.Find("namingcontexts")) {
@@ -667,15 +673,14 @@ public:
     unsigned ExplicitDomains(const std::string& server, const std::string& dn,
                              const std::string& password, bool ssl, int limit,
                              std::vector<std::string>& domains, int& searchStatus) override {
-        enum { kSuccess = 0, kUnknown = 1, kConnection = 2, kSearch = 3, kCredentials = 5, kSsl = 6 };
         const std::string target = server.empty() ? server_ : server;
         if (!ldap::ValidServer(target)) {
-            searchStatus = kConnection;
+            searchStatus = kDomainSearchConnectionFailed;
             return 0;
         }
         std::string bindDn;
         if (password.empty() || !ldap::NormaliseDn(dn, bindDn)) {
-            searchStatus = kCredentials;
+            searchStatus = kDomainSearchInvalidCredentials;
             return 0;
         }
         Transport transport;
@@ -690,25 +695,22 @@ public:
                     searchStatus = bindResult == LDAP_INVALID_CREDENTIALS ||
                                            bindResult == LDAP_INVALID_DN_SYNTAX ||
                                            bindResult == LDAP_INAPPROPRIATE_AUTH
-                                       ? kCredentials
-                                       : kUnknown;
+                                       ? kDomainSearchInvalidCredentials
+                                       : kDomainSearchUnknownFailure;
                     break;
-                case kStatusTlsFailed: searchStatus = kSsl; break;
+                case kStatusTlsFailed: searchStatus = kDomainSearchSslFailed; break;
                 case kStatusUnreachable:
-                case kStatusTimeout: searchStatus = kConnection; break;
-                default: searchStatus = kUnknown; break;
+                case kStatusTimeout: searchStatus = kDomainSearchConnectionFailed; break;
+                default: searchStatus = kDomainSearchUnknownFailure; break;
             }
             return 0;
         }
 
-        Query root;
-        root.scope = LDAP_SCOPE_BASE;
-        root.filter = "(objectClass=*)";
-        root.attributes = {"namingContexts"};
         std::vector<Entry> rootDse;
         int pageSize = kLargestPageSize;
-        if (RunSearch(connection.ld, root, rootDse, pageSize) != 0 || rootDse.empty()) {
-            searchStatus = kSearch;
+        if (RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize) != 0 ||
+            rootDse.empty()) {
+            searchStatus = kDomainSearchFailed;
             return 0;
         }
         const std::vector<std::string>* contexts = rootDse.front().Find("namingcontexts");
@@ -722,14 +724,14 @@ public:
             std::vector<Entry> entry;
             const unsigned checked = RunSearch(connection.ld, check, entry, pageSize);
             if (checked == kLost || checked == kStatusTimeout) {
-                searchStatus = kSearch;
+                searchStatus = kDomainSearchFailed;
                 return 0;
             }
             // A context this account may not read is not listed.
             if (checked == 0 && !entry.empty()) found.push_back((*contexts)[i]);
         }
         domains.insert(domains.end(), found.begin(), found.end());
-        searchStatus = kSuccess;
+        searchStatus = kDomainSearchSuccess;
         return 0;
     }
 
@@ -754,8 +756,12 @@ private:
             std::vector<Entry> found;
             const unsigned status = RunSearch(it->second->ld, query, found, it->second->pageSize);
             if (status == 0) {
-                out.insert(out.end(), std::make_move_iterator(found.begin()),
-                           std::make_move_iterator(found.end()));
+                // A listing's entries are handed over whole, not moved one by one.
+                if (out.empty())
+                    out.swap(found);
+                else
+                    out.insert(out.end(), std::make_move_iterator(found.begin()),
+                               std::make_move_iterator(found.end()));
                 return 0;
             }
             if (status == kLost || status == kStatusTimeout) {

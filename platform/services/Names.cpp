@@ -2,10 +2,10 @@
 #include "platform/services/Names.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <utility>
 
+#include "platform/base/Utf8.h"
 #include "platform/services/Directory.h"
 
 namespace ovdir {
@@ -19,56 +19,6 @@ bool IsBlank(char c)
 char AsciiLower(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Decodes one UTF-8 sequence at text[i]; returns its length, 0 when the bytes
-// are not a well-formed sequence.
-std::size_t DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& cp)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b0 = byte(i);
-    std::size_t length;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        length = 2;
-        cp = b0 & 0x1Fu;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        length = 3;
-        cp = b0 & 0x0Fu;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        length = 4;
-        cp = b0 & 0x07u;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        const unsigned char b = byte(i + k);
-        if ((b & 0xC0u) != 0x80u) return 0;
-        cp = (cp << 6) | (b & 0x3Fu);
-    }
-    if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return length;
-}
-
-void EncodeUtf8(std::uint32_t cp, std::string& out)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 std::uint32_t FoldCodePoint(std::uint32_t cp)
@@ -109,14 +59,26 @@ void AppendEscapedValue(const Ava& ava, std::string_view value, std::string& out
     }
 }
 
-void AppendRdn(const std::vector<Ava>& rdn, std::string& out)
+// RFC 4514 text of the RDNs from the first'th on.
+void AppendRdns(const std::vector<std::vector<Ava>>& rdns, std::size_t first, std::string& out)
 {
-    for (std::size_t a = 0; a < rdn.size(); ++a) {
-        if (a > 0) out += '+';
-        out += rdn[a].type;
-        out += '=';
-        AppendEscapedValue(rdn[a], rdn[a].value, out);
+    for (std::size_t r = first; r < rdns.size(); ++r) {
+        if (r > first) out += ',';
+        for (std::size_t a = 0; a < rdns[r].size(); ++a) {
+            if (a > 0) out += '+';
+            out += rdns[r][a].type;
+            out += '=';
+            AppendEscapedValue(rdns[r][a], rdns[r][a].value, out);
+        }
     }
+}
+
+// An AVA as the normalised key has it: type in lower case, value prepared.
+void AppendNormalizedAva(const Ava& ava, std::string& out)
+{
+    for (char c : ava.type) out += AsciiLower(c);
+    out += '=';
+    AppendEscapedValue(ava, ava.hex ? ava.value : PrepareValue(ava.value), out);
 }
 
 int HexDigit(char c)
@@ -131,13 +93,6 @@ bool IsTypeChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.';
-}
-
-std::string_view TrimBlanks(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
 }
 
 bool ValidServer(std::string_view server)
@@ -184,6 +139,22 @@ bool ValidServer(std::string_view server)
 
 }  // namespace
 
+std::string_view TrimBlanks(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string_view StripUniqueId(std::string_view value)
+{
+    const std::size_t hash = value.rfind("#'");
+    if (hash != std::string_view::npos && value.size() >= hash + 3 && value.back() == 'B' &&
+        value[value.size() - 2] == '\'')
+        return value.substr(0, hash);
+    return value;
+}
+
 std::string FoldCase(std::string_view text)
 {
     std::string out;
@@ -196,13 +167,13 @@ std::string FoldCase(std::string_view text)
             continue;
         }
         std::uint32_t cp = 0;
-        const std::size_t length = DecodeUtf8(text, i, cp);
+        const std::size_t length = ovutf8::Decode(text, i, cp);
         if (length == 0) {
             out += static_cast<char>(c);
             ++i;
             continue;
         }
-        EncodeUtf8(FoldCodePoint(cp), out);
+        ovutf8::Encode(FoldCodePoint(cp), out);
         i += length;
     }
     return out;
@@ -383,20 +354,14 @@ bool Dn::IsWithin(const Dn& ancestor) const
 std::string Dn::Format() const
 {
     std::string out;
-    for (std::size_t r = 0; r < rdns_.size(); ++r) {
-        if (r > 0) out += ',';
-        AppendRdn(rdns_[r], out);
-    }
+    AppendRdns(rdns_, 0, out);
     return out;
 }
 
 std::string Dn::FormatParent() const
 {
     std::string out;
-    for (std::size_t r = 1; r < rdns_.size(); ++r) {
-        if (r > 1) out += ',';
-        AppendRdn(rdns_[r], out);
-    }
+    AppendRdns(rdns_, 1, out);
     return out;
 }
 
@@ -407,18 +372,14 @@ std::string Dn::Normalized() const
     for (std::size_t r = 0; r < rdns_.size(); ++r) {
         if (r > 0) out += ',';
         if (rdns_[r].size() == 1) {
-            const Ava& ava = rdns_[r].front();
-            for (char c : ava.type) out += AsciiLower(c);
-            out += '=';
-            AppendEscapedValue(ava, ava.hex ? ava.value : PrepareValue(ava.value), out);
+            AppendNormalizedAva(rdns_[r].front(), out);
             continue;
         }
+        // A multi-valued RDN names the same entry in any order of its AVAs.
         std::vector<std::string> avas;
         for (const Ava& ava : rdns_[r]) {
             std::string text;
-            for (char c : ava.type) text += AsciiLower(c);
-            text += '=';
-            AppendEscapedValue(ava, ava.hex ? ava.value : PrepareValue(ava.value), text);
+            AppendNormalizedAva(ava, text);
             avas.push_back(std::move(text));
         }
         std::sort(avas.begin(), avas.end());
@@ -558,25 +519,17 @@ bool EntryNameFormatter::Format(const std::string& dnText, std::string& out)
     if (comma != std::string::npos) {
         const std::string_view rdn(dnText.data(), comma);
         const std::size_t equals = rdn.find('=');
-        const auto isBlank = [](char c) { return c == ' '; };
         const auto plainType = [](std::string_view type) {
-            if (type.empty()) return false;
-            for (char c : type)
-                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
-                    return false;
-            return true;
+            return !type.empty() && std::all_of(type.begin(), type.end(), IsTypeChar);
         };
+        // Control characters (tabs among them) take the full parser.
         bool plain = equals != std::string_view::npos &&
                      rdn.find_first_of("\\\"+=#;<>", equals + 1) == std::string_view::npos;
         for (char c : rdn)
             if (static_cast<unsigned char>(c) < 0x20) plain = false;
         if (plain) {
-            std::string_view type = rdn.substr(0, equals);
-            std::string_view value = rdn.substr(equals + 1);
-            while (!type.empty() && isBlank(type.front())) type.remove_prefix(1);
-            while (!type.empty() && isBlank(type.back())) type.remove_suffix(1);
-            while (!value.empty() && isBlank(value.front())) value.remove_prefix(1);
-            while (!value.empty() && isBlank(value.back())) value.remove_suffix(1);
+            const std::string_view type = TrimBlanks(rdn.substr(0, equals));
+            const std::string_view value = TrimBlanks(rdn.substr(equals + 1));
             if (plainType(type) && !value.empty()) {
                 const std::string parentText = dnText.substr(comma + 1);
                 auto found = parents_.find(parentText);

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <string>
-#include <unordered_map>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace ovdir {
@@ -17,6 +17,11 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 // A value as a directory's case-ignoring matching rule sees it: folded, blanks
 // at both ends dropped and runs of inner blanks made one.
 std::string PrepareValue(std::string_view text);
+// The text without blanks (space, tab) at either end.
+std::string_view TrimBlanks(std::string_view text);
+// A member DN without the optional "#'0101'B" unique identifier that
+// uniqueMember values may carry.
+std::string_view StripUniqueId(std::string_view value);
 
 // One attribute-value assertion of an RDN: the type as written, the value
 // with its escapes resolved.

@@ -7,14 +7,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "framework/OvApplication.h"
 #include "platform/services/Directory.h"
 #include "platform/services/IniSettings.h"
 #include "platform/services/SampleData.h"
 
 namespace ovdir {
-
-constexpr unsigned kSessionsModuleId = 0x30A200u;
 
 std::string TransIdService::ConfiguredSessionsFile()
 {
@@ -56,10 +53,8 @@ unsigned TransIdService::GetUser(const unsigned int& address, OvWString& user)
         std::ostringstream content;
         if (in) content << in.rdbuf();
         if (!in || in.bad()) {
-            if (OvApplication::Exists())
-                OvApplication::Itself().GetErrorStream(kStatusSessionsLoadFailed, kSessionsModuleId,
-                                                       sessionsFile_.c_str(), 0, -1)
-                    << std::string("the sessions file cannot be read") << ::ends;
+            ReportServiceFault(kStatusSessionsLoadFailed, sessionsFile_, 0,
+                               "the sessions file cannot be read");
             return kStatusSessionsLoadFailed;
         }
         sessions = content.str();

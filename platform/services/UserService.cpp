@@ -21,6 +21,9 @@ Filter ClassIs(const char* name)
     return Filter::Equals("objectclass", name);
 }
 
+// The object classes of a group; an entry of any of them is one.
+const char* const kGroupClasses[] = {"groupOfNames", "groupOfUniqueNames", "posixGroup", "group"};
+
 Filter UserFilter()
 {
     return Filter::And({ClassIs("person"), Filter::Not(ClassIs("computer"))});
@@ -28,13 +31,9 @@ Filter UserFilter()
 
 Filter GroupFilter()
 {
-    return Filter::Or({ClassIs("groupOfNames"), ClassIs("groupOfUniqueNames"),
-                       ClassIs("posixGroup"), ClassIs("group")});
-}
-
-Filter DomainFilter()
-{
-    return Filter::Or({ClassIs("domain"), ClassIs("dcObject")});
+    std::vector<Filter> classes;
+    for (const char* name : kGroupClasses) classes.push_back(ClassIs(name));
+    return Filter::Or(std::move(classes));
 }
 
 Filter WorkstationFilter()
@@ -49,8 +48,9 @@ bool IsUser(const Entry& entry)
 
 bool IsGroup(const Entry& entry)
 {
-    return entry.IsA("groupOfNames") || entry.IsA("groupOfUniqueNames") ||
-           entry.IsA("posixGroup") || entry.IsA("group");
+    for (const char* name : kGroupClasses)
+        if (entry.IsA(name)) return true;
+    return false;
 }
 
 std::string LoginOf(const Entry& user)
@@ -75,11 +75,9 @@ std::string Narrow(const OvWString& text)
     return makeString(text);
 }
 
-std::string Trimmed(const std::string& text)
+std::string Trimmed(const OvWString& text)
 {
-    const std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos) return std::string();
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+    return std::string(TrimBlanks(Narrow(text)));
 }
 
 void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
@@ -90,14 +88,21 @@ void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
     for (const std::string& name : names) out.push_back(makeWideString(name));
 }
 
-// uniqueMember values may carry an optional "#'0101'B" unique identifier.
-std::string MemberDn(const std::string& value)
+// How a name typed by the user is matched against one attribute: anything
+// at all when a partial match has nothing to match, else equal or containing.
+Filter NameMatch(const std::string& attribute, const std::string& text, bool exact)
 {
-    const std::size_t hash = value.rfind("#'");
-    if (hash != std::string::npos && value.size() >= hash + 3 && value.back() == 'B' &&
-        value[value.size() - 2] == '\'')
-        return value.substr(0, hash);
-    return value;
+    if (exact) return Filter::Equals(attribute, text);
+    if (PrepareValue(text).empty()) return Filter::Present(attribute);
+    return Filter::Contains(attribute, text);
+}
+
+// The name an entry found by a lookup is printed with, on the given server.
+OvWString PrintedName(const std::string& server, const Entry& entry)
+{
+    Dn dn;
+    Dn::Parse(entry.dn, dn);
+    return makeWideString(FormatEntryName(server, dn));
 }
 
 // Wipes a narrow copy of a secret when the call ends, however it ends.
@@ -123,15 +128,10 @@ unsigned UserService::Domains(std::vector<Dn>& domains)
     for (const std::string& text : contexts) {
         Dn dn;
         if (!Dn::Parse(text, dn) || dn.Empty()) continue;
-        SearchRequest request;
-        request.base = dn.Format();
-        request.scope = Scope::Base;
-        request.filter = DomainFilter();
-        std::vector<Entry> found;
-        const unsigned status = directory_.Search(request, found);
+        const unsigned status = CheckDomain(std::string(), dn);
         if (status == kStatusNoSuchEntry) continue;
         if (status != 0) return status;
-        if (!found.empty()) domains.push_back(std::move(dn));
+        domains.push_back(std::move(dn));
     }
     return 0;
 }
@@ -297,7 +297,7 @@ unsigned UserService::GetGroups(const OvWString& context, std::vector<OvWString>
 
 unsigned UserService::GetDomains(const OvWString& type, std::vector<OvWString>& domains)
 {
-    if (!IsSupportedType(Trimmed(Narrow(type)))) return kStatusUnsupportedType;
+    if (!IsSupportedType(Trimmed(type))) return kStatusUnsupportedType;
     std::vector<Dn> found;
     if (const unsigned status = Domains(found)) return status;
     std::vector<std::string> printed;
@@ -366,7 +366,8 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
         std::vector<std::string> members;
         for (const char* attribute : {"member", "uniquemember"})
             if (const auto* values = current.Find(attribute))
-                for (const std::string& value : *values) members.push_back(MemberDn(value));
+                for (const std::string& value : *values)
+                    members.emplace_back(StripUniqueId(value));
         for (const std::string& member : members) {
             Dn memberDn;
             if (!Dn::Parse(member, memberDn) || memberDn.Empty()) continue;
@@ -426,9 +427,7 @@ unsigned UserService::GetQualifiedNameForUser(const OvWString& login, OvWString&
 {
     Entry user;
     if (const unsigned status = UserFromDomainLogin(login, user)) return status;
-    Dn dn;
-    Dn::Parse(user.dn, dn);
-    fqdn = makeWideString(FormatEntryName(directory_.DefaultServer(), dn));
+    fqdn = PrintedName(directory_.DefaultServer(), user);
     return 0;
 }
 
@@ -467,7 +466,7 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
     const SecretCopy secret(password.GetPassword());
     Context context;
     if (const unsigned status = ParseContext(Narrow(serverContext), context, false)) return status;
-    if (!IsSupportedType(Trimmed(Narrow(type)))) return kStatusUnsupportedType;
+    if (!IsSupportedType(Trimmed(type))) return kStatusUnsupportedType;
     std::vector<std::string> found;
     if (secret.Text().empty()) {
         searchStatus = kDomainSearchInvalidCredentials;
@@ -475,7 +474,7 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
         return 0;
     }
     if (const unsigned status =
-            directory_.ExplicitDomains(context.server, Trimmed(Narrow(userName)), secret.Text(),
+            directory_.ExplicitDomains(context.server, Trimmed(userName), secret.Text(),
                                        sslEnable, limit, found, searchStatus))
         return status;
     std::vector<std::string> printed;
@@ -494,7 +493,7 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
 
 unsigned UserService::GetWorkstations(const OvWString& domain, std::vector<OvWString>& workstations)
 {
-    const std::string text = Trimmed(Narrow(domain));
+    const std::string text = Trimmed(domain);
     Dn base;
     std::string server;
     if (text.find("://") != std::string::npos) {
@@ -541,9 +540,7 @@ unsigned UserService::GetUserInfoFromName(const OvWString& login, OvWString& fqd
 {
     Entry user;
     if (const unsigned status = UserFromDomainLogin(login, user)) return status;
-    Dn dn;
-    Dn::Parse(user.dn, dn);
-    fqdn = makeWideString(FormatEntryName(directory_.DefaultServer(), dn));
+    fqdn = PrintedName(directory_.DefaultServer(), user);
     fullName = makeWideString(FullNameOf(user));
     loginName = makeWideString(LoginOf(user));
     return 0;
@@ -552,16 +549,14 @@ unsigned UserService::GetUserInfoFromName(const OvWString& login, OvWString& fqd
 unsigned UserService::GetUserInfoFromEmail(const OvWString& email, OvWString& fqdn,
                                            OvWString& fullName, OvWString& loginName)
 {
-    const std::string address = Trimmed(Narrow(email));
+    const std::string address = Trimmed(email);
     if (address.empty()) return kStatusNoSuchEntry;
     std::vector<Dn> domains;
     if (const unsigned status = Domains(domains)) return status;
     Entry user;
     if (const unsigned status = FindUser(domains, Filter::Equals("mail", address), user))
         return status;
-    Dn dn;
-    Dn::Parse(user.dn, dn);
-    fqdn = makeWideString(FormatEntryName(directory_.DefaultServer(), dn));
+    fqdn = PrintedName(directory_.DefaultServer(), user);
     fullName = makeWideString(FullNameOf(user));
     loginName = makeWideString(LoginOf(user));
     return 0;
@@ -588,16 +583,9 @@ unsigned UserService::SearchByName(const OvWString& context, const OvWString& na
     // The typed text is only ever a value in the filter tree: "*" and
     // parentheses are characters to match, never filter syntax.
     const std::string text = Narrow(name);
-    const bool anything = !exact && PrepareValue(text).empty();
     std::vector<Filter> alternatives;
-    for (const std::string& attribute : attributes) {
-        if (anything)
-            alternatives.push_back(Filter::Present(attribute));
-        else if (exact)
-            alternatives.push_back(Filter::Equals(attribute, text));
-        else
-            alternatives.push_back(Filter::Contains(attribute, text));
-    }
+    for (const std::string& attribute : attributes)
+        alternatives.push_back(NameMatch(attribute, text, exact));
     return ListEntries(parsed.server, parsed.dn,
                        Filter::And({kind, Filter::Or(std::move(alternatives))}), found);
 }
@@ -621,14 +609,11 @@ unsigned UserService::SearchOrgUnitsFromName(const OvWString& context, const OvW
 {
     Context parsed;
     if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
-    const std::string text = Narrow(name);
-    Filter match = !exactMatch && PrepareValue(text).empty() ? Filter::Present("ou")
-                   : exactMatch                              ? Filter::Equals("ou", text)
-                                                             : Filter::Contains("ou", text);
     SearchRequest request;
     request.server = parsed.server;
     request.base = parsed.dn.Format();
-    request.filter = Filter::And({ClassIs("organizationalUnit"), std::move(match)});
+    request.filter =
+        Filter::And({ClassIs("organizationalUnit"), NameMatch("ou", Narrow(name), exactMatch)});
     std::vector<Entry> found;
     if (const unsigned status = directory_.Search(request, found)) return status;
     std::vector<std::string> printed;

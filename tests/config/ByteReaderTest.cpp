@@ -11,6 +11,9 @@
 
 namespace {
 
+using configtest::CloseCount;
+using configtest::CountingClose;
+using configtest::FailingRead;
 using configtest::SeamGuard;
 using configtest::TempFolder;
 using configtest::WaitLog;
@@ -36,32 +39,42 @@ protected:
     SeamGuard seam_;
 };
 
-TEST_F(ByteReader, ReadsTheNumber)
+// Files read for the number under Key of [S]: the status, and the number
+// afterwards (it starts as 9, which a failed read leaves alone).
+struct IntCase {
+    const char* name;
+    const char* content;
+    unsigned status;
+    int value;
+};
+
+const IntCase kIntCases[] = {
+    {"ReadsTheNumber", "[T]\nKey=1\n[S]\nKey=42\n", 0, 42},
+    {"BlanksAroundEqualsAndAtLineEndsAreIgnored", "[S]\r\n  Key \t=\t 7 \r\n", 0, 7},
+    {"IndentedHeaderIsNoHeader", "  [S]\nKey=1\n", kIniSectionMissing, 9},
+    {"HeaderWordMayBeFollowedByText", "[S] ; note\nKey=3\n", 0, 3},
+    {"FirstOfTwoEqualKeysWins", "[S]\nKey=1\nKey=2\n", 0, 1},
+    {"OtherHeaderEndsTheSearchEvenIfTheSectionComesAgain", "[S]\n[T]\n[S]\nKey=1\n",
+     kIniKeyMissing, 9},
+    {"RepeatedHeaderOfTheSectionContinuesIt", "[S]\nA=1\n[S]\nKey=5\n", 0, 5},
+    {"NonNumericValueGivesZero", "[S]\nKey=abc\n", 0, 0},
+    {"MissingValueLeavesTheNumberAlone", "[S]\n", kIniKeyMissing, 9},
+    {"LastLineWithoutLineFeedIsRead", "[S]\nKey=4", 0, 4},
+};
+
+class ByteReaderInt : public ByteReader, public ::testing::WithParamInterface<IntCase> {};
+
+TEST_P(ByteReaderInt, StatusAndNumber)
 {
-    int value = 0;
-    EXPECT_EQ(ReadInt("[T]\nKey=1\n[S]\nKey=42\n", value), 0);
-    EXPECT_EQ(value, 42);
+    int value = 9;
+    EXPECT_EQ(ReadInt(GetParam().content, value), static_cast<int>(GetParam().status));
+    EXPECT_EQ(value, GetParam().value);
 }
 
-TEST_F(ByteReader, BlanksAroundEqualsAndAtLineEndsAreIgnored)
-{
-    int value = 0;
-    EXPECT_EQ(ReadInt("[S]\r\n  Key \t=\t 7 \r\n", value), 0);
-    EXPECT_EQ(value, 7);
-}
-
-TEST_F(ByteReader, IndentedHeaderIsNoHeader)
-{
-    int value = 0;
-    EXPECT_EQ(ReadInt("  [S]\nKey=1\n", value), static_cast<int>(kIniSectionMissing));
-}
-
-TEST_F(ByteReader, HeaderWordMayBeFollowedByText)
-{
-    int value = 0;
-    EXPECT_EQ(ReadInt("[S] ; note\nKey=3\n", value), 0);
-    EXPECT_EQ(value, 3);
-}
+INSTANTIATE_TEST_SUITE_P(Files, ByteReaderInt, ::testing::ValuesIn(kIntCases),
+                         [](const ::testing::TestParamInfo<IntCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
 TEST_F(ByteReader, CommentedKeyIsReadUnderAnotherName)
 {
@@ -76,33 +89,6 @@ TEST_F(ByteReader, NamesAreCaseSensitive)
     int value = 0;
     EXPECT_EQ(ReadInt("[S]\nkey=1\n", value), static_cast<int>(kIniKeyMissing));
     EXPECT_EQ(ReadInt("[s]\nKey=1\n", value), static_cast<int>(kIniSectionMissing));
-}
-
-TEST_F(ByteReader, FirstOfTwoEqualKeysWins)
-{
-    int value = 0;
-    EXPECT_EQ(ReadInt("[S]\nKey=1\nKey=2\n", value), 0);
-    EXPECT_EQ(value, 1);
-}
-
-TEST_F(ByteReader, OtherHeaderEndsTheSearchEvenIfTheSectionComesAgain)
-{
-    int value = 0;
-    EXPECT_EQ(ReadInt("[S]\n[T]\n[S]\nKey=1\n", value), static_cast<int>(kIniKeyMissing));
-}
-
-TEST_F(ByteReader, RepeatedHeaderOfTheSectionContinuesIt)
-{
-    int value = 0;
-    EXPECT_EQ(ReadInt("[S]\nA=1\n[S]\nKey=5\n", value), 0);
-    EXPECT_EQ(value, 5);
-}
-
-TEST_F(ByteReader, NonNumericValueGivesZero)
-{
-    int value = 9;
-    EXPECT_EQ(ReadInt("[S]\nKey=abc\n", value), 0);
-    EXPECT_EQ(value, 0);
 }
 
 TEST_F(ByteReader, LeadingDigitsAreTheNumber)
@@ -121,13 +107,6 @@ TEST_F(ByteReader, HugeNumberSaturates)
     EXPECT_EQ(value, INT_MAX);
     EXPECT_EQ(ReadInt("[S]\nKey=-99999999999999999999\n", value), 0);
     EXPECT_EQ(value, INT_MIN);
-}
-
-TEST_F(ByteReader, MissingValueLeavesTheNumberAlone)
-{
-    int value = 9;
-    EXPECT_EQ(ReadInt("[S]\n", value), static_cast<int>(kIniKeyMissing));
-    EXPECT_EQ(value, 9);
 }
 
 TEST_F(ByteReader, ValueOfBlanksIsEmpty)
@@ -151,13 +130,6 @@ TEST_F(ByteReader, KeyAfterALongLineIsFound)
     EXPECT_EQ(value, 8);
 }
 
-TEST_F(ByteReader, LastLineWithoutLineFeedIsRead)
-{
-    int value = 0;
-    EXPECT_EQ(ReadInt("[S]\nKey=4", value), 0);
-    EXPECT_EQ(value, 4);
-}
-
 TEST_F(ByteReader, MissingFileFailsAtOnce)
 {
     int value = 0;
@@ -178,7 +150,6 @@ TEST_F(ByteReader, DoesNotTouchTheTextReadersStatus)
 int g_lockCalls = 0;
 int g_unlockCalls = 0;
 int g_lockErrno = 0;
-int g_closeCalls = 0;
 
 int RefuseRangeLock(int fd, bool locking, off_t length)
 {
@@ -198,17 +169,12 @@ int CountRangeLock(int fd, bool locking, off_t length)
     return DefaultIniFileSystem().lockRange(fd, locking, length);
 }
 
-int CountingClose(int fd)
-{
-    ++g_closeCalls;
-    return DefaultIniFileSystem().close(fd);
-}
-
 class ByteReaderLocking : public ByteReader {
 protected:
     void SetUp() override
     {
-        g_lockCalls = g_unlockCalls = g_closeCalls = 0;
+        g_lockCalls = g_unlockCalls = 0;
+        CloseCount() = 0;
         CurrentIniFileSystem().close = CountingClose;
     }
 };
@@ -220,7 +186,7 @@ TEST_F(ByteReaderLocking, LocksAndUnlocksTheHeadOfTheFile)
     EXPECT_EQ(ReadInt("[S]\nKey=1\n", value), 0);
     EXPECT_EQ(g_lockCalls, 1);
     EXPECT_EQ(g_unlockCalls, 1);
-    EXPECT_EQ(g_closeCalls, 1);
+    EXPECT_EQ(CloseCount(), 1);
 }
 
 TEST_F(ByteReaderLocking, RegionHeldElsewhereIsTriedTenTimes)
@@ -231,7 +197,7 @@ TEST_F(ByteReaderLocking, RegionHeldElsewhereIsTriedTenTimes)
     EXPECT_EQ(ReadInt("[S]\nKey=1\n", value), static_cast<int>(kIniFileMissing));
     EXPECT_EQ(g_lockCalls, 10);
     EXPECT_EQ(WaitLog::Count(), 9);
-    EXPECT_EQ(g_closeCalls, 1);
+    EXPECT_EQ(CloseCount(), 1);
 }
 
 TEST_F(ByteReaderLocking, AccessDeniedCountsAsHeldElsewhere)
@@ -251,13 +217,7 @@ TEST_F(ByteReaderLocking, OtherLockFailureGivesUpAtOnce)
     EXPECT_EQ(ReadInt("[S]\nKey=1\n", value), static_cast<int>(kIniFileMissing));
     EXPECT_EQ(g_lockCalls, 1);
     EXPECT_EQ(WaitLog::Count(), 0);
-    EXPECT_EQ(g_closeCalls, 1);
-}
-
-ssize_t FailingRead(int, void*, std::size_t)
-{
-    errno = EIO;
-    return -1;
+    EXPECT_EQ(CloseCount(), 1);
 }
 
 TEST_F(ByteReaderLocking, FailedReadEndsTheScan)
@@ -265,7 +225,7 @@ TEST_F(ByteReaderLocking, FailedReadEndsTheScan)
     CurrentIniFileSystem().read = FailingRead;
     int value = 0;
     EXPECT_EQ(ReadInt("[S]\nKey=1\n", value), static_cast<int>(kIniSectionMissing));
-    EXPECT_EQ(g_closeCalls, 1);
+    EXPECT_EQ(CloseCount(), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -96,6 +97,23 @@ struct WaitLog {
         ::usleep(milliseconds * 1000);
     }
 };
+
+// Replacement system calls for the seam: a close that counts, a read that fails.
+inline int& CloseCount()
+{
+    static int count = 0;
+    return count;
+}
+inline int CountingClose(int fd)
+{
+    ++CloseCount();
+    return DefaultIniFileSystem().close(fd);
+}
+inline ssize_t FailingRead(int, void*, std::size_t)
+{
+    errno = EIO;
+    return -1;
+}
 
 // Puts the readers' system calls back as they were when the test ends, and
 // makes their waits short and counted meanwhile.

@@ -9,6 +9,9 @@
 
 namespace {
 
+using configtest::CloseCount;
+using configtest::CountingClose;
+using configtest::FailingRead;
 using configtest::SeamGuard;
 using configtest::TempFolder;
 using configtest::WaitLog;
@@ -25,111 +28,71 @@ protected:
     SeamGuard seam_;
 };
 
-TEST_F(TextReader, FindsTheKeyOfTheSection)
+// Files in which Key of [S] is found, and the value read.
+struct FoundCase {
+    const char* name;
+    const char* content;
+    const char* value;
+};
+
+const FoundCase kFoundCases[] = {
+    {"FindsTheKeyOfTheSection", "[Other]\nKey=no\n[S]\nA=1\nKey=yes\n", "yes"},
+    {"BlanksAroundEqualsAndAtLineEndsAreIgnored", "  [S]  \r\n\t Key \t=  two words \r\n",
+     "two words"},
+    {"IndentedHeaderIsAHeader", "   [S]\nKey=1\n", "1"},
+    {"FirstOfTwoEqualKeysWins", "[S]\nKey=first\nKey=second\n", "first"},
+    {"ValueOfBlanksIsEmpty", "[S]\nKey=   \t\n", ""},
+    {"SplitsAtTheFirstEquals", "[S]\nKey = a=b\n", "a=b"},
+    {"LineWithoutEqualsIsSkipped", "[S]\nKey\nKey=1", "1"},
+    {"LastLineWithoutLineFeedIsRead", "[S]\nKey=end", "end"},
+};
+
+class TextReaderFound : public TextReader, public ::testing::WithParamInterface<FoundCase> {};
+
+TEST_P(TextReaderFound, ReadsTheValue)
 {
-    std::string value;
-    EXPECT_TRUE(Read("[Other]\nKey=no\n[S]\nA=1\nKey=yes\n", value));
-    EXPECT_EQ(value, "yes");
+    std::string value = "x";
+    EXPECT_TRUE(Read(GetParam().content, value));
+    EXPECT_EQ(value, GetParam().value);
 }
 
-TEST_F(TextReader, BlanksAroundEqualsAndAtLineEndsAreIgnored)
-{
-    std::string value;
-    EXPECT_TRUE(Read("  [S]  \r\n\t Key \t=  two words \r\n", value));
-    EXPECT_EQ(value, "two words");
-}
+INSTANTIATE_TEST_SUITE_P(Files, TextReaderFound, ::testing::ValuesIn(kFoundCases),
+                         [](const ::testing::TestParamInfo<FoundCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
-TEST_F(TextReader, IndentedHeaderIsAHeader)
-{
-    std::string value;
-    EXPECT_TRUE(Read("   [S]\nKey=1\n", value));
-    EXPECT_EQ(value, "1");
-}
+// Files in which Key of [S] is not found, and the status that says why.
+struct MissingCase {
+    const char* name;
+    const char* content;
+    unsigned status;
+};
 
-TEST_F(TextReader, CommentedKeyIsNotFound)
+const MissingCase kMissingCases[] = {
+    {"CommentedKeyIsNotFound", "[S]\n#Key=1\n", kIniKeyMissing},
+    {"IndentedCommentIsAComment", "[S]\n   # Key=1\n", kIniKeyMissing},
+    {"KeyNameIsCaseSensitive", "[S]\nkey=1\n", kIniKeyMissing},
+    {"SectionNameIsCaseSensitive", "[s]\nKey=1\n", kIniSectionMissing},
+    {"OtherHeaderEndsTheSearchEvenIfTheSectionComesAgain", "[S]\nA=1\n[T]\n[S]\nKey=1\n",
+     kIniKeyMissing},
+    {"RepeatedHeaderOfTheSectionEndsTheSearch", "[S]\n[S]\nKey=1\n", kIniKeyMissing},
+    {"HeaderWithTrailingTextIsNotTheSection", "[S] ; note\nKey=1\n", kIniSectionMissing},
+};
+
+class TextReaderMissing : public TextReader, public ::testing::WithParamInterface<MissingCase> {};
+
+TEST_P(TextReaderMissing, FailsWithItsStatusAndLeavesTheValue)
 {
     std::string value = "unchanged";
-    EXPECT_FALSE(Read("[S]\n#Key=1\n", value));
-    EXPECT_EQ(GetLastIniReadStatus(), kIniKeyMissing);
+    EXPECT_FALSE(Read(GetParam().content, value));
+    EXPECT_EQ(GetLastIniReadStatus(), GetParam().status);
     EXPECT_EQ(value, "unchanged");
 }
 
-TEST_F(TextReader, IndentedCommentIsAComment)
-{
-    std::string value;
-    EXPECT_FALSE(Read("[S]\n   # Key=1\n", value));
-    EXPECT_EQ(GetLastIniReadStatus(), kIniKeyMissing);
-}
-
-TEST_F(TextReader, KeyNameIsCaseSensitive)
-{
-    std::string value;
-    EXPECT_FALSE(Read("[S]\nkey=1\n", value));
-    EXPECT_EQ(GetLastIniReadStatus(), kIniKeyMissing);
-}
-
-TEST_F(TextReader, SectionNameIsCaseSensitive)
-{
-    std::string value;
-    EXPECT_FALSE(Read("[s]\nKey=1\n", value));
-    EXPECT_EQ(GetLastIniReadStatus(), kIniSectionMissing);
-}
-
-TEST_F(TextReader, FirstOfTwoEqualKeysWins)
-{
-    std::string value;
-    EXPECT_TRUE(Read("[S]\nKey=first\nKey=second\n", value));
-    EXPECT_EQ(value, "first");
-}
-
-TEST_F(TextReader, OtherHeaderEndsTheSearchEvenIfTheSectionComesAgain)
-{
-    std::string value;
-    EXPECT_FALSE(Read("[S]\nA=1\n[T]\n[S]\nKey=1\n", value));
-    EXPECT_EQ(GetLastIniReadStatus(), kIniKeyMissing);
-}
-
-TEST_F(TextReader, RepeatedHeaderOfTheSectionEndsTheSearch)
-{
-    std::string value;
-    EXPECT_FALSE(Read("[S]\n[S]\nKey=1\n", value));
-    EXPECT_EQ(GetLastIniReadStatus(), kIniKeyMissing);
-}
-
-TEST_F(TextReader, ValueOfBlanksIsEmpty)
-{
-    std::string value = "x";
-    EXPECT_TRUE(Read("[S]\nKey=   \t\n", value));
-    EXPECT_EQ(value, "");
-}
-
-TEST_F(TextReader, SplitsAtTheFirstEquals)
-{
-    std::string value;
-    EXPECT_TRUE(Read("[S]\nKey = a=b\n", value));
-    EXPECT_EQ(value, "a=b");
-}
-
-TEST_F(TextReader, LineWithoutEqualsIsSkipped)
-{
-    std::string value;
-    EXPECT_TRUE(Read("[S]\nKey\nKey=1", value));
-    EXPECT_EQ(value, "1");
-}
-
-TEST_F(TextReader, LastLineWithoutLineFeedIsRead)
-{
-    std::string value;
-    EXPECT_TRUE(Read("[S]\nKey=end", value));
-    EXPECT_EQ(value, "end");
-}
-
-TEST_F(TextReader, HeaderWithTrailingTextIsNotTheSection)
-{
-    std::string value;
-    EXPECT_FALSE(Read("[S] ; note\nKey=1\n", value));
-    EXPECT_EQ(GetLastIniReadStatus(), kIniSectionMissing);
-}
+INSTANTIATE_TEST_SUITE_P(Files, TextReaderMissing, ::testing::ValuesIn(kMissingCases),
+                         [](const ::testing::TestParamInfo<MissingCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
 TEST_F(TextReader, MissingFileFailsAtOnce)
 {
@@ -205,13 +168,6 @@ TEST_F(TextReader, FileThatOpensOnALaterAttemptIsRead)
     EXPECT_EQ(WaitLog::Count(), 2);
 }
 
-int g_closeCalls = 0;
-int CountingClose(int fd)
-{
-    ++g_closeCalls;
-    return DefaultIniFileSystem().close(fd);
-}
-
 int RefuseSharedLock(int)
 {
     errno = EWOULDBLOCK;
@@ -220,31 +176,25 @@ int RefuseSharedLock(int)
 
 TEST_F(TextReader, LockHeldElsewhereIsTriedTenTimesThenMissing)
 {
-    g_closeCalls = 0;
+    CloseCount() = 0;
     CurrentIniFileSystem().lockShared = RefuseSharedLock;
     CurrentIniFileSystem().close = CountingClose;
     std::string value;
     EXPECT_FALSE(Read("[S]\nKey=1\n", value));
     EXPECT_EQ(GetLastIniReadStatus(), kIniFileMissing);
     EXPECT_EQ(WaitLog::Count(), 10);
-    EXPECT_EQ(g_closeCalls, 10);
-}
-
-ssize_t FailingRead(int, void*, std::size_t)
-{
-    errno = EIO;
-    return -1;
+    EXPECT_EQ(CloseCount(), 10);
 }
 
 TEST_F(TextReader, FailedReadEndsTheScanAndClosesTheFile)
 {
-    g_closeCalls = 0;
+    CloseCount() = 0;
     CurrentIniFileSystem().read = FailingRead;
     CurrentIniFileSystem().close = CountingClose;
     std::string value;
     EXPECT_FALSE(Read("[S]\nKey=1\n", value));
     EXPECT_EQ(GetLastIniReadStatus(), kIniFileMissing);
-    EXPECT_EQ(g_closeCalls, 1);
+    EXPECT_EQ(CloseCount(), 1);
 }
 
 }  // namespace

@@ -13,17 +13,29 @@
 namespace {
 
 // Swaps a standard stream's buffer for a string for the length of a test.
+template <class Char>
 class Capture {
 public:
-    explicit Capture(std::ostream& stream) : stream_(stream), previous_(stream.rdbuf(&buffer_)) {}
+    explicit Capture(std::basic_ostream<Char>& stream)
+        : stream_(stream), previous_(stream.rdbuf(&buffer_))
+    {
+    }
     ~Capture() { stream_.rdbuf(previous_); }
-    std::string Text() const { return buffer_.str(); }
+    std::basic_string<Char> Text() const { return buffer_.str(); }
 
 private:
-    std::stringbuf buffer_;
-    std::ostream& stream_;
-    std::streambuf* previous_;
+    std::basic_stringbuf<Char> buffer_;
+    std::basic_ostream<Char>& stream_;
+    std::basic_streambuf<Char>* previous_;
 };
+
+// The process entry with the command line "prog".
+int RunMain()
+{
+    char name[] = "prog";
+    char* argv[] = {name, nullptr};
+    return OvConsoleMain(1, argv);
+}
 
 enum class Outcome { Return, RuntimeError, CommException, OtherException };
 
@@ -80,11 +92,9 @@ TEST(ConsolePrintTest, EmptyWideTextGivesOnlyTheNarrowNewline)
 {
     TestApplication application(Outcome::Return, 0);
     Capture out(std::cout);
-    std::wostringstream wide;
-    std::wstreambuf* previous = std::wcout.rdbuf(wide.rdbuf());
+    Capture wide(std::wcout);
     application.Print(std::wstring(), nullptr, 0);
-    std::wcout.rdbuf(previous);
-    EXPECT_EQ(wide.str(), L"");
+    EXPECT_EQ(wide.Text(), L"");
     EXPECT_EQ(out.Text(), "\n");
 }
 
@@ -92,11 +102,9 @@ TEST(ConsolePrintTest, WideTextGoesToTheWideStreamLocationToTheNarrow)
 {
     TestApplication application(Outcome::Return, 0);
     Capture out(std::cout);
-    std::wostringstream wide;
-    std::wstreambuf* previous = std::wcout.rdbuf(wide.rdbuf());
+    Capture wide(std::wcout);
     application.Print(std::wstring(L"w\u00fc"), "f", 3);
-    std::wcout.rdbuf(previous);
-    EXPECT_EQ(wide.str(), L"w\u00fc");
+    EXPECT_EQ(wide.Text(), L"w\u00fc");
     EXPECT_EQ(out.Text(), " f:3\n");
 }
 
@@ -131,9 +139,7 @@ TEST(ConsoleExecuteTest, RuntimeErrorGivesOneSilently)
 TEST(ConsoleMainTest, NoApplicationIsReported)
 {
     Capture err(std::cerr);
-    char name[] = "prog";
-    char* argv[] = {name, nullptr};
-    EXPECT_EQ(OvConsoleMain(1, argv), 1);
+    EXPECT_EQ(RunMain(), 1);
     EXPECT_EQ(err.Text(), "You must create an Application singleton\n");
 }
 
@@ -141,9 +147,7 @@ TEST(ConsoleMainTest, CommExceptionBecomesOneRecordAndStatusOne)
 {
     auto* application = new TestApplication(Outcome::CommException, 0);
     Capture err(std::cerr);
-    char name[] = "prog";
-    char* argv[] = {name, nullptr};
-    EXPECT_EQ(OvConsoleMain(1, argv), 1);
+    EXPECT_EQ(RunMain(), 1);
     EXPECT_EQ(err.Text(), "Error: Code=0x309701f8 ModuleId=0x0 "
                           "Parameters: (No Factory found for the specified Service)\n");
     delete application;
@@ -153,9 +157,7 @@ TEST(ConsoleMainTest, OtherExceptionBecomesARecordWithCodeZero)
 {
     auto* application = new TestApplication(Outcome::OtherException, 0);
     Capture err(std::cerr);
-    char name[] = "prog";
-    char* argv[] = {name, nullptr};
-    EXPECT_EQ(OvConsoleMain(1, argv), 1);
+    EXPECT_EQ(RunMain(), 1);
     EXPECT_EQ(err.Text(), "Error: Code=0x0 ModuleId=0x0 Parameters: (broken)\n");
     delete application;
 }
@@ -163,9 +165,7 @@ TEST(ConsoleMainTest, OtherExceptionBecomesARecordWithCodeZero)
 TEST(ConsoleMainTest, SuccessfulRunReturnsItsResult)
 {
     new TestApplication(Outcome::Return, 0);
-    char name[] = "prog";
-    char* argv[] = {name, nullptr};
-    EXPECT_EQ(OvConsoleMain(1, argv), 0);
+    EXPECT_EQ(RunMain(), 0);
 }
 
 }  // namespace

@@ -30,53 +30,50 @@ protected:
     OvConsoleApplication::OvConsoleLogStream stream;
 };
 
-TEST_F(ConsoleLogStreamTest, ParameterFileRecordReadsAsDocumented)
+// A record without parameters: which fields appear, and how.
+struct FieldsCase {
+    const char* name;
+    unsigned code;
+    unsigned moduleId;
+    const char* location;
+    int line;
+    int severity;
+    const char* expected;
+};
+
+const FieldsCase kFieldsCases[] = {
+    {"ParameterFileRecordReadsAsDocumented", 0x20710004, 0x718000, "OvIniParameters", 268, -1,
+     "Error: Code=0x20710004 ModuleId=0x718000 Location=OvIniParameters:268\n"},
+    {"SeverityIsPrintedInHexWhenGiven", 0x1, 0x2, nullptr, 0, 3,
+     "Error: Code=0x1 ModuleId=0x2 Severity=0x3\n"},
+    {"NegativeSeverityIsItsTwosComplement", 0x1, 0x2, nullptr, 0, -2,
+     "Error: Code=0x1 ModuleId=0x2 Severity=0xfffffffe\n"},
+    {"CodesAreLowerCaseWithoutLeadingZeros", 0xABCDEF01, 0x0, nullptr, 0, -1,
+     "Error: Code=0xabcdef01 ModuleId=0x0\n"},
+    {"NullLocationLeavesOutLocationAndLine", 0x5, 0x6, nullptr, 42, -1,
+     "Error: Code=0x5 ModuleId=0x6\n"},
+    {"EmptyLocationLeavesOutLocationAndLine", 0x5, 0x6, "", 42, -1,
+     "Error: Code=0x5 ModuleId=0x6\n"},
+    {"LineZeroLeavesOutTheColon", 0x5, 0x6, "Here", 0, -1,
+     "Error: Code=0x5 ModuleId=0x6 Location=Here\n"},
+    {"NegativeLineLeavesOutTheColon", 0x5, 0x6, "Here", -4, -1,
+     "Error: Code=0x5 ModuleId=0x6 Location=Here\n"},
+};
+
+class ConsoleLogStreamFieldsTest : public ConsoleLogStreamTest,
+                                   public ::testing::WithParamInterface<FieldsCase> {};
+
+TEST_P(ConsoleLogStreamFieldsTest, RecordHasTheFieldsItsDataCallsFor)
 {
-    Record(0x20710004, 0x718000, "OvIniParameters", 268, -1) << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0x20710004 ModuleId=0x718000 Location=OvIniParameters:268\n");
+    const FieldsCase& c = GetParam();
+    Record(c.code, c.moduleId, c.location, c.line, c.severity) << ends;
+    EXPECT_EQ(output.str(), c.expected);
 }
 
-TEST_F(ConsoleLogStreamTest, SeverityIsPrintedInHexWhenGiven)
-{
-    Record(0x1, 0x2, nullptr, 0, 3) << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0x1 ModuleId=0x2 Severity=0x3\n");
-}
-
-TEST_F(ConsoleLogStreamTest, NegativeSeverityIsItsTwosComplement)
-{
-    Record(0x1, 0x2, nullptr, 0, -2) << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0x1 ModuleId=0x2 Severity=0xfffffffe\n");
-}
-
-TEST_F(ConsoleLogStreamTest, CodesAreLowerCaseWithoutLeadingZeros)
-{
-    Record(0xABCDEF01, 0x0, nullptr, 0, -1) << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0xabcdef01 ModuleId=0x0\n");
-}
-
-TEST_F(ConsoleLogStreamTest, NullLocationLeavesOutLocationAndLine)
-{
-    Record(0x5, 0x6, nullptr, 42, -1) << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0x5 ModuleId=0x6\n");
-}
-
-TEST_F(ConsoleLogStreamTest, EmptyLocationLeavesOutLocationAndLine)
-{
-    Record(0x5, 0x6, "", 42, -1) << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0x5 ModuleId=0x6\n");
-}
-
-TEST_F(ConsoleLogStreamTest, LineZeroLeavesOutTheColon)
-{
-    Record(0x5, 0x6, "Here", 0, -1) << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0x5 ModuleId=0x6 Location=Here\n");
-}
-
-TEST_F(ConsoleLogStreamTest, NegativeLineLeavesOutTheColon)
-{
-    Record(0x5, 0x6, "Here", -4, -1) << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0x5 ModuleId=0x6 Location=Here\n");
-}
+INSTANTIATE_TEST_SUITE_P(Fields, ConsoleLogStreamFieldsTest, ::testing::ValuesIn(kFieldsCases),
+                         [](const ::testing::TestParamInfo<FieldsCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
 TEST_F(ConsoleLogStreamTest, TwoParametersAreListedInOrder)
 {

@@ -12,6 +12,14 @@ unsigned FakeUserService::List(std::initializer_list<std::wstring> received,
     return status;
 }
 
+unsigned FakeUserService::Text(std::initializer_list<std::wstring> received, OvWString& out)
+{
+    ++calls;
+    arguments.assign(received);
+    if (status == 0) out = text;
+    return status;
+}
+
 unsigned FakeUserService::GetUsers(const OvWString& c, std::vector<OvWString>& out)
 {
     return List({c}, out);
@@ -43,18 +51,12 @@ unsigned FakeUserService::GetWorkstations(const OvWString& c, std::vector<OvWStr
 
 unsigned FakeUserService::GetFullUserName(const OvWString& user, OvWString& fullName)
 {
-    ++calls;
-    arguments = {user};
-    if (status == 0) fullName = text;
-    return status;
+    return Text({user}, fullName);
 }
 
 unsigned FakeUserService::GetQualifiedNameForUser(const OvWString& login, OvWString& fqdn)
 {
-    ++calls;
-    arguments = {login};
-    if (status == 0) fqdn = text;
-    return status;
+    return Text({login}, fqdn);
 }
 
 unsigned FakeUserService::TestUserAuthentication(const OvWString& user,
@@ -118,10 +120,7 @@ unsigned FakeUserService::GetUserInfoFromEmail(const OvWString& email, OvWString
 
 unsigned FakeUserService::GetUserEmailAddr(const OvWString& user, OvWString& email)
 {
-    ++calls;
-    arguments = {user};
-    if (status == 0) email = text;
-    return status;
+    return Text({user}, email);
 }
 
 unsigned FakeUserService::SearchGroupsFromName(const OvWString& context, const OvWString& name,

@@ -2,6 +2,7 @@
 // and factories that count how often a proxy is made and given back.
 #pragma once
 
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -78,7 +79,9 @@ public:
     int calls = 0;
 
 private:
+    // Record the call, then answer with `list` or `text` unless failing.
     unsigned List(std::initializer_list<std::wstring> received, std::vector<OvWString>& out);
+    unsigned Text(std::initializer_list<std::wstring> received, OvWString& out);
 };
 
 class FakeEventLog : public OvEventLogBase {

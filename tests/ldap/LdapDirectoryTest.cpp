@@ -39,6 +39,29 @@ SearchRequest People() {
                    Match(Filter::Kind::Present, "objectclass"));
 }
 
+// Every entry under base.
+SearchRequest Everything(std::string base) {
+    return Request(std::move(base), Scope::Subtree, Match(Filter::Kind::Present, "objectclass"));
+}
+
+// The 2000 people of ou=Bulk, more than a page holds.
+SearchRequest Bulk() {
+    return Request("ou=Bulk,o=ldaptest", Scope::OneLevel,
+                   Match(Filter::Kind::Equals, "objectclass", "person"));
+}
+
+// The reader's settings with another URL for the configured directory.
+ovdir::DirectorySettings ReaderAt(const std::string& url) {
+    ovdir::DirectorySettings settings = ReaderSettings();
+    settings.directory = url;
+    return settings;
+}
+
+// People() on a directory made from settings, as its first call.
+unsigned SearchPeople(const ovdir::DirectorySettings& settings, std::vector<Entry>& found) {
+    return ovdir::MakeLdapDirectory(settings)->Search(People(), found);
+}
+
 std::vector<std::string> Dns(std::vector<Entry> entries) {
     std::vector<std::string> dns;
     for (const Entry& entry : entries) dns.push_back(entry.dn);
@@ -81,10 +104,7 @@ TEST_F(LdapDirectoryTest, NoAttributesAskedGivesTheDnAlone) {
 TEST_F(LdapDirectoryTest, ListsTwoThousandEntriesPastTheSizeLimit) {
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
-    ASSERT_EQ(directory->Search(Request("ou=Bulk,o=ldaptest", Scope::OneLevel,
-                                        Match(Filter::Kind::Equals, "objectclass", "person")),
-                                found),
-              0u);
+    ASSERT_EQ(directory->Search(Bulk(), found), 0u);
     const std::vector<std::string> dns = Dns(found);
     EXPECT_EQ(dns.size(), 2000u);
     EXPECT_EQ(std::set<std::string>(dns.begin(), dns.end()).size(), 2000u);
@@ -93,14 +113,9 @@ TEST_F(LdapDirectoryTest, ListsTwoThousandEntriesPastTheSizeLimit) {
 }
 
 TEST_F(LdapDirectoryTest, AServerWithSmallerPagesListsEverythingToo) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldap://" + PlainAddress("notls");
-    auto directory = ovdir::MakeLdapDirectory(settings);
+    auto directory = ovdir::MakeLdapDirectory(ReaderAt("ldap://" + PlainAddress("notls")));
     std::vector<Entry> found;
-    ASSERT_EQ(directory->Search(Request("ou=Bulk,o=ldaptest", Scope::OneLevel,
-                                        Match(Filter::Kind::Equals, "objectclass", "person")),
-                                found),
-              0u);
+    ASSERT_EQ(directory->Search(Bulk(), found), 0u);
     const std::vector<std::string> dns = Dns(found);
     EXPECT_EQ(dns.size(), 2000u);
     EXPECT_EQ(std::set<std::string>(dns.begin(), dns.end()).size(), 2000u);
@@ -109,8 +124,7 @@ TEST_F(LdapDirectoryTest, AServerWithSmallerPagesListsEverythingToo) {
 TEST_F(LdapDirectoryTest, ThePageSizeThatWorkedIsKept) {
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     CallCounter counter;
-    const SearchRequest bulk = Request("ou=Bulk,o=ldaptest", Scope::OneLevel,
-                                       Match(Filter::Kind::Equals, "objectclass", "person"));
+    const SearchRequest bulk = Bulk();
     std::vector<Entry> found;
     ASSERT_EQ(directory->Search(bulk, found), 0u);
     // A page larger than the server's 1000 is refused once, then two pages.
@@ -136,9 +150,7 @@ TEST_F(LdapDirectoryTest, AnonymousSearchesPageToo) {
 TEST_F(LdapDirectoryTest, AMissingBaseIsNoSuchEntry) {
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
-    EXPECT_EQ(directory->Search(Request("ou=Nowhere,o=ldaptest", Scope::Subtree,
-                                        Match(Filter::Kind::Present, "objectclass")),
-                                found),
+    EXPECT_EQ(directory->Search(Everything("ou=Nowhere,o=ldaptest"), found),
               ovdir::kStatusNoSuchEntry);
     EXPECT_TRUE(found.empty());
 }
@@ -146,10 +158,7 @@ TEST_F(LdapDirectoryTest, AMissingBaseIsNoSuchEntry) {
 TEST_F(LdapDirectoryTest, ABaseThatIsNoDnIsMalformed) {
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
-    EXPECT_EQ(directory->Search(Request("jsmith", Scope::Subtree,
-                                        Match(Filter::Kind::Present, "objectclass")),
-                                found),
-              ovdir::kStatusMalformedName);
+    EXPECT_EQ(directory->Search(Everything("jsmith"), found), ovdir::kStatusMalformedName);
 }
 
 TEST_F(LdapDirectoryTest, FilterCharactersMatchThemselves) {
@@ -189,9 +198,7 @@ TEST_F(LdapDirectoryTest, ContinuationReferencesArePassedOver) {
 TEST_F(LdapDirectoryTest, ABaseBehindAReferralIsNoSuchEntry) {
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
-    EXPECT_EQ(directory->Search(Request("cn=x,ou=Elsewhere,o=ldaptest", Scope::Subtree,
-                                        Match(Filter::Kind::Present, "objectclass")),
-                                found),
+    EXPECT_EQ(directory->Search(Everything("cn=x,ou=Elsewhere,o=ldaptest"), found),
               ovdir::kStatusNoSuchEntry);
 }
 
@@ -242,8 +249,7 @@ TEST_F(LdapDirectoryTest, AWrongServicePasswordIsABindFailure) {
     ovdir::DirectorySettings settings = ReaderSettings();
     settings.bindPassword = "wrong";
     std::vector<Entry> found;
-    EXPECT_EQ(ovdir::MakeLdapDirectory(settings)->Search(People(), found),
-              ovdir::kStatusBindFailed);
+    EXPECT_EQ(SearchPeople(settings, found), ovdir::kStatusBindFailed);
 }
 
 TEST_F(LdapDirectoryTest, AnEmptyServicePasswordIsNeverSent) {
@@ -251,18 +257,14 @@ TEST_F(LdapDirectoryTest, AnEmptyServicePasswordIsNeverSent) {
     settings.bindPassword.clear();
     CallCounter counter;
     std::vector<Entry> found;
-    EXPECT_EQ(ovdir::MakeLdapDirectory(settings)->Search(People(), found),
-              ovdir::kStatusBindFailed);
+    EXPECT_EQ(SearchPeople(settings, found), ovdir::kStatusBindFailed);
     EXPECT_EQ(CallCounter::binds, 0);
     EXPECT_EQ(CallCounter::searches, 0);
 }
 
 TEST_F(LdapDirectoryTest, AnUnusableDirectoryUrlIsUnreachable) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldap://bad host";
     std::vector<Entry> found;
-    EXPECT_EQ(ovdir::MakeLdapDirectory(settings)->Search(People(), found),
-              ovdir::kStatusUnreachable);
+    EXPECT_EQ(SearchPeople(ReaderAt("ldap://bad host"), found), ovdir::kStatusUnreachable);
 }
 
 // Passwords of users.
@@ -381,29 +383,24 @@ TEST_F(LdapDirectoryTest, DomainsAreCappedAtTheLimit) {
 // Transports of the configured directory.
 
 TEST_F(LdapDirectoryTest, LdapsWithTheCaAnswers) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldaps://" + LdapsAddress();
+    ovdir::DirectorySettings settings = ReaderAt("ldaps://" + LdapsAddress());
     settings.caCertFile = CaFile();
     std::vector<Entry> found;
-    EXPECT_EQ(ovdir::MakeLdapDirectory(settings)->Search(People(), found), 0u);
+    EXPECT_EQ(SearchPeople(settings, found), 0u);
     EXPECT_EQ(found.size(), 3u);
 }
 
 TEST_F(LdapDirectoryTest, LdapsWithoutTheCaIsATlsFailure) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldaps://" + LdapsAddress();
     std::vector<Entry> found;
-    EXPECT_EQ(ovdir::MakeLdapDirectory(settings)->Search(People(), found),
+    EXPECT_EQ(SearchPeople(ReaderAt("ldaps://" + LdapsAddress()), found),
               ovdir::kStatusTlsFailed);
 }
 
 TEST_F(LdapDirectoryTest, LdapsWithAMissingCaFileIsATlsFailure) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldaps://" + LdapsAddress();
+    ovdir::DirectorySettings settings = ReaderAt("ldaps://" + LdapsAddress());
     settings.caCertFile = ServerFolder("main") + "/no-such-ca.pem";
     std::vector<Entry> found;
-    EXPECT_EQ(ovdir::MakeLdapDirectory(settings)->Search(People(), found),
-              ovdir::kStatusTlsFailed);
+    EXPECT_EQ(SearchPeople(settings, found), ovdir::kStatusTlsFailed);
 }
 
 TEST_F(LdapDirectoryTest, StartTlsUpgradesThePlainPort) {
@@ -412,7 +409,7 @@ TEST_F(LdapDirectoryTest, StartTlsUpgradesThePlainPort) {
     settings.caCertFile = CaFile();
     CallCounter counter;
     std::vector<Entry> found;
-    EXPECT_EQ(ovdir::MakeLdapDirectory(settings)->Search(People(), found), 0u);
+    EXPECT_EQ(SearchPeople(settings, found), 0u);
     EXPECT_EQ(found.size(), 3u);
     EXPECT_EQ(CallCounter::startTls, 1);
 }
@@ -422,14 +419,12 @@ TEST_F(LdapDirectoryTest, StartTlsWithoutTheCaFailsBeforeTheBind) {
     settings.startTls = true;
     CallCounter counter;
     std::vector<Entry> found;
-    EXPECT_EQ(ovdir::MakeLdapDirectory(settings)->Search(People(), found),
-              ovdir::kStatusTlsFailed);
+    EXPECT_EQ(SearchPeople(settings, found), ovdir::kStatusTlsFailed);
     EXPECT_EQ(CallCounter::binds, 0);
 }
 
 TEST_F(LdapDirectoryTest, StartTlsAgainstAServerWithoutTlsNeverFallsBack) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldap://" + PlainAddress("notls");
+    ovdir::DirectorySettings settings = ReaderAt("ldap://" + PlainAddress("notls"));
     settings.startTls = true;
     settings.caCertFile = CaFile();
     CallCounter counter;

@@ -165,59 +165,62 @@ protected:
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
 
+    // Settings of the configured directory at the listener.
+    ovdir::DirectorySettings AtListener(const std::string& scheme,
+                                        ovdir::DirectorySettings settings = ReaderSettings()) {
+        settings.directory = scheme + "://" + listener_.Address();
+        return settings;
+    }
+
+    // A search through the settings must give up with a time-out.
+    void ExpectSearchTimesOut(const ovdir::DirectorySettings& settings) {
+        std::vector<Entry> found;
+        unsigned status = 0;
+        const double took =
+            Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
+        EXPECT_EQ(status, ovdir::kStatusTimeout);
+        EXPECT_LT(took, kNoHang);
+    }
+
+    // An explicit domain search of the listener must end as a connection failure.
+    void ExpectDomainsConnectionFailure(bool ssl) {
+        int searchStatus = -1;
+        std::vector<std::string> domains;
+        unsigned status = 1;
+        const double took = Seconds([&] {
+            status = ovdir::MakeLdapDirectory(ReaderSettings())
+                         ->ExplicitDomains(listener_.Address(), "cn=reader,o=ldaptest",
+                                           "reader-secret", ssl, 100, domains, searchStatus);
+        });
+        EXPECT_EQ(status, 0u);
+        EXPECT_EQ(searchStatus, 2);
+        EXPECT_LT(took, kNoHang);
+    }
+
     SilentListener listener_;
 };
 
-TEST_F(SilentServerTest, APlainBindTimesOut) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldap://" + listener_.Address();
-    std::vector<Entry> found;
-    unsigned status = 0;
-    const double took =
-        Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
-    EXPECT_EQ(status, ovdir::kStatusTimeout);
-    EXPECT_LT(took, kNoHang);
-}
+TEST_F(SilentServerTest, APlainBindTimesOut) { ExpectSearchTimesOut(AtListener("ldap")); }
 
 TEST_F(SilentServerTest, AnAnonymousConnectionTimesOutToo) {
-    ovdir::DirectorySettings settings;
-    settings.directory = "ldap://" + listener_.Address();
-    std::vector<Entry> found;
-    unsigned status = 0;
-    const double took =
-        Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
-    EXPECT_EQ(status, ovdir::kStatusTimeout);
-    EXPECT_LT(took, kNoHang);
+    ExpectSearchTimesOut(AtListener("ldap", ovdir::DirectorySettings()));
 }
 
 TEST_F(SilentServerTest, StartTlsGivesUp) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldap://" + listener_.Address();
+    ovdir::DirectorySettings settings = AtListener("ldap");
     settings.startTls = true;
     settings.caCertFile = CaFile();
-    std::vector<Entry> found;
-    unsigned status = 0;
-    const double took =
-        Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
-    EXPECT_EQ(status, ovdir::kStatusTimeout);
-    EXPECT_LT(took, kNoHang);
+    ExpectSearchTimesOut(settings);
 }
 
 TEST_F(SilentServerTest, ATlsHandshakeGivesUp) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldaps://" + listener_.Address();
+    ovdir::DirectorySettings settings = AtListener("ldaps");
     settings.caCertFile = CaFile();
-    std::vector<Entry> found;
-    unsigned status = 0;
-    const double took =
-        Seconds([&] { status = ovdir::MakeLdapDirectory(settings)->Search(People(), found); });
-    EXPECT_EQ(status, ovdir::kStatusTimeout);
-    EXPECT_LT(took, kNoHang);
+    ExpectSearchTimesOut(settings);
 }
 
 TEST_F(SilentServerTest, APasswordCheckGivesUp) {
-    ovdir::DirectorySettings settings = ReaderSettings();
-    settings.directory = "ldap://" + listener_.Address();
+    const ovdir::DirectorySettings settings = AtListener("ldap");
     bool accepted = true;
     unsigned status = 0;
     const double took = Seconds([&] {
@@ -230,31 +233,11 @@ TEST_F(SilentServerTest, APasswordCheckGivesUp) {
 }
 
 TEST_F(SilentServerTest, AnExplicitDomainSearchOverSslIsAConnectionFailure) {
-    int searchStatus = -1;
-    std::vector<std::string> domains;
-    unsigned status = 1;
-    const double took = Seconds([&] {
-        status = ovdir::MakeLdapDirectory(ReaderSettings())
-                     ->ExplicitDomains(listener_.Address(), "cn=reader,o=ldaptest",
-                                       "reader-secret", true, 100, domains, searchStatus);
-    });
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(searchStatus, 2);
-    EXPECT_LT(took, kNoHang);
+    ExpectDomainsConnectionFailure(true);
 }
 
 TEST_F(SilentServerTest, AnExplicitDomainSearchIsAConnectionFailure) {
-    int searchStatus = -1;
-    std::vector<std::string> domains;
-    unsigned status = 1;
-    const double took = Seconds([&] {
-        status = ovdir::MakeLdapDirectory(ReaderSettings())
-                     ->ExplicitDomains(listener_.Address(), "cn=reader,o=ldaptest",
-                                       "reader-secret", false, 100, domains, searchStatus);
-    });
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(searchStatus, 2);
-    EXPECT_LT(took, kNoHang);
+    ExpectDomainsConnectionFailure(false);
 }
 
 }  // namespace

@@ -357,6 +357,8 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
     const Dn base = ContainingBase(topDn);
 
     std::vector<std::string> printed;
+    EntryNameFormatter formatter(context.server);
+    std::string name;
     std::set<std::string> seen{NormalizeDn(top.dn)};  // every DN looked at once
     std::deque<Entry> pending;
     pending.push_back(std::move(top));
@@ -401,11 +403,8 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
                 const unsigned status = directory_.Search(request, found);
                 if (status == kStatusNoSuchEntry) continue;
                 if (status != 0) return status;
-                for (const Entry& entry : found) {
-                    Dn dn;
-                    if (Dn::Parse(entry.dn, dn) && !dn.Empty())
-                        printed.push_back(FormatEntryName(context.server, dn));
-                }
+                for (const Entry& entry : found)
+                    if (formatter.Format(entry.dn, name)) printed.push_back(std::move(name));
             }
         }
     }

@@ -119,6 +119,11 @@ TEST(LdapFilterText, ComparisonsTheSchemaCannotMakeAreFalse) {
     std::string text;
     EXPECT_FALSE(ldap::RenderFilterFor(Leaf(Filter::Kind::Equals, "bad name", "x"),
                                        ldap::KnownSchema(), text));
+    // A server that knows computers is asked to leave them out.
+    ldap::KnownSchema directory = stock;
+    directory.Learn({"( 1.2.840.113556.1.3.30 NAME 'computer' SUP user STRUCTURAL )"}, {});
+    ASSERT_TRUE(ldap::RenderFilterFor(rows[0].filter, directory, text));
+    EXPECT_EQ(text, "(&(objectclass=person)(!(objectclass=computer)))");
 }
 
 TEST(LdapServerNames, AcceptsHostsAddressesAndPorts) {

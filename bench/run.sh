@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times command 2 (GetUsers) on one container of N users (default 100000):
-# the program with the ldap backend against a private slapd, ldapsearch on
+# the program with the ldap backend against a private stock slapd (schemas
+# core, cosine, inetorgperson and nis only, as Debian installs it), ldapsearch on
 # the same server and container (paged, DN only) for comparison, and the
 # program with the embedded backend reading the same directory as LDIF
 # (load included). Prints wall time and peak memory of each, best of RUNS
@@ -100,10 +101,12 @@ read -r LDAP_S LDAP_KB < <(measure "$WORK/ldap" "$WORK/input" $'^\tLDAP://' "$PR
 read -r SEARCH_S SEARCH_KB < <(measure "$WORK" "$WORK/empty" '^dn: cn=Bench' \
     ldapsearch -x -LLL -H "ldap://$SERVER" -b "$CONTAINER" -E pr=1000/noprompt 1.1)
 # The same search with the filter command 2 sends for users, which slapd
-# must test against every entry.
+# must test against every entry. The server is a stock slapd, which has no
+# class "computer": the program learns that from its schema and asks for
+# persons alone.
 read -r USERS_S USERS_KB < <(measure "$WORK" "$WORK/empty" '^dn: cn=Bench' \
     ldapsearch -x -LLL -H "ldap://$SERVER" -b "$CONTAINER" -E pr=1000/noprompt \
-    "(&(objectClass=person)(!(objectClass=computer)))" 1.1)
+    "(objectClass=person)" 1.1)
 read -r EMB_S EMB_KB < <(measure "$WORK/embedded" "$WORK/input" $'^\tLDAP://' "$PROGRAM")
 
 echo

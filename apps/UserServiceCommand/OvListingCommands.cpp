@@ -28,7 +28,7 @@ void GetUsersCommand(OvCommandContext& context)
 {
     ListCommand(context,
                 "Context: DSType://<server> <fqdn>\n"
-                "Example: LDAP://127.0.0.1 cn=Users,dc=example,dc=com\n",
+                "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com\n",
                 &OvUserServiceBase::GetUsers, "Users:\n");
 }
 
@@ -58,7 +58,7 @@ void GetUsersForGroupCommand(OvCommandContext& context)
 {
     ListCommand(context,
                 "Context: DSType://<server> <group fqdn>\n"
-                "Example: LDAP://127.0.0.1 cn=Users,dc=example,dc=com/Sales Team\n",
+                "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com/Sales Team\n",
                 &OvUserServiceBase::GetUsersForGroup, "Users:\n");
 }
 

@@ -125,6 +125,54 @@ Filter DomainFilter()
         {Filter::Equals("objectclass", "domain"), Filter::Equals("objectclass", "dcObject")});
 }
 
+bool ValidAttributeName(std::string_view name)
+{
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (name.empty()) return false;
+    if (letter(name.front())) {
+        for (char c : name)
+            if (!letter(c) && !digit(c) && c != '-') return false;
+        return true;
+    }
+    bool lastDot = true;
+    for (char c : name) {
+        if (c == '.') {
+            if (lastDot) return false;
+            lastDot = true;
+        } else if (digit(c)) {
+            lastDot = false;
+        } else {
+            return false;
+        }
+    }
+    return !lastDot;
+}
+
+bool MatchesEverything(const Filter& filter)
+{
+    return filter.kind == Filter::Kind::Present && filter.attribute.empty();
+}
+
+bool WellFormed(const Filter& filter)
+{
+    switch (filter.kind) {
+        case Filter::Kind::And:
+        case Filter::Kind::Or:
+            for (const Filter& child : filter.children)
+                if (!WellFormed(child)) return false;
+            return true;
+        case Filter::Kind::Not:
+            return filter.children.size() == 1 && WellFormed(filter.children.front());
+        case Filter::Kind::Present:
+            return filter.attribute.empty() || ValidAttributeName(filter.attribute);
+        case Filter::Kind::Equals:
+        case Filter::Kind::Contains:
+            return ValidAttributeName(filter.attribute);
+    }
+    return false;
+}
+
 DirectorySettings ReadDirectorySettings()
 {
     DirectorySettings settings;
@@ -143,8 +191,6 @@ DirectorySettings ReadDirectorySettings()
     return settings;
 }
 
-namespace {
-
 std::unique_ptr<Directory> OpenDirectory(const DirectorySettings& settings)
 {
     const std::string& where = settings.directory;
@@ -154,8 +200,6 @@ std::unique_ptr<Directory> OpenDirectory(const DirectorySettings& settings)
     if (scheme == "ldap://" || scheme == "ldaps://") return MakeLdapDirectory(settings);
     return EmbeddedDirectory::FromFile(where);
 }
-
-}  // namespace
 
 Directory& ConfiguredDirectory()
 {

@@ -3,6 +3,58 @@
 // naming, sorting and membership logic; a backend only searches, lists its
 // naming contexts and checks passwords, so both give the same answers to the
 // same data.
+//
+// The contract, kept by every backend and checked by one test suite against
+// each of them (tests/contract):
+//
+// Output. Every operation that fills a vector clears it first: on success it
+// holds exactly the answer, on failure it is empty. Nothing is appended to
+// what the caller left in it.
+//
+// Search.
+// - The base must name an entry of the directory; otherwise the answer is
+//   kStatusNoSuchEntry. The empty DN (the server's root DSE) is no entry of
+//   the directory and is answered the same way. A base that does not parse
+//   as a DN is kStatusMalformedName. A base is compared as LDAP compares DNs:
+//   ignoring case and blanks around separators.
+// - Scope Base: the base entry alone (if the filter matches it). OneLevel:
+//   the entries directly below the base, not the base. Subtree: the base and
+//   every entry below it.
+// - Entries come in any order, each with its DN as the directory stores it
+//   and the requested attributes that it has (names in lower case, values as
+//   stored); an attribute it lacks is left out, never given as an empty list.
+//   No attributes requested: the DN alone.
+// - Filters are evaluated with two values, true or false. A comparison with
+//   an attribute the entry lacks, or with a class or attribute the directory
+//   does not know at all, is false, and its negation therefore true: a
+//   directory whose schema has no class "computer" answers
+//   (&(objectClass=person)(!(objectClass=computer))) with every person.
+// - Filter forms: Equals compares ignoring case (objectClass also matches the
+//   classes derived from the one named; member and uniqueMember compare
+//   DNs); Contains is a substring match ignoring case, and with an empty
+//   value it is Present; Present asks whether the entry has the attribute;
+//   Not has exactly one child; And of no children matches every entry, Or
+//   of no children none. A default-constructed Filter (Present with no
+//   attribute) matches every entry. An attribute name that is neither a
+//   descriptor (a letter, then letters, digits, hyphens) nor a numeric OID
+//   makes the request kStatusMalformedName; so does a Not without exactly
+//   one child. Values are only ever values: "*", "(" and "\" in them are
+//   characters to match.
+//
+// NamingContexts: the DNs of the directory's top entries (an LDAP server's
+// namingContexts). Configuration and schema partitions may be among them;
+// every entry lies within one of them.
+//
+// CheckPassword: 0 and accepted false for an unknown DN, a wrong password or
+// an empty one (never sent to a server); another status only when the
+// directory cannot be asked.
+//
+// ExplicitDomains: searchStatus says how it went (a DomainSearchStatus); the
+// returned status is not 0 only when the directory cannot be used at all.
+// The domains are the naming contexts whose entry is a domain or dcObject,
+// at most limit of them; a limit of 0 or below sets no cap, as an LDAP size
+// limit of 0 does. Refused credentials: kDomainSearchInvalidCredentials and
+// no domains.
 #pragma once
 
 #include <memory>
@@ -81,6 +133,15 @@ bool ClassIsA(std::string_view stored, std::string_view wanted);
 // Domain entries: of class domain or dcObject.
 Filter DomainFilter();
 
+// An attribute name a filter may hold: a descriptor or a numeric OID.
+bool ValidAttributeName(std::string_view name);
+// Whether every attribute name of the filter is valid and every Not has one
+// child; the empty attribute of a default-constructed filter is allowed.
+bool WellFormed(const Filter& filter);
+// Whether the filter is the default-constructed one, which matches every
+// entry.
+bool MatchesEverything(const Filter& filter);
+
 enum class Scope { Base, OneLevel, Subtree };
 
 struct SearchRequest {
@@ -96,7 +157,8 @@ public:
     virtual ~Directory();
 
     // 0 and every matching entry, in any order; kStatusNoSuchEntry when the
-    // base does not exist; another status when the directory fails.
+    // base does not exist; another status when the directory fails. See the
+    // contract above.
     virtual unsigned Search(const SearchRequest& request, std::vector<Entry>& out) = 0;
 
     // The naming contexts of the configured directory (root DSE).
@@ -129,6 +191,9 @@ struct DirectorySettings {
 };
 
 DirectorySettings ReadDirectorySettings();
+
+// A directory opened from settings: the sample, an LDIF file or an ldap URL.
+std::unique_ptr<Directory> OpenDirectory(const DirectorySettings& settings);
 
 // The process's directory, opened from the settings on first use.
 Directory& ConfiguredDirectory();

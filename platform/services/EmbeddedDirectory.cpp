@@ -144,7 +144,7 @@ bool EmbeddedDirectory::Matches(const Entry& entry, const Filter& filter) const
                 if (Matches(entry, child)) return true;
             return false;
         case Filter::Kind::Not:
-            return filter.children.empty() || !Matches(entry, filter.children.front());
+            return !Matches(entry, filter.children.front());
         case Filter::Kind::Present:
             // A filter left as made by default asks for every entry.
             return filter.attribute.empty() || entry.Find(filter.attribute) != nullptr;
@@ -177,8 +177,11 @@ void EmbeddedDirectory::Collect(std::size_t index, const SearchRequest& request,
 unsigned EmbeddedDirectory::Search(const SearchRequest& request, std::vector<Entry>& out)
 {
     out.clear();
+    Dn baseDn;
+    if (!Dn::Parse(request.base, baseDn) || !WellFormed(request.filter))
+        return kStatusMalformedName;
     if (const unsigned status = Load()) return status;
-    const std::string baseKey = NormalizeDn(request.base);
+    const std::string baseKey = baseDn.Normalized();
     const auto base = byDn_.find(baseKey);
     if (base == byDn_.end()) return kStatusNoSuchEntry;
     SearchRequest prepared;

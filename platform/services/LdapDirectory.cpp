@@ -2,6 +2,7 @@
 // connection kept per server, paged searches, and TLS as the settings ask.
 #include "platform/services/LdapDirectory.h"
 
+#include "platform/services/LdapSchema.h"
 #include "platform/services/LdapSeam.h"
 #include "services/OvCommFramework.h"
 #include "services/OvUserServiceBase.h"
@@ -255,6 +256,9 @@ public:
     LDAP* ld = nullptr;
     bool reached = false;
     int pageSize = kLargestPageSize;
+    // The server's schema, read once when a filter first needs it.
+    bool schemaRead = false;
+    ldap::KnownSchema schema;
     // While connecting, reads and writes of the socket give up after
     // socketTimeout, and past the deadline a read that would wait fails
     // for good: libldap retries a TLS handshake that wants more data
@@ -498,6 +502,9 @@ struct Query {
     int scope = LDAP_SCOPE_SUBTREE;
     std::string filter;
     std::vector<std::string> attributes;  // empty: the DN alone
+    // The filter as a tree, when its text may have to be made again for the
+    // connection's schema.
+    const Filter* tree = nullptr;
 };
 
 // The root DSE's list of naming contexts.
@@ -629,12 +636,17 @@ public:
     }
 
     unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override {
+        out.clear();
         if (!valid_) return kStatusUnreachable;
         const std::string server = request.server.empty() ? server_ : request.server;
         if (!ldap::ValidServer(server)) return kStatusMalformedName;
         Query query;
         if (!ldap::NormaliseDn(request.base, query.base)) return kStatusMalformedName;
-        if (!ldap::RenderFilter(request.filter, query.filter)) return kStatusMalformedName;
+        if (!ldap::RenderFilterFor(request.filter, ldap::KnownSchema(), query.filter))
+            return kStatusMalformedName;
+        // The root DSE is no entry of the directory.
+        if (query.base.empty()) return kStatusNoSuchEntry;
+        if (ldap::HasNegation(request.filter)) query.tree = &request.filter;
         query.scope = request.scope == Scope::Base       ? LDAP_SCOPE_BASE
                       : request.scope == Scope::OneLevel ? LDAP_SCOPE_ONELEVEL
                                                          : LDAP_SCOPE_SUBTREE;
@@ -643,6 +655,7 @@ public:
     }
 
     unsigned NamingContexts(std::vector<std::string>& out) override {
+        out.clear();
         if (!valid_) return kStatusUnreachable;
         std::vector<Entry> found;
         const unsigned status = Run(server_, NamingContextsQuery(), found);
@@ -673,6 +686,7 @@ public:
     unsigned ExplicitDomains(const std::string& server, const std::string& dn,
                              const std::string& password, bool ssl, int limit,
                              std::vector<std::string>& domains, int& searchStatus) override {
+        domains.clear();
         const std::string target = server.empty() ? server_ : server;
         if (!ldap::ValidServer(target)) {
             searchStatus = kDomainSearchConnectionFailed;
@@ -716,7 +730,7 @@ public:
         const std::vector<std::string>* contexts = rootDse.front().Find("namingcontexts");
         std::vector<std::string> found;
         for (std::size_t i = 0; contexts != nullptr && i < contexts->size(); ++i) {
-            if (static_cast<long>(found.size()) >= limit) break;
+            if (limit > 0 && static_cast<long>(found.size()) >= limit) break;
             Query check;
             check.base = (*contexts)[i];
             check.scope = LDAP_SCOPE_BASE;
@@ -754,7 +768,20 @@ private:
                 it = connections_.emplace(key, std::move(connection)).first;
             }
             std::vector<Entry> found;
-            const unsigned status = RunSearch(it->second->ld, query, found, it->second->pageSize);
+            Connection& connection = *it->second;
+            if (query.tree != nullptr && !connection.schemaRead) {
+                connection.schemaRead = true;
+                ReadSchema(connection);
+            }
+            Query adapted;
+            if (query.tree != nullptr && connection.schema.known) {
+                adapted = query;
+                if (!ldap::RenderFilterFor(*query.tree, connection.schema, adapted.filter))
+                    return kStatusMalformedName;
+            }
+            const unsigned status = RunSearch(connection.ld,
+                                              adapted.tree != nullptr ? adapted : query, found,
+                                              connection.pageSize);
             if (status == 0) {
                 // A listing's entries are handed over whole, not moved one by one.
                 if (out.empty())
@@ -774,6 +801,31 @@ private:
             return status;
         }
         return kStatusUnreachable;
+    }
+
+    // What the server's schema knows, from the subschema entry its root DSE
+    // names. A server that does not show it gets its filters unchanged.
+    static void ReadSchema(Connection& connection) {
+        Query root;
+        root.scope = LDAP_SCOPE_BASE;
+        root.filter = "(objectClass=*)";
+        root.attributes = {"subschemaSubentry"};
+        std::vector<Entry> found;
+        if (RunSearch(connection.ld, root, found, connection.pageSize) != 0 || found.empty())
+            return;
+        Query subschema;
+        subschema.base = found.front().First("subschemasubentry");
+        if (subschema.base.empty()) return;
+        subschema.scope = LDAP_SCOPE_BASE;
+        subschema.filter = "(objectClass=subschema)";
+        subschema.attributes = {"objectClasses", "attributeTypes"};
+        found.clear();
+        if (RunSearch(connection.ld, subschema, found, connection.pageSize) != 0 || found.empty())
+            return;
+        const std::vector<std::string> none;
+        const auto* classes = found.front().Find("objectclasses");
+        const auto* attributes = found.front().Find("attributetypes");
+        connection.schema.Learn(classes ? *classes : none, attributes ? *attributes : none);
     }
 
     DirectorySettings settings_;

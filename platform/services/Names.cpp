@@ -53,8 +53,14 @@ void AppendEscapedValue(const Ava& ava, std::string_view value, std::string& out
             out += "\\00";
             continue;
         }
-        const bool edgeBlank = c == ' ' && (i == 0 || i + 1 == value.size());
-        if (NeedsEscape(c) || edgeBlank || (i == 0 && c == '#')) out += '\\';
+        const bool edge = i == 0 || i + 1 == value.size();
+        if (c == '\t' && edge) {
+            // Read back, a bare tab at either end would be a blank around
+            // the value and dropped.
+            out += "\\09";
+            continue;
+        }
+        if (NeedsEscape(c) || (c == ' ' && edge) || (i == 0 && c == '#')) out += '\\';
         out += c;
     }
 }

@@ -13,8 +13,10 @@ const std::vector<std::string> kUserAttributes = {"objectclass", "uid", "samacco
                                                   "displayname", "cn",  "mail"};
 const std::vector<std::string> kGroupAttributes = {"objectclass", "member", "uniquemember",
                                                    "memberuid"};
-// Attributes that may carry an entry's naming value.
-const std::vector<std::string> kNamingAttributes = {"cn", "uid", "ou", "o", "dc", "l"};
+// Attributes that usually carry an entry's naming value. An entry named by
+// another one is still found, by its naming value among its container's
+// entries of the kind asked for.
+const std::vector<std::string> kNamingAttributes = {"cn", "uid", "ou", "o", "dc", "l", "mail"};
 
 Filter ClassIs(const char* name)
 {
@@ -65,10 +67,21 @@ std::string FullNameOf(const Entry& user)
     return name.empty() ? user.First("cn") : name;
 }
 
+// The users that may have the login: the directory is asked for either
+// attribute, and HasLogin then keeps those whose login it is.
 Filter LoginFilter(const std::string& login)
 {
     return Filter::Or({Filter::Equals("uid", login), Filter::Equals("samaccountname", login)});
 }
+
+// Whether login is the user's login: uid, else sAMAccountName. A user with
+// uid robert and sAMAccountName bob does not have the login bob.
+bool HasLogin(const Entry& user, const std::string& login)
+{
+    return PrepareValue(LoginOf(user)) == PrepareValue(login);
+}
+
+const std::vector<std::string> kLoginAttributes = {"uid", "samaccountname"};
 
 std::string Narrow(const OvWString& text)
 {
@@ -209,18 +222,29 @@ unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
             request.filter = Filter::And({kindFilter, Filter::Or(std::move(naming))});
         }
         std::vector<Entry> found;
-        const unsigned status = directory_.Search(request, found);
+        unsigned status = directory_.Search(request, found);
         if (status == kStatusNoSuchEntry) continue;
         if (status != 0) return status;
         // The name must be the entry's own naming value, not any value of
         // the naming attributes.
         const std::string wanted = PrepareValue(reading.name);
         std::vector<Entry> named;
-        for (Entry& candidate : found) {
-            Dn dn;
-            if (!Dn::Parse(candidate.dn, dn) || dn.Empty()) continue;
-            if (reading.name.empty() || PrepareValue(dn.RdnValue()) == wanted)
-                named.push_back(std::move(candidate));
+        const auto keepNamed = [&] {
+            for (Entry& candidate : found) {
+                Dn dn;
+                if (!Dn::Parse(candidate.dn, dn) || dn.Empty()) continue;
+                if (reading.name.empty() || PrepareValue(dn.RdnValue()) == wanted)
+                    named.push_back(std::move(candidate));
+            }
+        };
+        keepNamed();
+        if (named.empty() && !reading.name.empty()) {
+            // Named by an attribute outside the usual ones: the container's
+            // entries of the kind are read, and their naming values compared.
+            request.filter = kindFilter;
+            status = directory_.Search(request, found);
+            if (status != 0 && status != kStatusNoSuchEntry) return status;
+            keepNamed();
         }
         if (named.empty()) continue;
         if (named.size() > 1) return kStatusAmbiguous;
@@ -231,7 +255,8 @@ unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
     return kStatusNoSuchEntry;
 }
 
-unsigned UserService::FindUser(const std::vector<Dn>& domains, const Filter& match, Entry& user)
+unsigned UserService::FindUser(const std::vector<Dn>& domains, const Filter& match,
+                               const std::string& login, Entry& user)
 {
     std::vector<Entry> users;
     std::set<std::string> seen;
@@ -244,8 +269,10 @@ unsigned UserService::FindUser(const std::vector<Dn>& domains, const Filter& mat
         const unsigned status = directory_.Search(request, found);
         if (status == kStatusNoSuchEntry) continue;
         if (status != 0) return status;
-        for (Entry& entry : found)
+        for (Entry& entry : found) {
+            if (!login.empty() && !HasLogin(entry, login)) continue;
             if (seen.insert(NormalizeDn(entry.dn)).second) users.push_back(std::move(entry));
+        }
     }
     if (users.empty()) return kStatusNoSuchEntry;
     if (users.size() > 1) return kStatusAmbiguous;
@@ -259,7 +286,7 @@ unsigned UserService::UserFromDomainLogin(const OvWString& text, Entry& user)
     if (const unsigned status = ParseDomainLogin(Narrow(text), login)) return status;
     Dn domain;
     if (const unsigned status = DomainByShortName(login.domain, domain)) return status;
-    return FindUser({domain}, LoginFilter(login.login), user);
+    return FindUser({domain}, LoginFilter(login.login), login.login, user);
 }
 
 unsigned UserService::ListEntries(const std::string& server, const Dn& base, const Filter& filter,
@@ -399,12 +426,14 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
                 request.server = context.server;
                 request.base = base.Format();
                 request.filter = Filter::And({UserFilter(), LoginFilter(login)});
+                request.attributes = kLoginAttributes;
                 std::vector<Entry> found;
                 const unsigned status = directory_.Search(request, found);
                 if (status == kStatusNoSuchEntry) continue;
                 if (status != 0) return status;
                 for (const Entry& entry : found)
-                    if (formatter.Format(entry.dn, name)) printed.push_back(std::move(name));
+                    if (HasLogin(entry, login) && formatter.Format(entry.dn, name))
+                        printed.push_back(std::move(name));
             }
         }
     }
@@ -445,7 +474,8 @@ unsigned UserService::TestUserAuthentication(const OvWString& user, const OvWStr
         if (const unsigned status = DomainByShortName(login.domain, domains.back())) return status;
     }
     Entry entry;
-    if (const unsigned status = FindUser(domains, LoginFilter(login.login), entry)) return status;
+    if (const unsigned status = FindUser(domains, LoginFilter(login.login), login.login, entry))
+        return status;
     bool accepted = false;
     if (!secret.Text().empty()) {
         if (const unsigned status = directory_.CheckPassword(entry.dn, secret.Text(), accepted))
@@ -553,7 +583,8 @@ unsigned UserService::GetUserInfoFromEmail(const OvWString& email, OvWString& fq
     std::vector<Dn> domains;
     if (const unsigned status = Domains(domains)) return status;
     Entry user;
-    if (const unsigned status = FindUser(domains, Filter::Equals("mail", address), user))
+    if (const unsigned status =
+            FindUser(domains, Filter::Equals("mail", address), std::string(), user))
         return status;
     fqdn = PrintedName(directory_.DefaultServer(), user);
     fullName = makeWideString(FullNameOf(user));

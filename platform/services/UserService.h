@@ -60,8 +60,10 @@ private:
     unsigned CheckDomain(const std::string& server, const Dn& dn);
     // The naming context that holds dn: where to look for what refers to it.
     Dn ContainingBase(const Dn& dn);
-    // The one user with a login in the domains given.
-    unsigned FindUser(const std::vector<Dn>& domains, const Filter& match, Entry& user);
+    // The one user the filter matches in the domains given; when login is
+    // not empty, the one whose login it is.
+    unsigned FindUser(const std::vector<Dn>& domains, const Filter& match,
+                      const std::string& login, Entry& user);
     unsigned UserFromDomainLogin(const OvWString& text, Entry& user);
     unsigned ListEntries(const std::string& server, const Dn& base, const Filter& filter,
                          std::vector<OvWString>& names);

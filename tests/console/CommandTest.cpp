@@ -28,7 +28,7 @@ TEST_F(CommandTest, ListingEchoesThenListsUnderHeading)
     GetUsersCommand(console.context);
     EXPECT_EQ(console.Output(),
               "\nContext: DSType://<server> <fqdn>\n"
-              "Example: LDAP://127.0.0.1 cn=Users,dc=example,dc=com\n: "
+              "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com\n: "
               "Call with LDAP://localhost cn=Users,dc=example,dc=com\n"
               "Users:\n\tLDAP://localhost cn=Users,dc=example,dc=com/John Smith\n");
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/services/LdapDirectory.h"
+#include "platform/services/LdapSchema.h"
 
 namespace {
 
@@ -71,6 +72,58 @@ TEST(LdapFilterText, RefusesAttributeNamesThatAreNotNames) {
 TEST(LdapFilterText, RefusesNotWithoutExactlyOneChild) {
     std::string text;
     EXPECT_FALSE(ldap::RenderFilter(Node(Filter::Kind::Not, {}), text));
+}
+
+// A server's schema: what it does not know is false, never Undefined.
+TEST(LdapFilterText, ComparisonsTheSchemaCannotMakeAreFalse) {
+    ldap::KnownSchema stock;
+    stock.Learn({"( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST ( sn $ cn ) )",
+                 "( 2.5.6.5 NAME ( 'organizationalUnit' 'ou-alias' ) SUP top STRUCTURAL )"},
+                {"( 2.5.4.3 NAME ( 'cn' 'commonName' ) SUP name )",
+                 "( 0.9.2342.19200300.100.1.3 NAME 'mail' EQUALITY caseIgnoreIA5Match )",
+                 "( 1.1 NAME 'uid' )", "( 2.5.4.0 NAME 'objectClass' )"});
+    ASSERT_TRUE(stock.known);
+    const Filter computer = Leaf(Filter::Kind::Equals, "objectclass", "computer");
+    const Filter person = Leaf(Filter::Kind::Equals, "objectclass", "person");
+    const Filter account = Leaf(Filter::Kind::Equals, "samaccountname", "bob");
+    const Filter uid = Leaf(Filter::Kind::Equals, "uid", "bob");
+    struct Row {
+        Filter filter;
+        const char* stockText;    // the server above
+        const char* unknownText;  // a server whose schema could not be read
+    };
+    const Row rows[] = {
+        {Node(Filter::Kind::And, {person, Node(Filter::Kind::Not, {computer})}),
+         "(objectclass=person)", "(&(objectclass=person)(!(objectclass=computer)))"},
+        {Node(Filter::Kind::Or, {uid, account}), "(uid=bob)", "(|(uid=bob)(samaccountname=bob))"},
+        {Node(Filter::Kind::And, {person, account}), "(!(objectClass=*))",
+         "(&(objectclass=person)(samaccountname=bob))"},
+        {Node(Filter::Kind::Not, {Node(Filter::Kind::Or, {computer, account})}), "(objectClass=*)",
+         "(!(|(objectclass=computer)(samaccountname=bob)))"},
+        {Leaf(Filter::Kind::Equals, "objectclass", "OU-ALIAS"), "(objectclass=OU-ALIAS)",
+         "(objectclass=OU-ALIAS)"},
+        {Leaf(Filter::Kind::Present, "CommonName"), "(CommonName=*)", "(CommonName=*)"},
+        {Filter(), "(objectClass=*)", "(objectClass=*)"},
+        {Node(Filter::Kind::And, {}), "(objectClass=*)", "(objectClass=*)"},
+        {Node(Filter::Kind::Or, {}), "(!(objectClass=*))", "(!(objectClass=*))"},
+        {Node(Filter::Kind::And, {person, Filter()}), "(objectclass=person)",
+         "(objectclass=person)"},
+    };
+    for (const Row& row : rows) {
+        std::string text;
+        ASSERT_TRUE(ldap::RenderFilterFor(row.filter, stock, text)) << row.stockText;
+        EXPECT_EQ(text, row.stockText);
+        ASSERT_TRUE(ldap::RenderFilterFor(row.filter, ldap::KnownSchema(), text));
+        EXPECT_EQ(text, row.unknownText);
+    }
+    std::string text;
+    EXPECT_FALSE(ldap::RenderFilterFor(Leaf(Filter::Kind::Equals, "bad name", "x"),
+                                       ldap::KnownSchema(), text));
+    // A server that knows computers is asked to leave them out.
+    ldap::KnownSchema directory = stock;
+    directory.Learn({"( 1.2.840.113556.1.3.30 NAME 'computer' SUP user STRUCTURAL )"}, {});
+    ASSERT_TRUE(ldap::RenderFilterFor(rows[0].filter, directory, text));
+    EXPECT_EQ(text, "(&(objectclass=person)(!(objectclass=computer)))");
 }
 
 TEST(LdapServerNames, AcceptsHostsAddressesAndPorts) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs one command transcript against the slapd that serves the shared test
-# directory: its ports are known only once the servers are up, so the
-# settings are made here and handed to the transcript runner.
+# directory (a stock server), or, for a case with a NAME.directory file, the
+# one that serves the directory as Active Directory shows it: the ports are
+# known only once the servers are up, so the settings are made here and
+# handed to the transcript runner.
 #   run-transcript.sh SERVERS-ROOT BINARY CASE-PATH
 # Cases of this folder (cases/) may also name @LDAPS_SERVER@ (the ldaps
 # listener), @CA_FILE@ (the test CA), @NOTLS_SERVER@ (a server without TLS)
@@ -15,7 +17,15 @@ for file in shared/port shared/ldaps-port notls/port; do
         exit 1
     fi
 done
-port=$(cat "$root/shared/port")
+server=shared
+if [[ -f $case_path.directory ]]; then
+    server=extra
+    if [[ ! -s $root/extra/port ]]; then
+        echo "run-transcript: the test servers are not running (no $root/extra/port)" >&2
+        exit 1
+    fi
+fi
+port=$(cat "$root/$server/port")
 export OV_SERVER="127.0.0.1:$port"
 export OV_DIRECTORY_SETTINGS="Directory=ldap://127.0.0.1:$port
 BindDN=cn=Administrator,cn=Users,dc=example,dc=com

@@ -2,9 +2,13 @@
 # Starts and stops a private slapd on free loopback ports for the tests and
 # the benchmark: a temporary state folder, mdb databases loaded with slapadd.
 #
-#   slapd-fixture.sh start STATE [--tls] [--no-limits] [--page-limit N] LDIF...
+#   slapd-fixture.sh start STATE [--tls] [--no-limits] [--page-limit N]
+#                          [--extra-schema] LDIF...
 #       Makes STATE afresh, one database per naming context found in the
 #       LDIF files, and starts slapd on a free port (written to STATE/port).
+#       The server knows the schemas a stock Debian slapd has (core, cosine,
+#       inetorgperson, nis); --extra-schema adds directory-extra.schema
+#       (account names, computers, trusted domains, AD-style groups).
 #       --tls: makes a CA and a server certificate with openssl (STATE/ca.pem),
 #       enables StartTLS on the plain port and adds an ldaps listener
 #       (STATE/ldaps-port).
@@ -98,14 +102,16 @@ PY
 }
 
 write_config() {
-    local state=$1 tls=$2 limits=$3 page=$4; shift 4
+    local state=$1 tls=$2 limits=$3 page=$4 extra=$5; shift 5
     local conf=$state/slapd.conf
     {
         echo "# private test server; made by slapd-fixture.sh"
         for schema in core cosine inetorgperson nis; do
             echo "include $SCHEMA_DIR/$schema.schema"
         done
-        echo "include $HERE/directory-extra.schema"
+        if [[ $extra == yes ]]; then
+            echo "include $HERE/directory-extra.schema"
+        fi
         echo "pidfile $state/slapd.pid"
         echo "argsfile $state/slapd.args"
         echo "modulepath $MODULE_DIR"
@@ -131,7 +137,11 @@ write_config() {
             echo "directory $state/db-$i"
             echo "maxsize 2147483648"
             echo "index objectClass eq"
-            echo "index uid,cn,mail,sAMAccountName,ou eq,sub"
+            if [[ $extra == yes ]]; then
+                echo "index uid,cn,mail,sAMAccountName,ou eq,sub"
+            else
+                echo "index uid,cn,mail,ou eq,sub"
+            fi
             echo "index member,uniqueMember,memberUid eq"
             echo "access to attrs=userPassword by anonymous auth by self read by * none"
             echo "access to * by * read"
@@ -184,11 +194,12 @@ launch() {
 
 start() {
     local state=$1; shift
-    local tls=no limits=yes page=1000
+    local tls=no limits=yes page=1000 extra=no
     while [[ $# -gt 0 && $1 == --* ]]; do
         case $1 in
             --tls) tls=yes ;;
             --no-limits) limits=no ;;
+            --extra-schema) extra=yes ;;
             --page-limit)
                 [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || die "--page-limit needs a number"
                 page=$2
@@ -213,7 +224,7 @@ start() {
     if [[ $tls == yes ]]; then
         make_certificates "$state"
     fi
-    write_config "$state" "$tls" "$limits" "$page" "${suffixes[@]}"
+    write_config "$state" "$tls" "$limits" "$page" "$extra" "${suffixes[@]}"
     local i
     for i in "${!suffixes[@]}"; do
         "$slapadd" -q -f "$state/slapd.conf" -b "${suffixes[$i]}" -l "$state/db-$i.ldif" \
@@ -247,5 +258,5 @@ case ${1:-} in
     start) shift; [[ $# -ge 1 ]] || die "start needs a state folder"; start "$@" ;;
     restart) [[ $# -eq 2 ]] || die "restart needs a state folder"; launch "$2" ;;
     stop) [[ $# -eq 2 ]] || die "stop needs a state folder"; stop "$2" ;;
-    *) die "usage: slapd-fixture.sh start STATE [--tls] [--no-limits] [--page-limit N] LDIF... | restart STATE | stop STATE" ;;
+    *) die "usage: slapd-fixture.sh start STATE [--tls] [--no-limits] [--page-limit N] [--extra-schema] LDIF... | restart STATE | stop STATE" ;;
 esac

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Brings up the slapd servers of the ldap tests, or takes them down:
+# Brings up the slapd servers of the ldap tests, or takes them down. All
+# but one know only the schemas of a stock Debian slapd (core, cosine,
+# inetorgperson, nis), as users' servers do:
 #   ROOT/main     the backend's test data, TLS (StartTLS and ldaps)
 #   ROOT/notls    the same data, no TLS at all, at most 300 entries a page
 #   ROOT/shared   the shared test directory alone, for the command transcripts,
 #                 TLS as main
+#   ROOT/contract the directory contract's data (tests/contract), TLS as main
+#   ROOT/extra    the test directory as Active Directory shows it
+#                 (directory-ad.ldif), with directory-extra.schema, TLS as main
 # Each folder holds the port in "port" (and "ldaps-port", "ca.pem" for main).
 #   test-servers.sh up ROOT   |   test-servers.sh down ROOT
 set -euo pipefail
@@ -30,10 +35,19 @@ case $1 in
         if [[ -f $shared ]]; then
             bash "$FIXTURE" start "$ROOT/shared" --tls "$shared"
         fi
+        extra=$HERE/../data/directory-ad.ldif
+        if [[ -f $extra ]]; then
+            bash "$FIXTURE" start "$ROOT/extra" --tls --extra-schema "$extra"
+        fi
+        contract=$HERE/../contract/write-directory.sh
+        if [[ -f $contract ]]; then
+            bash "$contract" "$ROOT/contract.ldif"
+            bash "$FIXTURE" start "$ROOT/contract" --tls "$ROOT/contract.ldif"
+        fi
         ;;
     down)
         status=0
-        for server in main notls shared; do
+        for server in main notls shared extra contract; do
             bash "$FIXTURE" stop "$ROOT/$server" || status=1
         done
         exit $status

@@ -228,7 +228,8 @@ TEST_F(BrokenFileTest, DuplicateEntry)
 TEST(TestDataTest, TestDirectoryAndSampleLoad)
 {
     for (const std::string& path :
-         {std::string(OV_TEST_DATA) + "/directory.ldif", std::string(OV_SAMPLE_LDIF)}) {
+         {std::string(OV_TEST_DATA) + "/directory.ldif", std::string(OV_TEST_DATA) +
+          "/directory-ad.ldif", std::string(OV_SAMPLE_LDIF)}) {
         auto directory = EmbeddedDirectory::FromFile(path);
         std::vector<std::string> contexts;
         EXPECT_EQ(directory->NamingContexts(contexts), 0u) << path;

@@ -43,6 +43,19 @@ TEST(DnTest, EscapedTrailingBlankStaysUnescapedOneGoes)
     EXPECT_EQ(dn.RdnValue(), "a");
 }
 
+TEST(DnTest, TabsAtAValuesEndsPrintSoThatTheyReadBack)
+{
+    for (const char* text : {"cn=\\09admin,dc=x", "cn=admin\\09,dc=x", "ou=\\09 Sales\\09,dc=x"}) {
+        Dn dn;
+        ASSERT_TRUE(Dn::Parse(text, dn)) << text;
+        EXPECT_EQ(dn.Format(), text);
+        Dn again;
+        ASSERT_TRUE(Dn::Parse(dn.Format(), again));
+        EXPECT_EQ(again.RdnValue(), dn.RdnValue()) << text;
+    }
+    EXPECT_EQ(Formatted("cn=a\tb,dc=x"), "cn=a\tb,dc=x");  // inside a value a tab is plain
+}
+
 TEST(DnTest, MalformedTextsAreRefused)
 {
     Dn dn;

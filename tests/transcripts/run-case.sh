@@ -13,7 +13,8 @@
 # @SERVER@ the directory server as typed in contexts (OV_SERVER, default
 # localhost); a line @DIRECTORY_SETTINGS@ in .ini becomes the [UserService]
 # key lines of OV_DIRECTORY_SETTINGS (newline-separated; default
-# Directory=@DATA@/directory.ldif).
+# Directory=@DATA@/directory.ldif, or the file that NAME.directory names in
+# the data folder: directory-ad.ldif for what only Active Directory has).
 # OV_UPDATE_TRANSCRIPTS=1 rewrites the expected files from what the program
 # did instead of comparing; review the result before keeping it.
 set -u
@@ -28,7 +29,9 @@ case_name=$(basename "$case_path")
 here=$(cd "$(dirname "$0")" && pwd)
 data=${OV_TEST_DATA:-$(cd "$here/../data" && pwd)}
 server=${OV_SERVER:-localhost}
-settings=${OV_DIRECTORY_SETTINGS-Directory=@DATA@/directory.ldif}
+data_file=directory.ldif
+if [ -f "$case_path.directory" ]; then data_file=$(tr -d ' \n' < "$case_path.directory"); fi
+settings=${OV_DIRECTORY_SETTINGS-Directory=@DATA@/$data_file}
 limit=${OV_TRANSCRIPT_TIMEOUT:-60}
 
 if [ ! -f "$case_path.in" ]; then

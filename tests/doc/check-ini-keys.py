@@ -10,8 +10,9 @@ fields of a table of {"section", "key"} rows. A call whose section or key is
 none of these fails the check too, naming the call, so that a key cannot slip
 past unnoticed.
 
-A key counts as documented when its name stands as a word in the page's
-CONFIGURATION section and the page names its section there as [Section].
+A key counts as documented when it names an item (the line after .TP or .TQ)
+of the page's CONFIGURATION section, under a heading (.SS) that names its
+section as [Section], or with [Section] in the item's own line.
 
     check-ini-keys.py --page PAGE --root SOURCE-ROOT [FOLDER...]
 
@@ -227,10 +228,28 @@ def find_keys(sources):
     return keys, problems
 
 
-def configuration_section(page_text):
+def documented_items(page_text):
+    """The item labels of the page's CONFIGURATION section (the line after
+    each .TP or .TQ), each with the section heading (.SS) it stands under."""
     match = re.search(r"^\.SH\s+\"?CONFIGURATION\"?\s*$(.*?)(?=^\.SH\s|\Z)", page_text,
                       re.M | re.S)
-    return match.group(1) if match else ""
+    if not match:
+        return None
+    items, heading, tag_next = [], "", False
+    for line in match.group(1).splitlines():
+        if line.startswith(".SS"):
+            heading = line
+        elif tag_next:
+            items.append((heading, line))
+        tag_next = line.startswith((".TP", ".TQ"))
+    return items
+
+
+def is_documented(items, section, key):
+    word = re.compile(r"(?<![\w-])" + re.escape(key) + r"(?![\w-])")
+    name = "[%s]" % section
+    return any(word.search(label) and (name in heading or name in label)
+               for heading, label in items)
 
 
 def main():
@@ -245,9 +264,10 @@ def main():
     sources = list(find_sources(options.root, options.folders or DEFAULT_FOLDERS))
     keys, problems = find_keys(sources)
     with open(options.page, encoding="utf-8") as f:
-        documented = configuration_section(f.read())
-    if not documented:
+        items = documented_items(f.read())
+    if items is None:
         problems.append("%s has no CONFIGURATION section" % options.page)
+        items = []
 
     found = {key for _, key, _ in keys}
     for key in options.expect:
@@ -258,11 +278,11 @@ def main():
     for section, key, where in keys:
         if (section, key) in reported:
             continue
-        word = re.compile(r"(?<![\w-])" + re.escape(key) + r"(?![\w-])")
-        if not word.search(documented) or "[%s]" % section not in documented:
+        if not is_documented(items, section, key):
             reported.add((section, key))
             problems.append("orvane.ini key [%s] %s (read at %s) is not documented in the "
-                            "CONFIGURATION section of %s" % (section, key, where, options.page))
+                            "CONFIGURATION section of %s: give it an item (.TP) under "
+                            ".SS [%s]" % (section, key, where, options.page, section))
     for problem in problems:
         print(problem)
     print("%d keys read, %d problems" % (len({(s, k) for s, k, _ in keys}), len(problems)))

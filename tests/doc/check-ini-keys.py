@@ -29,7 +29,8 @@ SOURCE_SUFFIXES = (".cpp", ".cc", ".cxx", ".h", ".hpp", ".inc", ".in")
 
 # The readers of the parameter file: name -> (index of the section argument,
 # index of the key argument). Functions and lambdas that take parameters
-# named section and key are added as they are found.
+# named for a section and a key, or for a key alone, are added as they are
+# found.
 BASE_READERS = {
     "ReadIniString": (1, 2),
     "ReadIniInt": (1, 2),
@@ -133,8 +134,8 @@ def find_sources(root, folders):
 
 def find_constants(sources):
     """Identifiers defined as a text: name -> {file: text}."""
-    pattern = re.compile(r"\b([A-Za-z_]\w*)\s*(?:\[\s*\w*\s*\])?\s*(?:=\s*\{?|\{)\s*" + STRING +
-                         r"\s*\}?\s*[;,)]")
+    pattern = re.compile(r"\b([A-Za-z_]\w*)\s*(?:\[\s*\w*\s*\])?\s*(?:=\s*\{?|\{|\()\s*" + STRING +
+                         r"\s*[})]?\s*[;,)]")
     constants = {}
     for source in sources:
         for match in pattern.finditer(source.text):
@@ -160,10 +161,14 @@ def find_tables(sources):
     return tables
 
 
-def find_readers(sources):
-    """The base readers and every function or lambda with a section and a key
-    parameter: name -> (section index, key index)."""
+def find_readers(sources, constants):
+    """The readers: the base ones, every function or lambda with a section and
+    a key parameter, and every one with only a key parameter that passes it
+    on to a reader together with a fixed section. Gives name -> (section
+    argument's index, or the fixed section's text; key argument's index), and
+    the places of the calls through which wrappers pass their key on."""
     readers = dict(BASE_READERS)
+    key_only = []  # (name, key index, key parameter, source, body start, body end)
     definition = re.compile(r"\b([A-Za-z_]\w*)\s*(?:=\s*\[[^\]]*\]\s*)?\(")
     for source in sources:
         for match in definition.finditer(source.text):
@@ -171,10 +176,51 @@ def find_readers(sources):
             if found is None:
                 continue
             names = parameter_names(found[0])
-            if names and SECTION_PARAMETER in names and KEY_PARAMETER in names:
-                readers.setdefault(match.group(1),
-                                   (names.index(SECTION_PARAMETER), names.index(KEY_PARAMETER)))
-    return readers
+            if not names:
+                continue
+            sections = [i for i, name in enumerate(names) if is_parameter(name, SECTION_PARAMETER)]
+            keys = [i for i, name in enumerate(names) if is_parameter(name, KEY_PARAMETER)]
+            if sections and keys:
+                readers.setdefault(match.group(1), (sections[0], keys[0]))
+            elif keys:
+                body = re.match(r"[^;{]*\{", source.text[found[1]:])
+                if body:
+                    open_at = found[1] + body.end() - 1
+                    closed = split_arguments(source.text, open_at)
+                    if closed:
+                        key_only.append((match.group(1), keys[0], names[keys[0]], source,
+                                         open_at, closed[1]))
+    forwarding = set()
+    changed = True
+    while changed:
+        changed = False
+        call = reader_call(readers)
+        for name, k, parameter, source, begin, end in key_only:
+            if name in readers:
+                continue
+            for match in call.finditer(source.text, begin, end):
+                found = split_arguments(source.text, match.end() - 1)
+                s_index, k_index = readers[match.group(1)]
+                if not found or isinstance(s_index, str) or \
+                        max(s_index, k_index) >= len(found[0]) or found[0][k_index] != parameter:
+                    continue
+                section = resolve(found[0][s_index], source, constants)
+                if section is not None:
+                    readers[name] = (section, k)
+                    forwarding.add((source.path, match.start()))
+                    changed = True
+                    break
+    return readers, forwarding
+
+
+def reader_call(readers):
+    return re.compile(r"\b(" + "|".join(map(re.escape, readers)) + r")\s*\(")
+
+
+def is_parameter(name, role):
+    """Whether a parameter name says it holds a section (or a key) name:
+    section, sectionName, key, keyName..."""
+    return bool(IDENTIFIER.match(name)) and role in name.lower()
 
 
 def resolve(argument, source, constants):
@@ -192,8 +238,8 @@ def find_keys(sources):
     """(keys, problems): keys as (section, key, where), problems as texts."""
     constants = find_constants(sources)
     tables = find_tables(sources)
-    readers = find_readers(sources)
-    call = re.compile(r"\b(" + "|".join(map(re.escape, readers)) + r")\s*\(")
+    readers, forwarding = find_readers(sources, constants)
+    call = reader_call(readers)
     field = re.compile(r"([A-Za-z_]\w*)\s*\[[^\]]*\]\s*(?:\.|->)\s*(\w+)$")
     keys, problems = [], []
     for source in sources:
@@ -205,11 +251,19 @@ def find_keys(sources):
             if parameter_names(arguments) is not None:
                 continue  # a declaration or definition, not a call
             where = "%s:%d" % (source.path, source.line(match.start()))
+            if (source.path, match.start()) in forwarding:
+                continue  # a wrapper passing its key on with its fixed section
             s, k = readers[match.group(1)]
-            if max(s, k) >= len(arguments):
-                continue
-            section, key = arguments[s], arguments[k]
-            if section == SECTION_PARAMETER and key == KEY_PARAMETER:
+            if isinstance(s, str):
+                if k >= len(arguments):
+                    continue
+                section, key = '"%s"' % s, arguments[k]
+            else:
+                if max(s, k) >= len(arguments):
+                    continue
+                section, key = arguments[s], arguments[k]
+            if is_parameter(section, SECTION_PARAMETER) and is_parameter(key, KEY_PARAMETER) and \
+                    section not in constants and key not in constants:
                 continue  # a reader passing its own parameters on
             from_table = field.match(section), field.match(key)
             if all(from_table) and from_table[0].group(1) == from_table[1].group(1) and \

@@ -1,6 +1,6 @@
-// Settings read in each shape the key check must follow; EntryLimit and
-// ExtraServers are missing from the page beside this folder, and one call
-// names its key by a variable.
+// Settings read in each shape the key check must follow; EntryLimit,
+// ExtraServers and PasswordFile are missing from the page beside this folder,
+// and one call names its key by a variable.
 #include <string>
 
 namespace {
@@ -19,6 +19,12 @@ const Row kRows[] = {{"UserService", "Directory"}, {"TransIdService", "Sessions"
 bool ReadIniSetting(const std::string& file, const std::string& section, const std::string& key,
                     std::string& value);
 
+// A reader of one section's keys.
+bool UserServiceSetting(const char* keyName, std::string& value)
+{
+    return ReadIniSetting("orvane.ini", kSection, keyName, value);
+}
+
 void ReadSettings(const std::string& name, std::string& value)
 {
     ReadIniSetting("orvane.ini", kSection, kLimitKey, value);
@@ -29,4 +35,5 @@ void ReadSettings(const std::string& name, std::string& value)
     setting("UserService", "ExtraServers");
     setting(kRows[0].section, kRows[0].key);
     ReadIniSetting("orvane.ini", "UserService", name, value);
+    UserServiceSetting("PasswordFile", value);
 }

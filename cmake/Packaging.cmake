@@ -29,6 +29,10 @@ add_custom_command(
     VERBATIM)
 add_custom_target(ov_docs ALL DEPENDS ${OV_MANPAGE}.gz ${PROJECT_BINARY_DIR}/doc/changelog.gz)
 
+# Relocations resolved at start and then read-only, as Debian hardens its
+# programs (lintian asks for it).
+target_link_options(UserServiceCommand PRIVATE LINKER:-z,relro LINKER:-z,now)
+
 install(TARGETS UserServiceCommand RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${OV_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md

@@ -1,0 +1,68 @@
+# Installation and packaging: the program in bin, its manual page in man1, the
+# README and an example parameter file in the package's documentation folder,
+# and a Debian package built by CPack whose dependencies dpkg-shlibdeps derives
+# from the libraries the program links.
+#
+#   cmake --install build --prefix /usr/local
+#   (cd build && cpack -G DEB)
+include(GNUInstallDirs)
+
+set(OV_PACKAGE_NAME userservicecommand)
+set(OV_PACKAGE_VERSION 1.0.0)
+# Debian wants the documentation folder named after the package.
+set(OV_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${OV_PACKAGE_NAME})
+
+# The manual page: its version filled in, then compressed as man-db expects it
+# installed (gzip -n: no name or time stamp, so that rebuilds are identical).
+find_program(OV_GZIP gzip REQUIRED)
+set(OV_MANPAGE ${PROJECT_BINARY_DIR}/doc/UserServiceCommand.1)
+configure_file(${PROJECT_SOURCE_DIR}/doc/UserServiceCommand.1.in ${OV_MANPAGE} @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/doc/debian/changelog.in
+               ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
+add_custom_command(
+    OUTPUT ${OV_MANPAGE}.gz ${PROJECT_BINARY_DIR}/doc/changelog.gz
+    COMMAND ${OV_GZIP} -9 -n -c ${OV_MANPAGE} > ${OV_MANPAGE}.gz
+    COMMAND ${OV_GZIP} -9 -n -c ${PROJECT_BINARY_DIR}/doc/changelog
+            > ${PROJECT_BINARY_DIR}/doc/changelog.gz
+    DEPENDS ${OV_MANPAGE} ${PROJECT_BINARY_DIR}/doc/changelog
+    COMMENT "Compressing the manual page and the changelog"
+    VERBATIM)
+add_custom_target(ov_docs ALL DEPENDS ${OV_MANPAGE}.gz ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+
+# Relocations resolved at start and then read-only, as Debian hardens its
+# programs (lintian asks for it).
+target_link_options(UserServiceCommand PRIVATE LINKER:-z,relro LINKER:-z,now)
+
+install(TARGETS UserServiceCommand RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${OV_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md
+              ${PROJECT_SOURCE_DIR}/doc/debian/copyright
+              ${PROJECT_BINARY_DIR}/doc/changelog.gz
+        DESTINATION ${OV_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/examples/orvane.ini DESTINATION ${OV_DOCDIR}/examples)
+
+set(CPACK_PACKAGE_NAME ${OV_PACKAGE_NAME})
+set(CPACK_PACKAGE_VERSION ${OV_PACKAGE_VERSION})
+set(CPACK_PACKAGE_VENDOR "UserServiceCommand developers")
+set(CPACK_PACKAGE_CONTACT "UserServiceCommand developers <userservicecommand@example.com>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console client for a directory user service")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The summary is the package's synopsis, this its extended description.
+set(CPACK_PACKAGE_DESCRIPTION
+    "UserServiceCommand asks a directory user service, at a numbered menu, which
+user sits at a workstation, which users, groups, domains, domain controllers
+and trusted domains a directory holds, how logins, qualified names, full names
+and e-mail addresses translate into one another, and whether a password is
+accepted. It answers from an LDIF file, from a built-in sample directory, or
+from an LDAP server (OpenLDAP, Active Directory), optionally over TLS.")
+
+include(CPack)

@@ -4,6 +4,8 @@
 #   ROOT/notls    the same data, no TLS at all, at most 300 entries a page
 #   ROOT/shared   the shared test directory alone, for the command transcripts,
 #                 TLS as main
+#   ROOT/limits   120 people under ou=Many,o=limits and accounts whose size,
+#                 page and paged-total limits (limits.conf) cut that listing
 # Each folder holds the port in "port" (and "ldaps-port", "ca.pem" for main).
 #   test-servers.sh up ROOT   |   test-servers.sh down ROOT
 set -euo pipefail
@@ -15,6 +17,19 @@ bulk_users() {
     local i
     for ((i = 1; i <= 2000; i++)); do
         printf 'dn: uid=user%04d,ou=Bulk,o=ldaptest\nobjectClass: person\nobjectClass: organizationalPerson\nobjectClass: inetOrgPerson\nuid: user%04d\ncn: Bulk User %04d\nsn: User\n\n' "$i" "$i" "$i"
+    done
+}
+
+# The limits server's entries: one account per line of limits.conf.
+limits_directory() {
+    local i account
+    printf 'dn: o=limits\nobjectClass: organization\no: limits\n\n'
+    printf 'dn: ou=Many,o=limits\nobjectClass: organizationalUnit\nou: Many\n\n'
+    for account in $(sed -n 's/^limits dn.exact="cn=\([^,]*\),o=limits".*/\1/p' "$HERE/limits.conf"); do
+        printf 'dn: cn=%s,o=limits\nobjectClass: organizationalRole\nobjectClass: simpleSecurityObject\ncn: %s\nuserPassword: secret\n\n' "$account" "$account"
+    done
+    for ((i = 1; i <= 120; i++)); do
+        printf 'dn: uid=many%03d,ou=Many,o=limits\nobjectClass: inetOrgPerson\nuid: many%03d\ncn: Many %03d\nsn: Many\n\n' "$i" "$i" "$i"
     done
 }
 
@@ -30,10 +45,13 @@ case $1 in
         if [[ -f $shared ]]; then
             bash "$FIXTURE" start "$ROOT/shared" --tls "$shared"
         fi
+        limits_directory >"$ROOT/limits.ldif"
+        bash "$FIXTURE" start "$ROOT/limits" --no-limits --database-config "$HERE/limits.conf" \
+            "$ROOT/limits.ldif"
         ;;
     down)
         status=0
-        for server in main notls shared; do
+        for server in main notls shared limits; do
             bash "$FIXTURE" stop "$ROOT/$server" || status=1
         done
         exit $status

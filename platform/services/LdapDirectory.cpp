@@ -716,7 +716,8 @@ public:
         const std::vector<std::string>* contexts = rootDse.front().Find("namingcontexts");
         std::vector<std::string> found;
         for (std::size_t i = 0; contexts != nullptr && i < contexts->size(); ++i) {
-            if (static_cast<long>(found.size()) >= limit) break;
+            // As the embedded backend: no cap at 0 or below.
+            if (limit > 0 && static_cast<long>(found.size()) >= limit) break;
             Query check;
             check.base = (*contexts)[i];
             check.scope = LDAP_SCOPE_BASE;

@@ -7,9 +7,11 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "platform/services/Directory.h"
 #include "platform/services/UserService.h"
+#include "services/OvUserServiceBase.h"
 #include "tests/ldap/LdapTestSupport.h"
 
 namespace {
@@ -93,6 +95,24 @@ TEST_P(LdapLimitsTest, TheUserServiceAnswersAllOrFails)
         EXPECT_EQ(service.GetUsers(context, users), row.status);
     }
     EXPECT_EQ(users.size(), row.entries);
+}
+
+// The cap of an explicit domain search: none at 0 or below, else at most that
+// many of the server's three domains.
+TEST(LdapDomainLimitTest, ZeroOneAndN)
+{
+    SetTimeouts(3000, 120);
+    const std::pair<int, std::size_t> rows[] = {{-1, 3}, {0, 3}, {1, 1}, {2, 2}, {3, 3}, {4, 3}};
+    for (const auto& [limit, expected] : rows) {
+        auto directory = ovdir::MakeLdapDirectory(Account("size-120"));
+        std::vector<std::string> domains;
+        int searchStatus = -1;
+        ASSERT_EQ(directory->ExplicitDomains(PlainAddress("limits"), "cn=size-120,o=limits",
+                                             "secret", false, limit, domains, searchStatus),
+                  0u);
+        EXPECT_EQ(searchStatus, kDomainSearchSuccess);
+        EXPECT_EQ(domains.size(), expected) << "limit " << limit;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Accounts, LdapLimitsTest, ::testing::ValuesIn(kCases),

@@ -5,7 +5,8 @@
 #   ROOT/shared   the shared test directory alone, for the command transcripts,
 #                 TLS as main
 #   ROOT/limits   120 people under ou=Many,o=limits and accounts whose size,
-#                 page and paged-total limits (limits.conf) cut that listing
+#                 page and paged-total limits (limits.conf) cut that listing;
+#                 three domains dc=one|two|three,dc=test
 # Each folder holds the port in "port" (and "ldaps-port", "ca.pem" for main).
 #   test-servers.sh up ROOT   |   test-servers.sh down ROOT
 set -euo pipefail
@@ -27,6 +28,10 @@ limits_directory() {
     printf 'dn: ou=Many,o=limits\nobjectClass: organizationalUnit\nou: Many\n\n'
     for account in $(sed -n 's/^limits dn.exact="cn=\([^,]*\),o=limits".*/\1/p' "$HERE/limits.conf"); do
         printf 'dn: cn=%s,o=limits\nobjectClass: organizationalRole\nobjectClass: simpleSecurityObject\ncn: %s\nuserPassword: secret\n\n' "$account" "$account"
+    done
+    # Three domains besides o=limits, for the cap of an explicit domain search.
+    for account in one two three; do
+        printf 'dn: dc=%s,dc=test\nobjectClass: domain\ndc: %s\n\n' "$account" "$account"
     done
     for ((i = 1; i <= 120; i++)); do
         printf 'dn: uid=many%03d,ou=Many,o=limits\nobjectClass: inetOrgPerson\nuid: many%03d\ncn: Many %03d\nsn: Many\n\n' "$i" "$i" "$i"

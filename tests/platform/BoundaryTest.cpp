@@ -81,30 +81,11 @@ TEST(BoundaryTest, FirstAndLastLetterOfEveryFoldedRange)
 // The embedded directory's cap on the domains of an explicit search: none at
 // 0 or below, else at most that many.
 
-const char kThreeDomains[] = R"(dn: dc=one,dc=test
-objectClass: domain
-dc: one
-
-dn: cn=admin,dc=one,dc=test
-objectClass: person
-cn: admin
-sn: admin
-userPassword: pw
-
-dn: o=NoDomain
-objectClass: organization
-o: NoDomain
-
-dn: dc=two,dc=test
-objectClass: dcObject
-objectClass: organization
-dc: two
-o: Two
-
-dn: dc=three,dc=test
-objectClass: domain
-dc: three
-)";
+const char kThreeDomains[] = "dn: dc=one,dc=test\nobjectClass: domain\n\n"
+                             "dn: cn=admin,dc=one,dc=test\nobjectClass: person\nuserPassword: pw\n\n"
+                             "dn: o=NoDomain\nobjectClass: organization\n\n"
+                             "dn: dc=two,dc=test\nobjectClass: dcObject\n\n"
+                             "dn: dc=three,dc=test\nobjectClass: domain\n";
 
 struct LimitCase {
     int limit;
@@ -127,64 +108,49 @@ TEST(BoundaryTest, EmbeddedDomainLimitZeroOneAndN)
     }
 }
 
-// Names: one naming value twice under a container is ambiguous, whatever the
-// naming attribute; under two containers, or as a value that does not name
-// its entry, it is not.
-
+// One naming value twice under a container is ambiguous, whatever the naming
+// attribute: Pat under ou=People (by cn and by uid), Staff under ou=Other. Pat
+// under another container, or Lee as a mere uid value of a second entry, is not.
 const char kNamesakes[] = R"(dn: dc=amb,dc=test
 objectClass: domain
-dc: amb
 
 dn: ou=People,dc=amb,dc=test
 objectClass: organizationalUnit
-ou: People
 
 dn: cn=Pat,ou=People,dc=amb,dc=test
 objectClass: inetOrgPerson
 cn: Pat
-sn: One
 mail: pat1@amb.test
 
 dn: uid=PAT,ou=People,dc=amb,dc=test
 objectClass: inetOrgPerson
 uid: PAT
-cn: Pat Two
-sn: Two
 mail: pat2@amb.test
 
 dn: cn=Lee,ou=People,dc=amb,dc=test
 objectClass: inetOrgPerson
 cn: Lee
-sn: Lee
 mail: lee@amb.test
 
 dn: cn=Lee Other,ou=People,dc=amb,dc=test
 objectClass: inetOrgPerson
-cn: Lee Other
 uid: Lee
-sn: Other
-mail: lee.other@amb.test
 
 dn: ou=Other,dc=amb,dc=test
 objectClass: organizationalUnit
-ou: Other
 
 dn: cn=Pat,ou=Other,dc=amb,dc=test
 objectClass: inetOrgPerson
 cn: Pat
-sn: Three
 mail: pat3@amb.test
 
 dn: cn=Staff,ou=Other,dc=amb,dc=test
 objectClass: groupOfNames
 cn: Staff
-member: cn=Pat,ou=Other,dc=amb,dc=test
 
 dn: uid=staff,ou=Other,dc=amb,dc=test
 objectClass: posixGroup
 uid: staff
-cn: Staff Two
-memberUid: Lee
 )";
 
 struct NameCase {

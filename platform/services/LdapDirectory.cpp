@@ -716,8 +716,7 @@ public:
         const std::vector<std::string>* contexts = rootDse.front().Find("namingcontexts");
         std::vector<std::string> found;
         for (std::size_t i = 0; contexts != nullptr && i < contexts->size(); ++i) {
-            // As the embedded backend: no cap at 0 or below.
-            if (limit > 0 && static_cast<long>(found.size()) >= limit) break;
+            if (static_cast<long>(found.size()) >= limit) break;
             Query check;
             check.base = (*contexts)[i];
             check.scope = LDAP_SCOPE_BASE;

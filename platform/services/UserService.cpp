@@ -488,8 +488,9 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
             printed.push_back(FormatContext(context.server, dn));
     }
     SortNames(printed);
-    if (limit > 0 && printed.size() > static_cast<std::size_t>(limit))
-        printed.resize(static_cast<std::size_t>(limit));
+    // At most limit domains, none at 0 or below, whatever the backend gave.
+    const std::size_t cap = limit > 0 ? static_cast<std::size_t>(limit) : 0;
+    if (printed.size() > cap) printed.resize(cap);
     domains.clear();
     for (const std::string& name : printed) domains.push_back(makeWideString(name));
     return 0;

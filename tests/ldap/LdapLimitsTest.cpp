@@ -29,8 +29,7 @@ struct LimitCase {
     std::size_t entries;  // with status 0
 };
 
-void PrintTo(const LimitCase& row, std::ostream* out)
-{
+void PrintTo(const LimitCase& row, std::ostream* out) {
     *out << row.account << " " << row.base;
 }
 
@@ -49,8 +48,7 @@ const LimitCase kCases[] = {
     {"total-119", "ou=Many,o=limits", ovdir::Scope::OneLevel, ovdir::kStatusRefused, 0},
 };
 
-ovdir::DirectorySettings Account(const std::string& account)
-{
+ovdir::DirectorySettings Account(const std::string& account) {
     ovdir::DirectorySettings settings;
     settings.directory = "ldap://" + PlainAddress("limits");
     settings.bindDn = "cn=" + account + ",o=limits";
@@ -63,8 +61,7 @@ protected:
     void SetUp() override { SetTimeouts(3000, 120); }
 };
 
-TEST_P(LdapLimitsTest, TheWholeListingOrAnError)
-{
+TEST_P(LdapLimitsTest, TheWholeListingOrAnError) {
     const LimitCase& row = GetParam();
     auto directory = ovdir::MakeLdapDirectory(Account(row.account));
     ovdir::SearchRequest request;
@@ -81,8 +78,7 @@ TEST_P(LdapLimitsTest, TheWholeListingOrAnError)
 
 // A listing through GetUsers; a single entry named by its own DN through
 // GetFullUserName.
-TEST_P(LdapLimitsTest, TheUserServiceAnswersAllOrFails)
-{
+TEST_P(LdapLimitsTest, TheUserServiceAnswersAllOrFails) {
     const LimitCase& row = GetParam();
     auto directory = ovdir::MakeLdapDirectory(Account(row.account));
     ovdir::UserService service(*directory);
@@ -97,12 +93,11 @@ TEST_P(LdapLimitsTest, TheUserServiceAnswersAllOrFails)
     EXPECT_EQ(users.size(), row.entries);
 }
 
-// The cap of an explicit domain search: none at 0 or below, else at most that
-// many of the server's three domains.
-TEST(LdapDomainLimitTest, ZeroOneAndN)
-{
+// The cap of an explicit domain search: at most that many of the server's
+// three domains, none at 0 or below.
+TEST(LdapDomainLimitTest, ZeroOneAndN) {
     SetTimeouts(3000, 120);
-    const std::pair<int, std::size_t> rows[] = {{-1, 3}, {0, 3}, {1, 1}, {2, 2}, {3, 3}, {4, 3}};
+    const std::pair<int, std::size_t> rows[] = {{-1, 0}, {0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 3}};
     for (const auto& [limit, expected] : rows) {
         auto directory = ovdir::MakeLdapDirectory(Account("size-120"));
         std::vector<std::string> domains;

@@ -78,8 +78,8 @@ TEST(BoundaryTest, FirstAndLastLetterOfEveryFoldedRange)
     }
 }
 
-// The embedded directory's cap on the domains of an explicit search: none at
-// 0 or below, else at most that many.
+// The embedded directory's cap on the domains of an explicit search: at most
+// that many, none at 0 or below.
 
 const char kThreeDomains[] = "dn: dc=one,dc=test\nobjectClass: domain\n\n"
                              "dn: cn=admin,dc=one,dc=test\nobjectClass: person\nuserPassword: pw\n\n"
@@ -92,7 +92,7 @@ struct LimitCase {
     std::size_t domains;
 };
 
-const LimitCase kLimits[] = {{-1, 3}, {0, 3}, {1, 1}, {2, 2}, {3, 3}, {4, 3}};
+const LimitCase kLimits[] = {{-1, 0}, {0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 3}};
 
 TEST(BoundaryTest, EmbeddedDomainLimitZeroOneAndN)
 {

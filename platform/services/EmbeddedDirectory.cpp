@@ -241,7 +241,8 @@ unsigned EmbeddedDirectory::ExplicitDomains(const std::string& /*server*/, const
         return 0;
     }
     for (std::size_t index : roots_) {
-        if (limit > 0 && domains.size() >= static_cast<std::size_t>(limit)) break;
+        // At most limit, as the ldap backend: none at 0 or below.
+        if (limit <= 0 || domains.size() >= static_cast<std::size_t>(limit)) break;
         if (IsDomainEntry(entries_[index])) domains.push_back(entries_[index].dn);
     }
     searchStatus = kDomainSearchSuccess;

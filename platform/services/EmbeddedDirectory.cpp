@@ -244,6 +244,7 @@ unsigned EmbeddedDirectory::ExplicitDomains(const std::string& /*server*/, const
         return 0;
     }
     for (std::size_t index : roots_) {
+        // At most limit; 0 or below sets no cap, as an LDAP size limit of 0.
         if (limit > 0 && domains.size() >= static_cast<std::size_t>(limit)) break;
         if (IsDomainEntry(entries_[index])) domains.push_back(entries_[index].dn);
     }

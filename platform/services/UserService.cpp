@@ -174,19 +174,21 @@ unsigned UserService::CheckDomain(const std::string& server, const Dn& dn)
     return found.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : 0u;
 }
 
-Dn UserService::ContainingBase(const Dn& dn)
+unsigned UserService::ContainingBase(const Dn& dn, Dn& base)
 {
     std::vector<std::string> contexts;
+    if (const unsigned status = directory_.NamingContexts(contexts)) return status;
     Dn best;
-    if (directory_.NamingContexts(contexts) == 0) {
-        for (const std::string& text : contexts) {
-            Dn context;
-            if (Dn::Parse(text, context) && !context.Empty() && dn.IsWithin(context) &&
-                context.Size() > best.Size())
-                best = std::move(context);
-        }
+    for (const std::string& text : contexts) {
+        Dn context;
+        if (Dn::Parse(text, context) && !context.Empty() && dn.IsWithin(context) &&
+            context.Size() > best.Size())
+            best = std::move(context);
     }
-    if (!best.Empty()) return best;
+    if (!best.Empty()) {
+        base = std::move(best);
+        return 0;
+    }
     // Not under a naming context the directory names: the domain components
     // at the DN's end, or at least its topmost RDN.
     std::size_t first = dn.Size();
@@ -194,9 +196,9 @@ Dn UserService::ContainingBase(const Dn& dn)
            EqualsIgnoringCase(dn.Rdn(first - 1).front().type, "dc"))
         --first;
     if (first == dn.Size() && first > 0) --first;
-    Dn base = dn;
+    base = dn;
     for (std::size_t i = 0; i < first; ++i) base = base.Parent();
-    return base;
+    return 0;
 }
 
 unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
@@ -369,7 +371,9 @@ unsigned UserService::GetUserGroups(const OvWString& user, std::vector<OvWString
                                       Filter::Equals("uniquemember", dn.Format())};
     const std::string login = LoginOf(entry);
     if (!login.empty()) references.push_back(Filter::Equals("memberuid", login));
-    return ListEntries(context.server, ContainingBase(dn),
+    Dn base;
+    if (const unsigned status = ContainingBase(dn, base)) return status;
+    return ListEntries(context.server, base,
                        Filter::And({GroupFilter(), Filter::Or(std::move(references))}), groups);
 }
 
@@ -381,7 +385,8 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
         return status;
     Dn topDn;
     Dn::Parse(top.dn, topDn);
-    const Dn base = ContainingBase(topDn);
+    Dn base;
+    if (const unsigned status = ContainingBase(topDn, base)) return status;
 
     std::vector<std::string> printed;
     EntryNameFormatter formatter(context.server);
@@ -513,6 +518,7 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
             printed.push_back(FormatContext(context.server, dn));
     }
     SortNames(printed);
+    // At most limit domains whatever the backend gave; 0 or below sets no cap.
     if (limit > 0 && printed.size() > static_cast<std::size_t>(limit))
         printed.resize(static_cast<std::size_t>(limit));
     domains.clear();

@@ -59,7 +59,9 @@ private:
     // Whether dn is a domain entry on server.
     unsigned CheckDomain(const std::string& server, const Dn& dn);
     // The naming context that holds dn: where to look for what refers to it.
-    Dn ContainingBase(const Dn& dn);
+    // A directory that cannot list its naming contexts gives its status: a
+    // base guessed in its place could leave out part of the answer.
+    unsigned ContainingBase(const Dn& dn, Dn& base);
     // The one user the filter matches in the domains given; when login is
     // not empty, the one whose login it is.
     unsigned FindUser(const std::vector<Dn>& domains, const Filter& match,

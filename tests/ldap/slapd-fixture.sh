@@ -3,7 +3,7 @@
 # the benchmark: a temporary state folder, mdb databases loaded with slapadd.
 #
 #   slapd-fixture.sh start STATE [--tls] [--no-limits] [--page-limit N]
-#                          [--extra-schema] LDIF...
+#                          [--extra-schema] [--database-config FILE] LDIF...
 #       Makes STATE afresh, one database per naming context found in the
 #       LDIF files, and starts slapd on a free port (written to STATE/port).
 #       The server knows the schemas a stock Debian slapd has (core, cosine,
@@ -15,6 +15,8 @@
 #       --no-limits: no size limits at all; otherwise the default size limit
 #       of 500 and paging past it, at most 1000 entries a page, or as many as
 #       --page-limit N says.
+#       --database-config FILE: lines added to every database's section, such
+#       as limits for particular accounts.
 #   slapd-fixture.sh restart STATE   starts the stopped server again, same ports
 #   slapd-fixture.sh stop STATE      stops it (quietly succeeds when not running)
 set -euo pipefail
@@ -102,7 +104,7 @@ PY
 }
 
 write_config() {
-    local state=$1 tls=$2 limits=$3 page=$4 extra=$5; shift 5
+    local state=$1 tls=$2 limits=$3 page=$4 extra=$5 dbconfig=$6; shift 6
     local conf=$state/slapd.conf
     {
         echo "# private test server; made by slapd-fixture.sh"
@@ -145,6 +147,9 @@ write_config() {
             echo "index member,uniqueMember,memberUid eq"
             echo "access to attrs=userPassword by anonymous auth by self read by * none"
             echo "access to * by * read"
+            if [[ -n $dbconfig ]]; then
+                cat "$dbconfig"
+            fi
             i=$((i + 1))
         done
     } >"$conf"
@@ -194,7 +199,7 @@ launch() {
 
 start() {
     local state=$1; shift
-    local tls=no limits=yes page=1000 extra=no
+    local tls=no limits=yes page=1000 extra=no dbconfig=
     while [[ $# -gt 0 && $1 == --* ]]; do
         case $1 in
             --tls) tls=yes ;;
@@ -203,6 +208,11 @@ start() {
             --page-limit)
                 [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || die "--page-limit needs a number"
                 page=$2
+                shift
+                ;;
+            --database-config)
+                [[ -f ${2:-} ]] || die "--database-config needs a file"
+                dbconfig=$2
                 shift
                 ;;
             *) die "unknown option $1" ;;
@@ -224,7 +234,7 @@ start() {
     if [[ $tls == yes ]]; then
         make_certificates "$state"
     fi
-    write_config "$state" "$tls" "$limits" "$page" "$extra" "${suffixes[@]}"
+    write_config "$state" "$tls" "$limits" "$page" "$extra" "$dbconfig" "${suffixes[@]}"
     local i
     for i in "${!suffixes[@]}"; do
         "$slapadd" -q -f "$state/slapd.conf" -b "${suffixes[$i]}" -l "$state/db-$i.ldif" \
@@ -258,5 +268,5 @@ case ${1:-} in
     start) shift; [[ $# -ge 1 ]] || die "start needs a state folder"; start "$@" ;;
     restart) [[ $# -eq 2 ]] || die "restart needs a state folder"; launch "$2" ;;
     stop) [[ $# -eq 2 ]] || die "stop needs a state folder"; stop "$2" ;;
-    *) die "usage: slapd-fixture.sh start STATE [--tls] [--no-limits] [--page-limit N] [--extra-schema] LDIF... | restart STATE | stop STATE" ;;
+    *) die "usage: slapd-fixture.sh start STATE [--tls] [--no-limits] [--page-limit N] [--extra-schema] [--database-config FILE] LDIF... | restart STATE | stop STATE" ;;
 esac

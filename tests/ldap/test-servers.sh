@@ -9,6 +9,9 @@
 #   ROOT/contract the directory contract's data (tests/contract), TLS as main
 #   ROOT/extra    the test directory as Active Directory shows it
 #                 (directory-ad.ldif), with directory-extra.schema, TLS as main
+#   ROOT/limits   120 people under ou=Many,o=limits and accounts whose size,
+#                 page and paged-total limits (limits.conf) cut that listing;
+#                 three domains dc=one|two|three,dc=test
 # Each folder holds the port in "port" (and "ldaps-port", "ca.pem" for main).
 #   test-servers.sh up ROOT   |   test-servers.sh down ROOT
 set -euo pipefail
@@ -20,6 +23,23 @@ bulk_users() {
     local i
     for ((i = 1; i <= 2000; i++)); do
         printf 'dn: uid=user%04d,ou=Bulk,o=ldaptest\nobjectClass: person\nobjectClass: organizationalPerson\nobjectClass: inetOrgPerson\nuid: user%04d\ncn: Bulk User %04d\nsn: User\n\n' "$i" "$i" "$i"
+    done
+}
+
+# The limits server's entries: one account per line of limits.conf.
+limits_directory() {
+    local i account
+    printf 'dn: o=limits\nobjectClass: organization\no: limits\n\n'
+    printf 'dn: ou=Many,o=limits\nobjectClass: organizationalUnit\nou: Many\n\n'
+    for account in $(sed -n 's/^limits dn.exact="cn=\([^,]*\),o=limits".*/\1/p' "$HERE/limits.conf"); do
+        printf 'dn: cn=%s,o=limits\nobjectClass: organizationalRole\nobjectClass: simpleSecurityObject\ncn: %s\nuserPassword: secret\n\n' "$account" "$account"
+    done
+    # Three domains besides o=limits, for the cap of an explicit domain search.
+    for account in one two three; do
+        printf 'dn: dc=%s,dc=test\nobjectClass: domain\ndc: %s\n\n' "$account" "$account"
+    done
+    for ((i = 1; i <= 120; i++)); do
+        printf 'dn: uid=many%03d,ou=Many,o=limits\nobjectClass: inetOrgPerson\nuid: many%03d\ncn: Many %03d\nsn: Many\n\n' "$i" "$i" "$i"
     done
 }
 
@@ -44,10 +64,13 @@ case $1 in
             bash "$contract" "$ROOT/contract.ldif"
             bash "$FIXTURE" start "$ROOT/contract" --tls "$ROOT/contract.ldif"
         fi
+        limits_directory >"$ROOT/limits.ldif"
+        bash "$FIXTURE" start "$ROOT/limits" --no-limits --database-config "$HERE/limits.conf" \
+            "$ROOT/limits.ldif"
         ;;
     down)
         status=0
-        for server in main notls shared extra contract; do
+        for server in main notls shared extra contract limits; do
             bash "$FIXTURE" stop "$ROOT/$server" || status=1
         done
         exit $status

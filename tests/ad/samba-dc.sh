@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# A Samba Active Directory domain controller for the tests: provisioned afresh
+# in a state folder, with a TLS certificate of a CA made here, trusted domains
+# written into its database before it starts, and users, groups, org. units,
+# computers and domain controllers added over ldaps once it serves.
+#
+#   samba-dc.sh up STATE [LDIF-WITH-@BASE@ BASE]...
+#       Provisions EXAMPLE.COM in STATE and starts the DC on 127.0.0.1, ports
+#       389 and 636 (fixed: one DC at a time on a machine). Each further pair
+#       names an LDIF file whose "@BASE@" stands for BASE; it is added after
+#       the test data, BASE itself first when the file does not make it.
+#       STATE/ca.pem is the CA to verify the DC with.
+#   samba-dc.sh down STATE
+#       Stops the DC (quietly succeeds when it is not running).
+#
+# The DC also stops by itself when the process that ran "up" (ctest; by
+# hand: the process whose id OV_SAMBA_OWNER gives) is gone, or after two hours: it reads its standard input from a watchdog and ends
+# when that input closes.
+set -euo pipefail
+
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+REALM=EXAMPLE.COM
+DOMAIN_DN=DC=example,DC=com
+ADMIN_DN=CN=Administrator,CN=Users,$DOMAIN_DN
+ADMIN_PASSWORD='Admin#2024'
+LIFETIME=7200
+
+die() { echo "samba-dc: $*" >&2; exit 1; }
+
+need() {
+    local tool=$1 package=$2
+    command -v "$tool" >/dev/null 2>&1 || [[ -x /usr/sbin/$tool ]] ||
+        die "$tool is not installed (Debian: apt-get install $package)"
+}
+
+listening() {
+    python3 - "$1" <<'PY'
+import socket, sys
+s = socket.socket()
+s.settimeout(0.5)
+sys.exit(0 if s.connect_ex(("127.0.0.1", int(sys.argv[1]))) == 0 else 1)
+PY
+}
+
+make_certificates() {
+    local state=$1
+    (
+        cd "$state"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Test CA" \
+            -keyout ca.key -out ca.pem \
+            -addext "basicConstraints=critical,CA:TRUE" \
+            -addext "keyUsage=critical,keyCertSign,cRLSign" >/dev/null 2>&1
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" \
+            -keyout server.key -out server.csr >/dev/null 2>&1
+        printf '%s\n' "basicConstraints=CA:FALSE" \
+            "keyUsage=digitalSignature,keyEncipherment" \
+            "extendedKeyUsage=serverAuth" \
+            "subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:dc1.example.com" >server.ext
+        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+            -days 2 -extfile server.ext -out server.pem >/dev/null 2>&1
+        chmod 600 server.key ca.key
+    ) || die "could not make the test certificates"
+}
+
+provision() {
+    local state=$1
+    # Only the LDAP server runs: no SMB, Kerberos, NetBIOS or RPC listeners.
+    samba-tool domain provision --targetdir="$state/dc" --realm=$REALM --domain=EXAMPLE \
+        --host-name=dc1 --server-role=dc --dns-backend=NONE --adminpass="$ADMIN_PASSWORD" \
+        --use-rfc2307 --host-ip=127.0.0.1 \
+        --option="interfaces=lo" --option="bind interfaces only=yes" \
+        --option="server services=ldap" \
+        --option="tls enabled=yes" --option="tls keyfile=$state/server.key" \
+        --option="tls certfile=$state/server.pem" --option="tls cafile=$state/ca.pem" \
+        --option="log file=$state/samba.log" --option="pid directory=$state" \
+        >"$state/provision.log" 2>&1 ||
+        die "provisioning failed: $(tail -5 "$state/provision.log")"
+}
+
+# Trusted domains cannot be made over LDAP; they are written into the
+# database while the DC is not running.
+add_trusts() {
+    local state=$1
+    sed "s/@DOMAIN_DN@/$DOMAIN_DN/g" "$HERE/dc-trusts.ldif" >"$state/trusts.ldif"
+    ldbadd -H "$state/dc/private/sam.ldb" "$state/trusts.ldif" >"$state/trusts.log" 2>&1 ||
+        die "could not add the trusted domains: $(tail -5 "$state/trusts.log")"
+}
+
+start() {
+    local state=$1 owner=$2
+    rm -f "$state/stop"
+    # Its own session, every stream away from the caller's: ctest waits for
+    # the output of a test to close.
+    setsid bash -c '
+        state=$1 owner=$2 lifetime=$3
+        started=$SECONDS
+        (
+            while [[ ! -e $state/stop ]] && kill -0 "$owner" 2>/dev/null &&
+                ((SECONDS - started < lifetime)); do
+                sleep 1
+            done
+        ) | samba -s "$state/dc/etc/smb.conf" -i -M single >"$state/samba.out" 2>&1 &
+        echo $! >"$state/samba.pid"
+        wait
+    ' samba-dc "$state" "$owner" "$LIFETIME" </dev/null >/dev/null 2>&1 &
+    local tries=0
+    until LDAPTLS_CACERT=$state/ca.pem ldapsearch -x -LLL -H ldaps://127.0.0.1 -D "$ADMIN_DN" \
+            -w "$ADMIN_PASSWORD" -b "" -s base -o nettimeout=2 namingContexts >/dev/null 2>&1; do
+        tries=$((tries + 1))
+        if ((tries > 600)); then
+            stop "$state"
+            die "the DC did not answer on ldaps://127.0.0.1: $(tail -5 "$state/samba.out")"
+        fi
+        sleep 0.1
+    done
+}
+
+ldap_add() {
+    local state=$1 file=$2
+    LDAPTLS_CACERT=$state/ca.pem ldapmodify -a -x -H ldaps://127.0.0.1 -D "$ADMIN_DN" \
+        -w "$ADMIN_PASSWORD" -f "$file" >>"$state/load.log" 2>&1 ||
+        die "could not add $file: $(tail -5 "$state/load.log")"
+}
+
+# An LDIF written against @BASE@, loaded under base; base is made first
+# when the file does not make it.
+load_relative() {
+    local state=$1 file=$2 base=$3 n=$4
+    [[ -f $file ]] || die "no LDIF file $file"
+    BASE=$base perl -pe 's/\@BASE\@/$ENV{BASE}/g' "$file" >"$state/relative-$n.ldif"
+    if ! grep -qiE "^dn:[[:space:]]*@BASE@[[:space:]]*\$" "$file"; then
+        local rdn=${base%%,*}
+        printf 'dn: %s\nobjectClass: organizationalUnit\nou: %s\n\n' "$base" "${rdn#*=}" \
+            >"$state/relative-$n-base.ldif"
+        ldap_add "$state" "$state/relative-$n-base.ldif"
+    fi
+    ldap_add "$state" "$state/relative-$n.ldif"
+}
+
+up() {
+    local state=$1; shift
+    (($# % 2 == 0)) || die "up STATE [LDIF BASE]..."
+    need samba-tool samba-ad-dc
+    need samba samba-ad-dc
+    need ldbadd ldb-tools
+    need ldapmodify ldap-utils
+    need openssl openssl
+    [[ $(id -u) -eq 0 ]] || die "the DC must run as root"
+    down "$state"
+    if listening 389 || listening 636; then
+        die "127.0.0.1:389 or :636 is taken: another DC or LDAP server runs on this machine"
+    fi
+    rm -rf "$state"
+    mkdir -p "$state"
+    state=$(cd "$state" && pwd)
+    make_certificates "$state"
+    provision "$state"
+    add_trusts "$state"
+    # Started by ctest: it lives as long as ctest does (or the process
+    # OV_SAMBA_OWNER names, when started by hand).
+    start "$state" "${OV_SAMBA_OWNER:-$PPID}"
+    ldap_add "$state" "$HERE/dc-data.ldif"
+    local n=0
+    while (($# > 0)); do
+        load_relative "$state" "$1" "$2" "$n"
+        n=$((n + 1))
+        shift 2
+    done
+}
+
+stop() {
+    local state=$1 pid tries=0
+    [[ -d $state ]] || return 0
+    touch "$state/stop"
+    [[ -f $state/samba.pid ]] || return 0
+    pid=$(cat "$state/samba.pid")
+    # The watchdog sees the stop file within a second; samba ends on the
+    # end of its input. A DC that does not is ended.
+    while kill -0 "$pid" 2>/dev/null; do
+        tries=$((tries + 1))
+        if ((tries == 50)); then kill "$pid" 2>/dev/null || true; fi
+        if ((tries > 100)); then
+            kill -9 "$pid" 2>/dev/null || true
+            break
+        fi
+        sleep 0.1
+    done
+    rm -f "$state/samba.pid"
+}
+
+down() { stop "$1"; }
+
+case ${1:-} in
+    up) shift; [[ $# -ge 1 ]] || die "up needs a state folder"; up "$@" ;;
+    down) [[ $# -eq 2 ]] || die "down needs a state folder"; down "$2" ;;
+    *) die "usage: samba-dc.sh up STATE [LDIF BASE]... | down STATE" ;;
+esac

@@ -4,12 +4,13 @@
 # written into its database before it starts, and users, groups, org. units,
 # computers and domain controllers added over ldaps once it serves.
 #
-#   samba-dc.sh up STATE [LDIF-WITH-@BASE@ BASE]...
+#   samba-dc.sh up STATE
 #       Provisions EXAMPLE.COM in STATE and starts the DC on 127.0.0.1, ports
-#       389 and 636 (fixed: one DC at a time on a machine). Each further pair
-#       names an LDIF file whose "@BASE@" stands for BASE; it is added after
-#       the test data, BASE itself first when the file does not make it.
-#       STATE/ca.pem is the CA to verify the DC with.
+#       389 and 636 (fixed: one DC at a time on a machine), with the test
+#       data of dc-data.ldif. STATE/ca.pem is the CA to verify the DC with.
+#   samba-dc.sh load STATE LDIF BASE
+#       Adds an LDIF file written against the placeholder "@BASE@" under
+#       BASE, BASE itself first when the file does not make it.
 #   samba-dc.sh down STATE
 #       Stops the DC (quietly succeeds when it is not running).
 #
@@ -122,24 +123,8 @@ ldap_add() {
         die "could not add $file: $(tail -5 "$state/load.log")"
 }
 
-# An LDIF written against @BASE@, loaded under base; base is made first
-# when the file does not make it.
-load_relative() {
-    local state=$1 file=$2 base=$3 n=$4
-    [[ -f $file ]] || die "no LDIF file $file"
-    BASE=$base perl -pe 's/\@BASE\@/$ENV{BASE}/g' "$file" >"$state/relative-$n.ldif"
-    if ! grep -qiE "^dn:[[:space:]]*@BASE@[[:space:]]*\$" "$file"; then
-        local rdn=${base%%,*}
-        printf 'dn: %s\nobjectClass: organizationalUnit\nou: %s\n\n' "$base" "${rdn#*=}" \
-            >"$state/relative-$n-base.ldif"
-        ldap_add "$state" "$state/relative-$n-base.ldif"
-    fi
-    ldap_add "$state" "$state/relative-$n.ldif"
-}
-
 up() {
-    local state=$1; shift
-    (($# % 2 == 0)) || die "up STATE [LDIF BASE]..."
+    local state=$1
     need samba-tool samba-ad-dc
     need samba samba-ad-dc
     need ldbadd ldb-tools
@@ -160,12 +145,21 @@ up() {
     # OV_SAMBA_OWNER names, when started by hand).
     start "$state" "${OV_SAMBA_OWNER:-$PPID}"
     ldap_add "$state" "$HERE/dc-data.ldif"
-    local n=0
-    while (($# > 0)); do
-        load_relative "$state" "$1" "$2" "$n"
-        n=$((n + 1))
-        shift 2
-    done
+}
+
+load() {
+    local state=$1 file=$2 base=$3
+    [[ -s $state/samba.pid ]] && kill -0 "$(cat "$state/samba.pid")" 2>/dev/null ||
+        die "the DC is not running (no $state/samba.pid)"
+    [[ -f $file ]] || die "no LDIF file $file"
+    BASE=$base perl -pe 's/\@BASE\@/$ENV{BASE}/g' "$file" >"$state/relative.ldif"
+    if ! grep -qiE "^dn:[[:space:]]*@BASE@[[:space:]]*\$" "$file"; then
+        local rdn=${base%%,*}
+        printf 'dn: %s\nobjectClass: organizationalUnit\nou: %s\n\n' "$base" "${rdn#*=}" \
+            >"$state/relative-base.ldif"
+        ldap_add "$state" "$state/relative-base.ldif"
+    fi
+    ldap_add "$state" "$state/relative.ldif"
 }
 
 stop() {
@@ -191,7 +185,8 @@ stop() {
 down() { stop "$1"; }
 
 case ${1:-} in
-    up) shift; [[ $# -ge 1 ]] || die "up needs a state folder"; up "$@" ;;
+    up) [[ $# -eq 2 ]] || die "up needs a state folder"; up "$2" ;;
+    load) [[ $# -eq 4 ]] || die "load needs a state folder, an LDIF file and a base"; load "$2" "$3" "$4" ;;
     down) [[ $# -eq 2 ]] || die "down needs a state folder"; down "$2" ;;
-    *) die "usage: samba-dc.sh up STATE [LDIF BASE]... | down STATE" ;;
+    *) die "usage: samba-dc.sh up STATE | load STATE LDIF BASE | down STATE" ;;
 esac

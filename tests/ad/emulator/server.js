@@ -91,6 +91,9 @@ group('One Past 1500', range(BIG_GROUP_MEMBERS - MAX_VALUE_RANGE - 1, BIG_GROUP_
 // A group whose members are a small group and the large one.
 group('Small', [userDn(7), userDn(4999)])
 group('Nested', ['CN=Small,OU=Groups,' + DOMAIN, 'CN=Everyone,OU=Groups,' + DOMAIN])
+// A faulty server: whatever range is asked for, this group answers its first.
+group('Stuck', range(0, 2 * MAX_VALUE_RANGE))
+entries.get(norm('CN=Stuck,OU=Groups,' + DOMAIN)).stuck = true
 
 const ROOT_DSE = {
   dn: '',
@@ -150,7 +153,7 @@ function shape (entry, requested) {
     if (m) ranged.set(m[1].toLowerCase(), { low: Number(m[2]), high: m[3] === '*' ? Infinity : Number(m[3]) })
   }
   for (const [key, { name, values }] of entry.attrs) {
-    const asked = ranged.get(key)
+    const asked = entry.stuck && ranged.has(key) ? { low: 0, high: MAX_VALUE_RANGE - 1 } : ranged.get(key)
     if (asked) {
       if (asked.low > values.length) continue
       const last = Math.min(asked.high, asked.low + MAX_VALUE_RANGE - 1, values.length - 1)

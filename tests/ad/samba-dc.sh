@@ -14,9 +14,9 @@
 #   samba-dc.sh down STATE
 #       Stops the DC (quietly succeeds when it is not running).
 #
-# The DC also stops by itself when the process that ran "up" (ctest; by
-# hand: the process whose id OV_SAMBA_OWNER gives) is gone, or after two hours: it reads its standard input from a watchdog and ends
-# when that input closes.
+# The DC also stops by itself when the process that ran "up" is gone (ctest;
+# by hand: the process whose id OV_SAMBA_OWNER gives), or after two hours:
+# it reads its standard input from a watchdog and ends when that input closes.
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -108,6 +108,9 @@ start() {
     until LDAPTLS_CACERT=$state/ca.pem ldapsearch -x -LLL -H ldaps://127.0.0.1 -D "$ADMIN_DN" \
             -w "$ADMIN_PASSWORD" -b "" -s base -o nettimeout=2 namingContexts >/dev/null 2>&1; do
         tries=$((tries + 1))
+        if [[ -s $state/samba.pid ]] && ! kill -0 "$(cat "$state/samba.pid")" 2>/dev/null; then
+            die "the DC ended as it started: $(tail -5 "$state/samba.out")"
+        fi
         if ((tries > 600)); then
             stop "$state"
             die "the DC did not answer on ldaps://127.0.0.1: $(tail -5 "$state/samba.out")"

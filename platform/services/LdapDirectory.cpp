@@ -2,6 +2,7 @@
 // connection kept per server, paged searches, and TLS as the settings ask.
 #include "platform/services/LdapDirectory.h"
 
+#include "platform/services/LdapRanges.h"
 #include "platform/services/LdapSchema.h"
 #include "platform/services/LdapSeam.h"
 #include "services/OvCommFramework.h"
@@ -616,6 +617,55 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
     }
 }
 
+// Puts together the values that the server answered in parts (LdapRanges.h):
+// each part after the first is asked for on the entry itself until a part
+// ends in "*". The values are kept under the attribute's plain name.
+unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize) {
+    for (Entry& entry : entries) {
+        for (std::size_t i = 0; i < entry.attributes.size(); ++i) {
+            ldap::ValueRange range;
+            if (!ldap::ParseValueRange(entry.attributes[i].first, range)) continue;
+            std::vector<std::string> values = std::move(entry.attributes[i].second);
+            entry.attributes.erase(entry.attributes.begin() + static_cast<std::ptrdiff_t>(i));
+            --i;
+            while (!range.last) {
+                Query next;
+                next.base = entry.dn;
+                next.scope = LDAP_SCOPE_BASE;
+                next.filter = "(objectClass=*)";
+                next.attributes = {ldap::RangeFrom(range.attribute, range.high + 1)};
+                std::vector<Entry> answer;
+                if (const unsigned status = RunSearch(ld, next, answer, pageSize)) return status;
+                // No entry or no part: the values past the last part are gone.
+                if (answer.empty()) break;
+                bool found = false;
+                for (auto& [name, part] : answer.front().attributes) {
+                    ldap::ValueRange got;
+                    if (!ldap::ParseValueRange(name, got) || got.attribute != range.attribute) continue;
+                    // A part that does not go on from where the last one
+                    // ended would be asked for again and again.
+                    if (got.low != range.high + 1) return kStatusRefused;
+                    values.insert(values.end(), std::make_move_iterator(part.begin()),
+                                  std::make_move_iterator(part.end()));
+                    range = std::move(got);
+                    found = true;
+                    break;
+                }
+                if (!found) break;
+            }
+            auto same = std::find_if(entry.attributes.begin(), entry.attributes.end(),
+                                     [&](const auto& a) { return a.first == range.attribute; });
+            if (same == entry.attributes.end()) {
+                entry.attributes.emplace_back(range.attribute, std::move(values));
+            } else {
+                same->second.insert(same->second.end(), std::make_move_iterator(values.begin()),
+                                    std::make_move_iterator(values.end()));
+            }
+        }
+    }
+    return 0;
+}
+
 class LdapDirectory final : public Directory {
 public:
     explicit LdapDirectory(const DirectorySettings& settings) : settings_(settings) {
@@ -779,9 +829,9 @@ private:
                 if (!ldap::RenderFilterFor(*query.tree, connection.schema, adapted.filter))
                     return kStatusMalformedName;
             }
-            const unsigned status = RunSearch(connection.ld,
-                                              adapted.tree != nullptr ? adapted : query, found,
-                                              connection.pageSize);
+            unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
+                                        found, connection.pageSize);
+            if (status == 0) status = ReadRangedValues(connection.ld, found, connection.pageSize);
             if (status == 0) {
                 // A listing's entries are handed over whole, not moved one by one.
                 if (out.empty())

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs one command transcript against the Samba DC that samba-dc.sh started,
+# over ldaps or over StartTLS on the plain port: the same expected bytes
+# either way, the server part of printed names being 127.0.0.1.
+#   run-transcript.sh STATE ldaps|starttls BINARY CASE-PATH
+set -euo pipefail
+state=$1 transport=$2 binary=$3 case_path=$4
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+if [[ ! -s $state/samba.pid ]] || ! kill -0 "$(cat "$state/samba.pid")" 2>/dev/null; then
+    echo "run-transcript: the Samba DC is not running (see $state/samba.out)" >&2
+    exit 1
+fi
+case $transport in
+    ldaps) directory="Directory=ldaps://127.0.0.1" ;;
+    starttls) directory="Directory=ldap://127.0.0.1
+StartTLS=yes" ;;
+    *) echo "run-transcript: unknown transport $transport" >&2; exit 2 ;;
+esac
+export OV_SERVER=127.0.0.1
+export OV_DIRECTORY_SETTINGS="$directory
+BindDN=CN=Administrator,CN=Users,DC=example,DC=com
+BindPassword=Admin#2024
+TLSCACertFile=$state/ca.pem"
+exec bash "$here/../transcripts/run-case.sh" "$binary" "$case_path"

@@ -15,6 +15,9 @@ for file in shared/port shared/ldaps-port notls/port; do
         exit 1
     fi
 done
+# The settings hold the service account's password: kept from other users,
+# as the program asks of a parameter file that holds one.
+umask 077
 port=$(cat "$root/shared/port")
 export OV_SERVER="127.0.0.1:$port"
 export OV_DIRECTORY_SETTINGS="Directory=ldap://127.0.0.1:$port

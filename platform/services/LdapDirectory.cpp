@@ -319,6 +319,8 @@ private:
         // and waits in poll before each; a large listing is mostly that.
         int readAhead = 64 * 1024;
         ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_TRANSPORT + 5, &readAhead);
+        // On top of all: what is written (a bind's password) is wiped once sent.
+        ber_sockbuf_add_io(sb, &ldap::WipeWrittenLayer(), LBER_SBIOD_LEVEL_APPLICATION, nullptr);
         return 0;
     }
 
@@ -703,7 +705,6 @@ void ReportFailure(unsigned status, const std::string& url, const Connection& co
 class LdapDirectory final : public Directory {
 public:
     explicit LdapDirectory(DirectorySettings settings) : settings_(std::move(settings)) {
-        ldap::WipeLibraryMemoryOnFree();
         std::string bad;
         valid_ = ldap::ParseServerList(settings_.directory, "", servers_, bad) &&
                  !servers_.empty() &&

@@ -1,54 +1,40 @@
-// Allocation functions for liblber that wipe what they release.
+// The layer that wipes what libldap wrote once it is written.
 #include "platform/services/LdapMemory.h"
-
-#include <lber.h>
-#include <malloc.h>
-
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/services/Secret.h"
 
 namespace ovdir::ldap {
 namespace {
 
-void* Allocate(ber_len_t size, void*) { return std::malloc(size); }
+int Setup(Sockbuf_IO_Desc*, void*) { return 0; }
+int Remove(Sockbuf_IO_Desc*) { return 0; }
+int Close(Sockbuf_IO_Desc*) { return 0; }
 
-void* AllocateZeroed(ber_len_t count, ber_len_t size, void*) { return std::calloc(count, size); }
-
-void Release(void* block, void*)
+int Control(Sockbuf_IO_Desc* sbiod, int option, void* argument)
 {
-    if (block == nullptr) return;
-    WipeBytes(block, malloc_usable_size(block));
-    std::free(block);
+    return LBER_SBIOD_CTRL_NEXT(sbiod, option, argument);
 }
 
-// As realloc, but the old block is wiped before it goes back to the heap.
-void* Resize(void* block, ber_len_t size, void* context)
+ber_slen_t Read(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length)
 {
-    if (block == nullptr) return std::malloc(size);
-    if (size == 0) {
-        Release(block, context);
-        return nullptr;
-    }
-    const std::size_t old = malloc_usable_size(block);
-    if (size <= old) return block;
-    void* fresh = std::malloc(size);
-    if (fresh == nullptr) return nullptr;
-    std::memcpy(fresh, block, old);
-    Release(block, context);
-    return fresh;
+    return LBER_SBIOD_READ_NEXT(sbiod, buffer, length);
+}
+
+// The bytes come straight from the request's encoding; with referrals not
+// chased, nothing reads them again once they went out.
+ber_slen_t Write(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length)
+{
+    const ber_slen_t written = LBER_SBIOD_WRITE_NEXT(sbiod, buffer, length);
+    if (written > 0) WipeBytes(buffer, static_cast<std::size_t>(written));
+    return written;
 }
 
 }  // namespace
 
-void WipeLibraryMemoryOnFree()
+Sockbuf_IO& WipeWrittenLayer()
 {
-    static const int installed = [] {
-        BerMemoryFunctions functions{&Allocate, &AllocateZeroed, &Resize, &Release};
-        return ber_set_option(nullptr, LBER_OPT_MEMORY_FNS, &functions);
-    }();
-    (void)installed;
+    static Sockbuf_IO layer{&Setup, &Remove, &Control, &Read, &Write, &Close};
+    return layer;
 }
 
 }  // namespace ovdir::ldap

@@ -1,11 +1,14 @@
-// libldap's memory, wiped when the library frees it: a bind request holds
-// the password in clear text until the buffer is released.
+// What libldap writes to a connection is overwritten once it is written: a
+// bind request holds its password in clear text, and the library frees the
+// request's buffer without wiping it.
 #pragma once
+
+#include <lber.h>
 
 namespace ovdir::ldap {
 
-// Installs, once per process, allocation functions for libldap and liblber
-// that overwrite every block before it is freed or moved.
-void WipeLibraryMemoryOnFree();
+// A socket-buffer layer for the top of a connection's stack: it passes reads
+// on, and after each write wipes the bytes that went out.
+Sockbuf_IO& WipeWrittenLayer();
 
 }  // namespace ovdir::ldap

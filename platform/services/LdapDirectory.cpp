@@ -2,6 +2,7 @@
 // connection kept per server, paged searches, and TLS as the settings ask.
 #include "platform/services/LdapDirectory.h"
 
+#include "platform/services/IniSettings.h"
 #include "platform/services/LdapMemory.h"
 #include "platform/services/LdapSeam.h"
 #include "platform/services/LdapServers.h"
@@ -712,6 +713,11 @@ public:
         if (valid_) {
             transport_.scheme = servers_.front().scheme;
             server_ = servers_.front().server;
+        } else {
+            // Every request then answers that the directory cannot be reached.
+            ReportServiceFault(kStatusMalformedName, kParameterFile, 0,
+                               "[UserService] Directory or Replicas: not a server: " +
+                                   (bad.empty() ? settings_.directory : bad));
         }
         transport_.startTls = settings_.startTls && transport_.scheme == "ldap";
         transport_.caCertFile = settings_.caCertFile;

@@ -3,7 +3,8 @@
 # (slapd "security simple_bind") answers command 9's bind with
 # confidentialityRequired: the command reports that, not "Was not
 # authenticated.", an error record names result 13 and the server's text,
-# and the service's own connection answers the next command. A server
+# and the service's own connection answers the next command; a bind the
+# database refuses (slapd "restrict bind") is the server's refusal. A server
 # outside the configured directory that refuses anonymous binds (slapd
 # "disallow bind_anon") gives its own error report.
 #   bind-refusals.sh BINARY SERVERS-ROOT
@@ -25,7 +26,12 @@ bash "$fixture" stop "$work/slapd"
 server=127.0.0.1:$(cat "$work/slapd/port")
 configure() {
     bash "$fixture" stop "$work/slapd"
-    sed "/^moduleload/a $1" "$work/slapd.conf.made" >"$work/slapd/slapd.conf"
+    # A global line, or with "database" one for the directory's database.
+    if [[ ${2:-} == database ]]; then
+        { cat "$work/slapd.conf.made"; echo "$1"; } >"$work/slapd/slapd.conf"
+    else
+        sed "/^moduleload/a $1" "$work/slapd.conf.made" >"$work/slapd/slapd.conf"
+    fi
     # The fixture's own start waits for an anonymous search, which this
     # server may refuse: wait for any answer instead.
     "$(command -v slapd || echo /usr/sbin/slapd)" -f "$work/slapd/slapd.conf" \
@@ -71,7 +77,16 @@ expect tls-wanted out "The directory server requires a protected connection or a
 expect tls-wanted out " Error #815923233"
 expect tls-wanted out "Qualified Name: LDAP://$server ou=Sales,dc=example,dc=com/John Smith"
 expect tls-wanted err "Location=ldap://$server Parameters: (bind, LDAP result 13 (Confidentiality required), confidentiality required)"
-if grep -q "authenticated" "$work/tls-wanted.out"; then
+
+# Binds to entries of the database refused as "unwilling to perform".
+configure "restrict bind" database
+run unwilling "Directory=ldap://$server" "9
+jsmith
+Secret123
+"
+expect unwilling out "The directory server refused the request"
+expect unwilling err "(bind, LDAP result 53 (Server is unwilling to perform), operation restricted)"
+if grep -q "authenticated" "$work/tls-wanted.out" "$work/unwilling.out"; then
     echo "FAIL: a refused bind was reported as a verdict on the password"
     failed=1
 fi

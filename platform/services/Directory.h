@@ -30,7 +30,7 @@ enum : unsigned {
     kStatusTlsFailed = 0x30A2000Bu,         // TLS could not be set up or verified
     kStatusBindFailed = 0x30A2000Cu,        // the service account's credentials were refused
     kStatusSessionsLoadFailed = 0x30A2000Du, // the sessions file could not be read
-    kStatusAnonymousRefused = 0x30A20020u,   // a server outside the directory refused an anonymous request
+    kStatusAnonymousRefused = 0x30A20020u,   // a server outside the directory refused anonymity
     kStatusProtectionRequired = 0x30A20021u, // the server wants TLS or a stronger authentication
     kStatusServerBusy = 0x30A20022u,         // the server is busy or unavailable
     kStatusPasswordFileUnreadable = 0x30A20023u  // the service account's password file

@@ -270,7 +270,8 @@ public:
         failedCode = code;
         diagnostic.clear();
         char* text = nullptr;
-        if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS &&
+        if (ld != nullptr &&
+            ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS &&
             text != nullptr) {
             diagnostic = text;
             ldap_memfree(text);
@@ -686,13 +687,16 @@ bool RefusesAnonymous(int code) {
 
 // Whether the server of a failed request was not there to answer, so the
 // next server of the directory is asked.
-bool ServerGone(unsigned status) { return status == kStatusUnreachable || status == kStatusTimeout; }
+bool ServerGone(unsigned status) {
+    return status == kStatusUnreachable || status == kStatusTimeout;
+}
 
 // One error record for a failure that came from a server: the LDAP result
 // code, the library's text for it and the server's diagnostic message. An
 // answer that a status says whole (no such entry) writes none.
 void ReportFailure(unsigned status, const std::string& url, const Connection& connection) {
-    if (status == 0 || status == kStatusNoSuchEntry || connection.failedOperation == nullptr) return;
+    if (status == 0 || status == kStatusNoSuchEntry || connection.failedOperation == nullptr)
+        return;
     if (!OvApplication::Exists()) return;
     const int code = connection.failedCode;
     OvLogStream& record =
@@ -736,7 +740,8 @@ public:
 
     unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override {
         if (!valid_) return kStatusUnreachable;
-        if (!request.server.empty() && !ldap::ValidServer(request.server)) return kStatusMalformedName;
+        if (!request.server.empty() && !ldap::ValidServer(request.server))
+            return kStatusMalformedName;
         Query query;
         if (!ldap::NormaliseDn(request.base, query.base)) return kStatusMalformedName;
         if (!ldap::RenderFilter(request.filter, query.filter)) return kStatusMalformedName;
@@ -772,7 +777,8 @@ public:
             const Target& target = targets[i];
             Connection connection;
             int bindResult = LDAP_SUCCESS;
-            status = Open(target.server, target.transport, bindDn, password, connection, bindResult);
+            status =
+                Open(target.server, target.transport, bindDn, password, connection, bindResult);
             if (status == 0) {
                 accepted = true;
                 Answered(target);
@@ -834,10 +840,10 @@ public:
 
         std::vector<Entry> rootDse;
         int pageSize = kLargestPageSize;
-        if (const unsigned found = RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize);
-            found != 0 || rootDse.empty()) {
+        const unsigned read = RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize);
+        if (read != 0 || rootDse.empty()) {
             connection.NoteFailure("search", LastError(connection.ld));
-            ReportFailure(found != 0 ? found : kStatusNoSuchEntry, url, connection);
+            ReportFailure(read != 0 ? read : kStatusNoSuchEntry, url, connection);
             searchStatus = kDomainSearchFailed;
             return 0;
         }
@@ -911,7 +917,8 @@ private:
     // A server of Directory= answered: the next requests start there.
     void Answered(const Target& target) {
         for (std::size_t i = 0; i < servers_.size(); ++i) {
-            if (servers_[i].server == target.server && servers_[i].scheme == target.transport.scheme) {
+            if (servers_[i].server == target.server &&
+                servers_[i].scheme == target.transport.scheme) {
                 current_ = i;
                 server_ = servers_[i].server;
             }
@@ -931,7 +938,8 @@ private:
                 return 0;
             }
             if (!ServerGone(status) || i + 1 == targets.size()) {
-                ReportFailure(status, targets[i].transport.scheme + "://" + targets[i].server, failed);
+                ReportFailure(status, targets[i].transport.scheme + "://" + targets[i].server,
+                              failed);
                 return status;
             }
         }
@@ -985,7 +993,8 @@ private:
                 if (status == kLost && !fresh) continue;
                 return status == kLost ? kStatusUnreachable : status;
             }
-            if (!target.serviceAccount && status == kStatusRefused && RefusesAnonymous(failed.failedCode))
+            if (!target.serviceAccount && status == kStatusRefused &&
+                RefusesAnonymous(failed.failedCode))
                 status = kStatusAnonymousRefused;
             return status;
         }

@@ -268,8 +268,8 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
         "BindPasswordFile can name a file of its own";
     const std::string large(5000, 'x');
     const PasswordCase cases[] = {
-        {"in orvane.ini of the owner alone", "BindPassword=s3cret\n", 0600, nullptr, "s3cret", false,
-         {}},
+        {"in orvane.ini of the owner alone", "BindPassword=s3cret\n", 0600, nullptr, "s3cret",
+         false, {}},
         {"in orvane.ini that others can read", "BindPassword=s3cret\n", 0644, nullptr, "s3cret",
          false, {warning}},
         {"in orvane.ini that the group can read", "BindPassword=s3cret\n", 0640, nullptr, "s3cret",

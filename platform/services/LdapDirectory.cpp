@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
@@ -273,7 +274,12 @@ public:
         if (ld != nullptr &&
             ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS &&
             text != nullptr) {
-            diagnostic = text;
+            // The server's own text, kept to one line of a sensible length:
+            // a record is one line, whatever a server sends.
+            diagnostic.assign(text, std::min<std::size_t>(std::strlen(text), 1024));
+            for (char& c : diagnostic) {
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+            }
             ldap_memfree(text);
         }
     }

@@ -28,6 +28,15 @@ unsigned g_lastIniReadStatus = 0;
 
 bool IsBlank(char c) { return std::strchr(kBlanks, c) != nullptr && c != '\0'; }
 
+// The file may hold a password (the services' section does): every buffer
+// its lines pass through is overwritten before it is reused or released.
+void Wipe(std::string& text)
+{
+    text.resize(text.capacity());
+    explicit_bzero(text.data(), text.size());
+    text.clear();
+}
+
 // Reads the file line by line through the seam. A line longer than the
 // text reader takes, or a failed read, ends the scan instead of being retried.
 class LineReader {
@@ -35,9 +44,15 @@ public:
     enum Outcome { kLine, kEnd, kTooLong, kFailed };
 
     explicit LineReader(int fd) : fd_(fd) {}
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+    ~LineReader() { explicit_bzero(buffer_, sizeof buffer_); }
 
     Outcome Next(std::string& line)
     {
+        // The caller's line never grows past its room: the bytes of the
+        // last line are all there is to overwrite.
+        explicit_bzero(line.data(), line.size());
         line.clear();
         for (;;) {
             if (position_ == filled_) {
@@ -140,7 +155,12 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
 
     LineReader reader(fd);
     unsigned status = kIniSectionMissing;
+    // Room for the longest line taken, so that neither text is ever moved
+    // (and a copy left behind) while a line grows.
     std::string line;
+    line.reserve(kMaxTextLine + 1);
+    std::string trimmed;
+    trimmed.reserve(kMaxTextLine + 1);
     for (;;) {
         const LineReader::Outcome outcome = reader.Next(line);
         if (outcome == LineReader::kFailed) {
@@ -148,7 +168,11 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
             break;
         }
         if (outcome != LineReader::kLine) break;
-        const std::string trimmed = TrimBlanks(line);
+        const std::size_t first = line.find_first_not_of(kBlanks);
+        if (first == std::string::npos)
+            trimmed.clear();
+        else
+            trimmed.assign(line, first, line.find_last_not_of(kBlanks) - first + 1);
         if (trimmed.empty() || trimmed[0] == '#') continue;
         if (status == kIniSectionMissing) {
             if (trimmed == header) status = kIniKeyMissing;
@@ -164,6 +188,8 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
         }
     }
     CurrentIniFileSystem().close(fd);
+    Wipe(line);
+    Wipe(trimmed);
     return status == 0 || Fail(status);
 }
 
@@ -249,6 +275,7 @@ int ReadIniValue(const char* fileName, const char* section, const char* key, cha
 
     fs.lockRange(fd, false, kLockedBytes);
     fs.close(fd);
+    explicit_bzero(piece, sizeof piece);
     return static_cast<int>(result);
 }
 

@@ -38,10 +38,18 @@ bool OvConsoleIo::ReadLine(std::string& answer, std::size_t room)
 
 bool OvConsoleIo::ReadHiddenLine(std::string& answer)
 {
-    if (echo_ == nullptr || !echo_->HideInput()) return ReadLine(answer);
+    // Room for the longest answer first: an answer that grew would leave
+    // copies of the secret behind in the buffers it outgrew.
+    answer.reserve(kLineRoom + 1);
+    if (echo_ == nullptr) return ReadLine(answer);
+    echo_->ProtectMemory();
+    const bool hidden = echo_->HideInput();
     const bool read = ReadLine(answer);
-    echo_->ShowInput();
-    out_ << '\n' << std::flush;
+    echo_->ForgetInput();
+    if (hidden) {
+        echo_->ShowInput();
+        out_ << '\n' << std::flush;
+    }
     return read;
 }
 

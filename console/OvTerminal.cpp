@@ -2,7 +2,10 @@
 #include "console/OvTerminal.h"
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -40,6 +43,26 @@ bool OvTerminalEcho::HideInput()
 void OvTerminalEcho::ShowInput()
 {
     if (g_savedFd == fd_) OvRestoreTerminalAfterSignal();
+}
+
+void OvTerminalEcho::ProtectMemory()
+{
+    // For the rest of the run: pieces of an answer may outlive its call in
+    // buffers that are not the program's own.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+void OvTerminalEcho::ForgetInput()
+{
+    // Standard input is read through the C library's buffer, which keeps a
+    // line after it was handed over until later input overwrites it.
+#ifdef __GLIBC__
+    if (fd_ == STDIN_FILENO && stdin->_IO_read_base != nullptr &&
+        stdin->_IO_read_ptr > stdin->_IO_read_base) {
+        explicit_bzero(stdin->_IO_read_base,
+                       static_cast<std::size_t>(stdin->_IO_read_ptr - stdin->_IO_read_base));
+    }
+#endif
 }
 
 void OvRestoreTerminalAfterSignal() noexcept

@@ -1,4 +1,5 @@
-// Terminal echo for hidden answers, behind a seam so that tests can stand in.
+// Terminal echo and the care of hidden answers, behind a seam so that tests
+// can stand in.
 #pragma once
 
 class OvEchoControl {
@@ -9,6 +10,12 @@ public:
     virtual bool HideInput() = 0;
     // Puts back what HideInput changed; harmless when it changed nothing.
     virtual void ShowInput() = 0;
+    // Before a secret is read: keeps the process from being dumped or read
+    // by other processes while it is in memory.
+    virtual void ProtectMemory() {}
+    // After a secret was read: overwrites what the input's buffer still
+    // holds of the lines already taken from it.
+    virtual void ForgetInput() {}
 };
 
 // The real terminal behind a file descriptor (standard input by default).
@@ -17,6 +24,8 @@ public:
     explicit OvTerminalEcho(int fd = 0);
     bool HideInput() override;
     void ShowInput() override;
+    void ProtectMemory() override;
+    void ForgetInput() override;
 
 private:
     int fd_;

@@ -78,17 +78,21 @@ void GetDomainsSslCommand(OvCommandContext& context)
     std::string typedPassword = HiddenPrompt(context, "Password <domain password -hidden>");
     const std::string type = LinePrompt(context, "Type [NDS,iPlanet,ADS]");
     bool sslEnable = FlagPrompt(context, "sslEnable(0|1)");
-    OvWString widePassword = makeWideString(typedPassword);
-    OvWipe(typedPassword);
-    OvWIFFLEPassword password(widePassword, false);
-    OvWipe(widePassword);
     std::vector<OvWString> domains;
     EchoCall(context, server);
     int limit = 100;
     int searchStatus = kDomainSearchUnknownFailure;
-    const unsigned status = UserService(context)->GetDomainsSsl(
-        makeWideString(server), makeWideString(user), password, makeWideString(type), limit,
-        sslEnable, domains, searchStatus);
+    unsigned status = 0;
+    {
+        // The password lives for the call alone.
+        OvWString widePassword = makeWideString(typedPassword);
+        OvWipe(typedPassword);
+        OvWIFFLEPassword password(widePassword, false);
+        OvWipe(widePassword);
+        status = UserService(context)->GetDomainsSsl(makeWideString(server), makeWideString(user),
+                                                     password, makeWideString(type), limit,
+                                                     sslEnable, domains, searchStatus);
+    }
     if (status != 0) return ReportError(context, status);
     context.io.Out() << "Status:\t" << SearchStatusText(searchStatus);
     PrintList(context, "\n\nDomains:\n", domains);

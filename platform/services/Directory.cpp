@@ -173,31 +173,62 @@ bool WellFormed(const Filter& filter)
     return false;
 }
 
+namespace {
+
+// The service account's password: the file BindPasswordFile names, else
+// BindPassword. A BindPassword in a parameter file that other users may read
+// is taken, with a warning record.
+void ReadBindPassword(DirectorySettings& settings)
+{
+    std::string value;
+    const bool given = ReadIniSetting(kParameterFile, "UserService", "BindPassword", value) &&
+                         !value.empty();
+    if (given) {
+        settings.bindPassword = value;
+        WipeText(value);
+        if (ReadableByOthers(kParameterFile))
+            ReportServiceFault(kWarningPasswordReadable, kParameterFile, 0,
+                               "BindPassword is in a file that other users can read; "
+                               "BindPasswordFile can name a file of its own");
+    }
+    if (ReadIniSetting(kParameterFile, "UserService", "BindPasswordFile", value) &&
+        !value.empty()) {
+        std::string reason;
+        if (!ReadSecretFile(value, settings.bindPassword, reason)) {
+            settings.bindPassword.clear();
+            settings.passwordUnreadable = true;
+            ReportServiceFault(kStatusPasswordFileUnreadable, value, 0, reason);
+        }
+    }
+    WipeText(value);
+}
+
+}  // namespace
+
 DirectorySettings ReadDirectorySettings()
 {
     DirectorySettings settings;
     std::string value;
     if (ReadIniSetting(kParameterFile, "UserService", "Directory", value))
         settings.directory = value;
+    if (ReadIniSetting(kParameterFile, "UserService", "Replicas", value)) settings.replicas = value;
     if (ReadIniSetting(kParameterFile, "UserService", "BindDN", value)) settings.bindDn = value;
-    if (ReadIniSetting(kParameterFile, "UserService", "BindPassword", value))
-        settings.bindPassword = value;
+    ReadBindPassword(settings);
     if (ReadIniSetting(kParameterFile, "UserService", "StartTLS", value))
         settings.startTls =
             EqualsIgnoringCase(value, "yes") || EqualsIgnoringCase(value, "true") || value == "1";
     if (ReadIniSetting(kParameterFile, "UserService", "TLSCACertFile", value))
         settings.caCertFile = value;
-    OvWipe(value);
     return settings;
 }
 
-std::unique_ptr<Directory> OpenDirectory(const DirectorySettings& settings)
+std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings)
 {
     const std::string& where = settings.directory;
     if (where.empty())
         return EmbeddedDirectory::FromText(SampleDirectoryLdif(), "sample directory");
     const std::string scheme = FoldCase(where.substr(0, where.find("://") + 3));
-    if (scheme == "ldap://" || scheme == "ldaps://") return MakeLdapDirectory(settings);
+    if (scheme == "ldap://" || scheme == "ldaps://") return MakeLdapDirectory(std::move(settings));
     return EmbeddedDirectory::FromFile(where);
 }
 
@@ -207,9 +238,7 @@ Directory& ConfiguredDirectory()
     // static destructors too.
     static Directory* directory = [] {
         DirectorySettings settings = ReadDirectorySettings();
-        Directory* opened = OpenDirectory(settings).release();
-        OvWipe(settings.bindPassword);
-        return opened;
+        return OpenDirectory(std::move(settings)).release();
     }();
     return *directory;
 }

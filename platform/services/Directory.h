@@ -57,6 +57,8 @@
 // no domains.
 #pragma once
 
+#include "platform/services/Secret.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,7 +81,16 @@ enum : unsigned {
     kStatusNoSession = 0x30A2000Au,         // nobody is logged on at the address
     kStatusTlsFailed = 0x30A2000Bu,         // TLS could not be set up or verified
     kStatusBindFailed = 0x30A2000Cu,        // the service account's credentials were refused
-    kStatusSessionsLoadFailed = 0x30A2000Du // the sessions file could not be read
+    kStatusSessionsLoadFailed = 0x30A2000Du, // the sessions file could not be read
+    kStatusAnonymousRefused = 0x30A20020u,   // a server outside the directory refused anonymity
+    kStatusProtectionRequired = 0x30A20021u, // the server wants TLS or a stronger authentication
+    kStatusServerBusy = 0x30A20022u,         // the server is busy or unavailable
+    kStatusPasswordFileUnreadable = 0x30A20023u  // the service account's password file
+};
+
+// Warning records of the services: the program goes on as asked.
+enum : unsigned {
+    kWarningPasswordReadable = 0x20A20024u  // orvane.ini holds BindPassword and others may read it
 };
 
 // Module id of the services' error records.
@@ -183,9 +194,19 @@ public:
 
 // Settings of [UserService] in orvane.ini of the current directory.
 struct DirectorySettings {
-    std::string directory;  // LDIF path, ldap:// or ldaps:// URL, or empty: the sample
+    // An LDIF path; or ldap:// and ldaps:// URLs separated by blanks, the
+    // servers of one directory in the order they are tried; or empty: the
+    // sample.
+    std::string directory;
+    // Further servers of the same directory (URLs or HOST[:PORT]) that
+    // contexts may name and that receive the service account.
+    std::string replicas;
     std::string bindDn;
-    std::string bindPassword;
+    // From BindPasswordFile when that is set, else from BindPassword.
+    Secret bindPassword;
+    // BindPasswordFile is set and could not be read: the service account
+    // does not bind at all.
+    bool passwordUnreadable = false;
     bool startTls = false;
     std::string caCertFile;
 };
@@ -193,12 +214,15 @@ struct DirectorySettings {
 DirectorySettings ReadDirectorySettings();
 
 // A directory opened from settings: the sample, an LDIF file or an ldap URL.
-std::unique_ptr<Directory> OpenDirectory(const DirectorySettings& settings);
+// Settings are taken by value: move them in to keep one copy of the password.
+std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings);
 
 // The process's directory, opened from the settings on first use.
 Directory& ConfiguredDirectory();
 
 // The ldap backend (LdapDirectory.cpp).
 std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings);
+// The same, taking the settings' one copy of the password over.
+std::unique_ptr<Directory> MakeLdapDirectory(DirectorySettings&& settings);
 
 }  // namespace ovdir

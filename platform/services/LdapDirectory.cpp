@@ -4,7 +4,11 @@
 
 #include "platform/services/LdapRanges.h"
 #include "platform/services/LdapSchema.h"
+#include "platform/services/IniSettings.h"
+#include "platform/services/LdapMemory.h"
 #include "platform/services/LdapSeam.h"
+#include "platform/services/LdapServers.h"
+#include "framework/OvApplication.h"
 #include "services/OvCommFramework.h"
 #include "services/OvUserServiceBase.h"
 
@@ -18,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
@@ -256,6 +261,30 @@ public:
 
     LDAP* ld = nullptr;
     bool reached = false;
+    // What the server (or the library on its behalf) said to the last
+    // request that failed: for the error record.
+    const char* failedOperation = nullptr;
+    int failedCode = LDAP_SUCCESS;
+    std::string diagnostic;
+    // Notes a failure of operation with the handle's result code and
+    // diagnostic message, before the handle is closed.
+    void NoteFailure(const char* operation, int code) {
+        failedOperation = operation;
+        failedCode = code;
+        diagnostic.clear();
+        char* text = nullptr;
+        if (ld != nullptr &&
+            ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS &&
+            text != nullptr) {
+            // The server's own text, kept to one line of a sensible length:
+            // a record is one line, whatever a server sends.
+            diagnostic.assign(text, std::min<std::size_t>(std::strlen(text), 1024));
+            for (char& c : diagnostic) {
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+            }
+            ldap_memfree(text);
+        }
+    }
     int pageSize = kLargestPageSize;
     // The server's schema, read once when a filter first needs it.
     bool schemaRead = false;
@@ -303,6 +332,8 @@ private:
         // and waits in poll before each; a large listing is mostly that.
         int readAhead = 64 * 1024;
         ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_TRANSPORT + 5, &readAhead);
+        // On top of all: what is written (a bind's password) is wiped once sent.
+        ber_sockbuf_add_io(sb, &ldap::WipeWrittenLayer(), LBER_SBIOD_LEVEL_APPLICATION, nullptr);
         return 0;
     }
 
@@ -352,10 +383,30 @@ unsigned ConnectFailure(const Connection& connection, const Transport& transport
     return kStatusRefused;
 }
 
+// The status for a bind the server refused: wrong credentials, a server
+// that wants TLS or a stronger authentication first, a busy server, or a
+// refusal of another kind.
+unsigned BindFailure(int code) {
+    switch (code) {
+        case LDAP_INVALID_CREDENTIALS:
+        case LDAP_INVALID_DN_SYNTAX:
+        case LDAP_INAPPROPRIATE_AUTH:
+            return kStatusBindFailed;
+        case LDAP_CONFIDENTIALITY_REQUIRED:
+        case LDAP_STRONG_AUTH_REQUIRED:
+            return kStatusProtectionRequired;
+        case LDAP_BUSY:
+        case LDAP_UNAVAILABLE:
+            return kStatusServerBusy;
+        default:
+            return kStatusRefused;
+    }
+}
+
 // Opens a connection to server and binds as dn (anonymously when dn is
 // empty). bindResult receives the server's answer to a refused bind.
 unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
-              const std::string& password, Connection& connection, int& bindResult) {
+              std::string_view password, Connection& connection, int& bindResult) {
     const ldapseam::Calls& calls = ldapseam::Active();
     const Timeouts timeouts = CurrentTimeouts();
     bindResult = LDAP_SUCCESS;
@@ -373,8 +424,10 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
                           std::chrono::microseconds(timeouts.connect.tv_usec);
     connection.connecting = true;
     const std::string url = transport.scheme + "://" + server;
-    if (calls.initialize(&connection.ld, url.c_str()) != LDAP_SUCCESS || connection.ld == nullptr) {
+    if (const int rc = calls.initialize(&connection.ld, url.c_str());
+        rc != LDAP_SUCCESS || connection.ld == nullptr) {
         connection.ld = nullptr;
+        connection.NoteFailure("connect", rc != LDAP_SUCCESS ? rc : LDAP_OTHER);
         return kStatusUnreachable;
     }
     LDAP* ld = connection.ld;
@@ -385,6 +438,7 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         calls.setOption(ld, LDAP_OPT_NETWORK_TIMEOUT, &timeouts.connect) != LDAP_OPT_SUCCESS ||
         calls.setOption(ld, LDAP_OPT_TIMEOUT, &timeouts.connect) != LDAP_OPT_SUCCESS ||
         calls.setOption(ld, LDAP_OPT_CONNECT_CB, connection.Callbacks()) != LDAP_OPT_SUCCESS) {
+        connection.NoteFailure("connect", LastError(ld));
         connection.Close();
         return kStatusRefused;
     }
@@ -401,6 +455,7 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         }
         ok = ok && calls.setOption(ld, LDAP_OPT_X_TLS_NEWCTX, &client) == LDAP_OPT_SUCCESS;
         if (!ok) {
+            connection.NoteFailure("TLS settings", LastError(ld));
             connection.Close();
             return kStatusTlsFailed;
         }
@@ -409,6 +464,7 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
     if (transport.startTls && transport.scheme == "ldap") {
         const int rc = calls.startTls(ld, nullptr, nullptr);
         if (rc != LDAP_SUCCESS) {
+            connection.NoteFailure("StartTLS", rc);
             connection.Close();
             if (rc == LDAP_TIMEOUT || connection.expired) return kStatusTimeout;
             return connection.reached ? kStatusTlsFailed : kStatusUnreachable;
@@ -423,6 +479,7 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
                             &msgid);
     if (rc != LDAP_SUCCESS) {
         const unsigned status = ConnectFailure(connection, transport, rc);
+        connection.NoteFailure("bind", rc);
         connection.Close();
         return status;
     }
@@ -438,6 +495,7 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
     if (rc <= 0) {
         const unsigned status =
             rc == 0 ? kStatusTimeout : ConnectFailure(connection, transport, LastError(ld));
+        connection.NoteFailure("bind", rc == 0 ? LDAP_TIMEOUT : LastError(ld));
         if (answer != nullptr) ldap_msgfree(answer);
         connection.Close();
         return status;
@@ -448,10 +506,11 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         code = LastError(ld);
     }
     if (code != LDAP_SUCCESS) {
+        connection.NoteFailure("bind", code);
         connection.Close();
         bindResult = code;
         if (IsConnectionError(code)) return ConnectFailure(connection, transport, code);
-        return kStatusBindFailed;
+        return BindFailure(code);
     }
     connection.ClearSocketTimeout();
     return 0;
@@ -666,12 +725,72 @@ unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize) 
     return 0;
 }
 
+// One server a request goes to, how, and as whom.
+struct Target {
+    std::string server;  // host[:port] for the URL and the connection's key
+    Transport transport;
+    bool serviceAccount = false;  // false: anonymous
+};
+
+// The answer of a search that a server outside the configured directory
+// gives an anonymous client it will not serve.
+bool RefusesAnonymous(int code) {
+    switch (code) {
+        case LDAP_OPERATIONS_ERROR:  // Active Directory: "a successful bind must be completed"
+        case LDAP_STRONG_AUTH_REQUIRED:
+        case LDAP_CONFIDENTIALITY_REQUIRED:
+        case LDAP_INAPPROPRIATE_AUTH:
+        case LDAP_INSUFFICIENT_ACCESS:
+        case LDAP_UNWILLING_TO_PERFORM:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Whether the server of a failed request was not there to answer, so the
+// next server of the directory is asked.
+bool ServerGone(unsigned status) {
+    return status == kStatusUnreachable || status == kStatusTimeout;
+}
+
+// One error record for a failure that came from a server: the LDAP result
+// code, the library's text for it and the server's diagnostic message. An
+// answer that a status says whole (no such entry) writes none.
+void ReportFailure(unsigned status, const std::string& url, const Connection& connection) {
+    if (status == 0 || status == kStatusNoSuchEntry || connection.failedOperation == nullptr)
+        return;
+    if (!OvApplication::Exists()) return;
+    const int code = connection.failedCode;
+    OvLogStream& record =
+        OvApplication::Itself().GetErrorStream(status, kServicesModuleId, url.c_str(), 0, -1);
+    record << connection.failedOperation;
+    // A request the server answered well, with an answer that cannot be
+    // used, has no result code worth naming: its diagnostic says why.
+    if (code != LDAP_SUCCESS || connection.diagnostic.empty())
+        record << "LDAP result " + std::to_string(code) + " (" + ldap_err2string(code) + ")";
+    if (!connection.diagnostic.empty()) record << connection.diagnostic;
+    record << ::ends;
+}
+
 class LdapDirectory final : public Directory {
 public:
-    explicit LdapDirectory(const DirectorySettings& settings) : settings_(settings) {
-        valid_ = ldap::SplitDirectoryUrl(settings.directory, transport_.scheme, server_);
-        transport_.startTls = settings.startTls && transport_.scheme == "ldap";
-        transport_.caCertFile = settings.caCertFile;
+    explicit LdapDirectory(DirectorySettings settings) : settings_(std::move(settings)) {
+        std::string bad;
+        valid_ = ldap::ParseServerList(settings_.directory, "", servers_, bad) &&
+                 !servers_.empty() &&
+                 ldap::ParseServerList(settings_.replicas, servers_.front().scheme, replicas_, bad);
+        if (valid_) {
+            transport_.scheme = servers_.front().scheme;
+            server_ = servers_.front().server;
+        } else {
+            // Every request then answers that the directory cannot be reached.
+            ReportServiceFault(kStatusMalformedName, kParameterFile, 0,
+                               "[UserService] Directory or Replicas: not a server: " +
+                                   (bad.empty() ? settings_.directory : bad));
+        }
+        transport_.startTls = settings_.startTls && transport_.scheme == "ldap";
+        transport_.caCertFile = settings_.caCertFile;
         // A server that goes away under a write must give an error status,
         // not end the process.
         struct sigaction current {};
@@ -682,14 +801,14 @@ public:
 
     ~LdapDirectory() override {
         connections_.clear();
-        OvWipe(settings_.bindPassword);
+        settings_.bindPassword.clear();
     }
 
     unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override {
         out.clear();
         if (!valid_) return kStatusUnreachable;
-        const std::string server = request.server.empty() ? server_ : request.server;
-        if (!ldap::ValidServer(server)) return kStatusMalformedName;
+        if (!request.server.empty() && !ldap::ValidServer(request.server))
+            return kStatusMalformedName;
         Query query;
         if (!ldap::NormaliseDn(request.base, query.base)) return kStatusMalformedName;
         if (!ldap::RenderFilterFor(request.filter, ldap::KnownSchema(), query.filter))
@@ -701,14 +820,14 @@ public:
                       : request.scope == Scope::OneLevel ? LDAP_SCOPE_ONELEVEL
                                                          : LDAP_SCOPE_SUBTREE;
         query.attributes = request.attributes;
-        return Run(server, query, out);
+        return Run(request.server, query, out);
     }
 
     unsigned NamingContexts(std::vector<std::string>& out) override {
         out.clear();
         if (!valid_) return kStatusUnreachable;
         std::vector<Entry> found;
-        const unsigned status = Run(server_, NamingContextsQuery(), found);
+        const unsigned status = Run(std::string(), NamingContextsQuery(), found);
         if (status != 0) return status;
         for (const Entry& entry : found) {
             if (const auto* values = entry.Find("namingcontexts")) {
@@ -724,13 +843,32 @@ public:
         if (!valid_) return kStatusUnreachable;
         std::string bindDn;
         if (password.empty() || dn.empty() || !ldap::NormaliseDn(dn, bindDn)) return 0;
-        Connection connection;
-        int bindResult = LDAP_SUCCESS;
-        const unsigned status = Open(server_, transport_, bindDn, password, connection, bindResult);
-        if (status == kStatusBindFailed) return 0;
-        if (status != 0) return status;
-        accepted = true;
-        return 0;
+        const std::vector<Target> targets = Targets(std::string());
+        unsigned status = kStatusUnreachable;
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            const Target& target = targets[i];
+            Connection connection;
+            int bindResult = LDAP_SUCCESS;
+            status =
+                Open(target.server, target.transport, bindDn, password, connection, bindResult);
+            if (status == 0) {
+                accepted = true;
+                Answered(target);
+                return 0;
+            }
+            // A wrong password is the answer; any other refusal is a failure
+            // with its own status, never "not authenticated".
+            if (bindResult == LDAP_INVALID_CREDENTIALS) {
+                Answered(target);
+                return 0;
+            }
+            if (status == kStatusBindFailed) status = kStatusRefused;
+            if (!ServerGone(status) || i + 1 == targets.size()) {
+                ReportFailure(status, target.transport.scheme + "://" + target.server, connection);
+                return status;
+            }
+        }
+        return status;
     }
 
     unsigned ExplicitDomains(const std::string& server, const std::string& dn,
@@ -747,33 +885,38 @@ public:
             searchStatus = kDomainSearchInvalidCredentials;
             return 0;
         }
+        // SSL off is plain LDAP only where the settings allow plain LDAP:
+        // with StartTLS on, the connection is upgraded before the password
+        // goes out, or the search fails.
         Transport transport;
         transport.scheme = ssl ? "ldaps" : "ldap";
+        transport.startTls = !ssl && settings_.startTls;
         transport.caCertFile = settings_.caCertFile;
+        const std::string url = transport.scheme + "://" + target;
         Connection connection;
         int bindResult = LDAP_SUCCESS;
         const unsigned status = Open(target, transport, bindDn, password, connection, bindResult);
         if (status != 0) {
             switch (status) {
                 case kStatusBindFailed:
-                    searchStatus = bindResult == LDAP_INVALID_CREDENTIALS ||
-                                           bindResult == LDAP_INVALID_DN_SYNTAX ||
-                                           bindResult == LDAP_INAPPROPRIATE_AUTH
-                                       ? kDomainSearchInvalidCredentials
-                                       : kDomainSearchUnknownFailure;
+                    searchStatus = kDomainSearchInvalidCredentials;
                     break;
                 case kStatusTlsFailed: searchStatus = kDomainSearchSslFailed; break;
                 case kStatusUnreachable:
                 case kStatusTimeout: searchStatus = kDomainSearchConnectionFailed; break;
                 default: searchStatus = kDomainSearchUnknownFailure; break;
             }
+            // Wrong credentials are the search's answer, said in full by its status.
+            if (bindResult != LDAP_INVALID_CREDENTIALS) ReportFailure(status, url, connection);
             return 0;
         }
 
         std::vector<Entry> rootDse;
         int pageSize = kLargestPageSize;
-        if (RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize) != 0 ||
-            rootDse.empty()) {
+        const unsigned read = RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize);
+        if (read != 0 || rootDse.empty()) {
+            connection.NoteFailure("search", LastError(connection.ld));
+            ReportFailure(read != 0 ? read : kStatusNoSuchEntry, url, connection);
             searchStatus = kDomainSearchFailed;
             return 0;
         }
@@ -788,6 +931,8 @@ public:
             std::vector<Entry> entry;
             const unsigned checked = RunSearch(connection.ld, check, entry, pageSize);
             if (checked == kLost || checked == kStatusTimeout) {
+                connection.NoteFailure("search", LastError(connection.ld));
+                ReportFailure(checked == kLost ? kStatusUnreachable : checked, url, connection);
                 searchStatus = kDomainSearchFailed;
                 return 0;
             }
@@ -802,19 +947,103 @@ public:
     std::string DefaultServer() const override { return server_; }
 
 private:
-    // Runs the query on the server's kept connection, opening it first when
-    // needed; a connection found broken is re-opened once.
+    // The servers to ask for a request that names server (empty: none), in
+    // order. The servers of Directory= come from the one in use onwards, and
+    // only they and the replicas receive the service account.
+    std::vector<Target> Targets(const std::string& server) const {
+        std::vector<Target> targets;
+        ldap::ServerAddress named;
+        const bool ofDirectory =
+            server.empty() ||
+            std::any_of(servers_.begin(), servers_.end(), [&](const ldap::ServerAddress& known) {
+                return ldap::ParseServer(known.scheme, server, named) && named.Same(known);
+            });
+        if (ofDirectory) {
+            for (std::size_t i = 0; i < servers_.size(); ++i) {
+                targets.push_back(TargetFor(servers_[(current_ + i) % servers_.size()], true));
+            }
+            return targets;
+        }
+        for (const ldap::ServerAddress& replica : replicas_) {
+            if (ldap::ParseServer(replica.scheme, server, named) && named.Same(replica)) {
+                targets.push_back(TargetFor(replica, true));
+                return targets;
+            }
+        }
+        Target stranger;
+        stranger.server = server;
+        stranger.transport = transport_;
+        targets.push_back(std::move(stranger));
+        return targets;
+    }
+
+    Target TargetFor(const ldap::ServerAddress& address, bool serviceAccount) const {
+        Target target;
+        target.server = address.server;
+        target.transport.scheme = address.scheme;
+        target.transport.startTls = settings_.startTls && address.scheme == "ldap";
+        target.transport.caCertFile = settings_.caCertFile;
+        target.serviceAccount = serviceAccount;
+        return target;
+    }
+
+    // A server of Directory= answered: the next requests start there.
+    void Answered(const Target& target) {
+        for (std::size_t i = 0; i < servers_.size(); ++i) {
+            if (servers_[i].server == target.server &&
+                servers_[i].scheme == target.transport.scheme) {
+                current_ = i;
+                server_ = servers_[i].server;
+            }
+        }
+    }
+
+    // Runs the query on the first server of the request's targets that
+    // answers; a server that cannot be reached gives way to the next.
     unsigned Run(const std::string& server, const Query& query, std::vector<Entry>& out) {
-        const std::string key = ldap::Lower(server);
+        const std::vector<Target> targets = Targets(server);
+        unsigned status = kStatusUnreachable;
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            Connection failed;
+            status = RunOn(targets[i], query, out, failed);
+            if (status == 0) {
+                Answered(targets[i]);
+                return 0;
+            }
+            if (!ServerGone(status) || i + 1 == targets.size()) {
+                ReportFailure(status, targets[i].transport.scheme + "://" + targets[i].server,
+                              failed);
+                return status;
+            }
+        }
+        return status;
+    }
+
+    // Runs the query on the target's kept connection, opening it first when
+    // needed; a connection found broken is re-opened once. failed receives
+    // what the server said to a request that failed.
+    unsigned RunOn(const Target& target, const Query& query, std::vector<Entry>& out,
+                   Connection& failed) {
+        const std::string key = ldap::Lower(target.server);
         for (int attempt = 0; attempt < 2; ++attempt) {
             auto it = connections_.find(key);
             const bool fresh = it == connections_.end();
             if (fresh) {
+                if (target.serviceAccount && settings_.passwordUnreadable)
+                    return kStatusPasswordFileUnreadable;
                 auto connection = std::make_unique<Connection>();
                 int bindResult = LDAP_SUCCESS;
-                const unsigned status = Open(server, transport_, settings_.bindDn,
-                                             settings_.bindPassword, *connection, bindResult);
-                if (status != 0) return status;
+                const std::string& dn = target.serviceAccount ? settings_.bindDn : std::string();
+                const std::string_view password =
+                    target.serviceAccount ? settings_.bindPassword.View() : std::string_view();
+                unsigned status =
+                    Open(target.server, target.transport, dn, password, *connection, bindResult);
+                if (status != 0) {
+                    Keep(failed, *connection);
+                    if (!target.serviceAccount && bindResult != LDAP_SUCCESS)
+                        status = kStatusAnonymousRefused;
+                    return status;
+                }
                 it = connections_.emplace(key, std::move(connection)).first;
             }
             std::vector<Entry> found;
@@ -831,7 +1060,11 @@ private:
             }
             unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
                                         found, connection.pageSize);
-            if (status == 0) status = ReadRangedValues(connection.ld, found, connection.pageSize);
+            bool rangesBroken = false;
+            if (status == 0) {
+                status = ReadRangedValues(connection.ld, found, connection.pageSize);
+                rangesBroken = status == kStatusRefused;
+            }
             if (status == 0) {
                 // A listing's entries are handed over whole, not moved one by one.
                 if (out.empty())
@@ -841,6 +1074,11 @@ private:
                                std::make_move_iterator(found.end()));
                 return 0;
             }
+            it->second->NoteFailure("search", LastError(it->second->ld));
+            if (rangesBroken)
+                it->second->diagnostic =
+                    "the server's ranges of an attribute's values do not go on where they ended";
+            Keep(failed, *it->second);
             if (status == kLost || status == kStatusTimeout) {
                 // A connection with a request still open cannot be trusted
                 // with the next one.
@@ -848,6 +1086,9 @@ private:
                 if (status == kLost && !fresh) continue;
                 return status == kLost ? kStatusUnreachable : status;
             }
+            if (!target.serviceAccount && status == kStatusRefused &&
+                RefusesAnonymous(failed.failedCode))
+                status = kStatusAnonymousRefused;
             return status;
         }
         return kStatusUnreachable;
@@ -878,10 +1119,19 @@ private:
         connection.schema.Learn(classes ? *classes : none, attributes ? *attributes : none);
     }
 
+    static void Keep(Connection& to, const Connection& from) {
+        to.failedOperation = from.failedOperation;
+        to.failedCode = from.failedCode;
+        to.diagnostic = from.diagnostic;
+    }
+
     DirectorySettings settings_;
     bool valid_ = false;
-    Transport transport_;
-    std::string server_;
+    Transport transport_;  // of the first server: for servers outside the directory
+    std::vector<ldap::ServerAddress> servers_;
+    std::vector<ldap::ServerAddress> replicas_;
+    std::size_t current_ = 0;
+    std::string server_;  // the server in use
     std::map<std::string, std::unique_ptr<Connection>> connections_;
 };
 
@@ -889,6 +1139,10 @@ private:
 
 std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings) {
     return std::make_unique<LdapDirectory>(settings);
+}
+
+std::unique_ptr<Directory> MakeLdapDirectory(DirectorySettings&& settings) {
+    return std::make_unique<LdapDirectory>(std::move(settings));
 }
 
 }  // namespace ovdir

@@ -121,10 +121,13 @@ OvWString PrintedName(const std::string& server, const Entry& entry)
 // Wipes a narrow copy of a secret when the call ends, however it ends.
 class SecretCopy {
 public:
-    explicit SecretCopy(const OvWString& secret) : text_(makeString(secret)) {}
+    explicit SecretCopy(const OvWString& secret) : text_(makeString(secret))
+    {
+        ProtectProcessMemory();
+    }
     SecretCopy(const SecretCopy&) = delete;
     SecretCopy& operator=(const SecretCopy&) = delete;
-    ~SecretCopy() { OvWipe(text_); }
+    ~SecretCopy() { WipeText(text_); }
     const std::string& Text() const { return text_; }
 
 private:

@@ -4,6 +4,9 @@
 # either way, the server part of printed names being 127.0.0.1.
 #   run-transcript.sh STATE ldaps|starttls BINARY CASE-PATH
 set -euo pipefail
+# The settings hold the service account's password: kept from other users,
+# as the program asks of a parameter file that holds one.
+umask 077
 state=$1 transport=$2 binary=$3 case_path=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [[ ! -s $state/samba.pid ]] || ! kill -0 "$(cat "$state/samba.pid")" 2>/dev/null; then

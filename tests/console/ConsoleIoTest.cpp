@@ -14,15 +14,21 @@ public:
     explicit FakeEcho(bool terminal) : terminal_(terminal) {}
     bool HideInput() override
     {
+        calls += 'H';
         ++hides;
         hidden = terminal_;
         return terminal_;
     }
     void ShowInput() override
     {
+        calls += 'S';
         ++shows;
         hidden = false;
     }
+    void ProtectMemory() override { calls += 'P'; }
+    void ForgetInput() override { calls += 'F'; }
+    // P(rotect), H(ide), F(orget), S(how) in the order they came.
+    std::string calls;
     int hides = 0;
     int shows = 0;
     bool hidden = false;
@@ -192,6 +198,9 @@ TEST_F(ConsoleIoTest, HiddenLineOnATerminalAddsTheLineFeed)
     EXPECT_EQ(echo.hides, 1);
     EXPECT_EQ(echo.shows, 1);
     EXPECT_FALSE(echo.hidden);
+    // The process is protected before the secret arrives, the input's
+    // buffer forgotten before anything else happens.
+    EXPECT_EQ(echo.calls, "PHFS");
 }
 
 TEST_F(ConsoleIoTest, HiddenLineElsewhereChangesNothing)
@@ -202,6 +211,7 @@ TEST_F(ConsoleIoTest, HiddenLineElsewhereChangesNothing)
     EXPECT_EQ(answer, "secret");
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(echo.shows, 0);
+    EXPECT_EQ(echo.calls, "PHF");
 }
 
 TEST_F(ConsoleIoTest, HiddenLineAtEndOfInputShowsInputAgain)

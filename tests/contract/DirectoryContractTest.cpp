@@ -55,7 +55,8 @@ protected:
     {
         settings_.directory = Env("OV_CONTRACT_DIRECTORY");
         settings_.bindDn = Env("OV_CONTRACT_BINDDN");
-        settings_.bindPassword = Env("OV_CONTRACT_BINDPASSWORD");
+        password_ = Env("OV_CONTRACT_BINDPASSWORD");
+        settings_.bindPassword = password_;
         settings_.startTls = ovdir::EqualsIgnoringCase(Env("OV_CONTRACT_STARTTLS"), "yes");
         settings_.caCertFile = Env("OV_CONTRACT_CACERT");
         base_ = Env("OV_CONTRACT_BASE");
@@ -148,11 +149,13 @@ protected:
     }
 
     static ovdir::DirectorySettings settings_;
+    static std::string password_;
     static std::string base_;
     static ovdir::Directory* directory_;
 };
 
 ovdir::DirectorySettings ContractTest::settings_;
+std::string ContractTest::password_;
 std::string ContractTest::base_;
 ovdir::Directory* ContractTest::directory_ = nullptr;
 
@@ -323,8 +326,8 @@ TEST_F(ContractTest, PasswordsOfTheServiceAccount)
         std::string password;
         bool accepted;
     };
-    const Row rows[] = {{settings_.bindPassword, true},
-                        {settings_.bindPassword + "x", false},
+    const Row rows[] = {{password_, true},
+                        {password_ + "x", false},
                         {std::string(), false}};
     for (const Row& row : rows) {
         bool accepted = !row.accepted;
@@ -332,7 +335,7 @@ TEST_F(ContractTest, PasswordsOfTheServiceAccount)
         EXPECT_EQ(accepted, row.accepted) << "password of length " << row.password.size();
     }
     bool accepted = true;
-    EXPECT_EQ(directory_->CheckPassword(Under("cn=Nobody"), settings_.bindPassword, accepted), 0u);
+    EXPECT_EQ(directory_->CheckPassword(Under("cn=Nobody"), password_, accepted), 0u);
     EXPECT_FALSE(accepted);
 }
 
@@ -354,7 +357,7 @@ TEST_F(ContractTest, ExplicitDomainsWithAndWithoutALimit)
     for (const Row& row : {Row{-1, false}, Row{0, false}, Row{1000, false}, Row{1, true}}) {
         std::vector<std::string> domains{"dc=left,dc=over"};
         int searchStatus = -1;
-        ASSERT_EQ(directory_->ExplicitDomains("", settings_.bindDn, settings_.bindPassword, ssl,
+        ASSERT_EQ(directory_->ExplicitDomains("", settings_.bindDn, password_, ssl,
                                               row.limit, domains, searchStatus),
                   0u);
         EXPECT_EQ(searchStatus, kDomainSearchSuccess) << "limit " << row.limit;
@@ -377,7 +380,7 @@ TEST_F(ContractTest, ExplicitDomainsWithAndWithoutALimit)
 
     std::vector<std::string> domains{"dc=left,dc=over"};
     int searchStatus = -1;
-    EXPECT_EQ(directory_->ExplicitDomains("", settings_.bindDn, settings_.bindPassword + "x", ssl,
+    EXPECT_EQ(directory_->ExplicitDomains("", settings_.bindDn, password_ + "x", ssl,
                                           100, domains, searchStatus),
               0u);
     EXPECT_EQ(searchStatus, kDomainSearchInvalidCredentials);

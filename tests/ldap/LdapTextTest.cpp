@@ -3,6 +3,7 @@
 
 #include "platform/services/LdapDirectory.h"
 #include "platform/services/LdapSchema.h"
+#include "platform/services/LdapServers.h"
 
 namespace {
 
@@ -157,6 +158,59 @@ TEST(LdapDirectoryUrls, RefusesOtherSchemesAndPaths) {
                             "ldapi://%2Fsocket", "host:389"}) {
         EXPECT_FALSE(ldap::SplitDirectoryUrl(url, scheme, server)) << url;
     }
+}
+
+// Servers as the user means them: the host ignoring case, the scheme's
+// default port filled in.
+TEST(LdapServerNames, SameServerAsTheUserMeansIt) {
+    struct Row {
+        const char* scheme;
+        const char* typed;
+        const char* known;  // the server of an ldap:// or ldaps:// URL of the settings
+        bool same;
+    };
+    const Row rows[] = {
+        {"ldap", "DC1.Example.com", "ldap://dc1.example.com", true},
+        {"ldap", "dc1.example.com:389", "ldap://dc1.example.com", true},
+        {"ldaps", "dc1.example.com", "ldaps://dc1.example.com:636", true},
+        {"ldap", "dc1.example.com.", "ldap://dc1.example.com", true},
+        {"ldap", "[::1]", "ldap://[::1]:389", true},
+        {"ldap", "dc1.example.com:636", "ldap://dc1.example.com", false},
+        {"ldaps", "dc1.example.com", "ldaps://dc1.example.com:389", false},
+        {"ldap", "dc2.example.com", "ldap://dc1.example.com", false},
+        {"ldap", "127.0.0.1", "ldap://localhost", false},
+        {"ldap", "dc1.example.com.evil.test", "ldap://dc1.example.com", false},
+    };
+    for (const Row& row : rows) {
+        std::vector<ldap::ServerAddress> known;
+        std::string bad;
+        ASSERT_TRUE(ldap::ParseServerList(row.known, "", known, bad)) << row.known;
+        ldap::ServerAddress typed;
+        ASSERT_TRUE(ldap::ParseServer(row.scheme, row.typed, typed)) << row.typed;
+        EXPECT_EQ(typed.Same(known.front()), row.same) << row.typed << " / " << row.known;
+    }
+}
+
+TEST(LdapServerNames, ListsOfUrlsInTheirOrder) {
+    std::vector<ldap::ServerAddress> servers;
+    std::string bad;
+    ASSERT_TRUE(ldap::ParseServerList("  ldaps://dc1.example.com\tLDAP://dc2:3890/  ", "", servers,
+                                      bad));
+    ASSERT_EQ(servers.size(), 2u);
+    EXPECT_EQ(servers[0].Url(), "ldaps://dc1.example.com");
+    EXPECT_EQ(servers[0].port, 636u);
+    EXPECT_EQ(servers[1].Url(), "ldap://dc2:3890");
+    EXPECT_EQ(servers[1].port, 3890u);
+    // Replicas may be bare servers, over the directory's scheme.
+    ASSERT_TRUE(ldap::ParseServerList("dc3 ldap://dc4", "ldaps", servers, bad));
+    EXPECT_EQ(servers[0].Url(), "ldaps://dc3");
+    EXPECT_EQ(servers[1].Url(), "ldap://dc4");
+    ASSERT_TRUE(ldap::ParseServerList("", "ldaps", servers, bad));
+    EXPECT_TRUE(servers.empty());
+    EXPECT_FALSE(ldap::ParseServerList("ldap://dc1 dc2", "", servers, bad));
+    EXPECT_EQ(bad, "dc2");
+    EXPECT_FALSE(ldap::ParseServerList("ldap://dc1 http://dc2", "ldap", servers, bad));
+    EXPECT_EQ(bad, "http://dc2");
 }
 
 TEST(LdapDnParsing, GivesTheCanonicalForm) {

@@ -17,6 +17,9 @@ for file in shared/port shared/ldaps-port notls/port; do
         exit 1
     fi
 done
+# The settings hold the service account's password: kept from other users,
+# as the program asks of a parameter file that holds one.
+umask 077
 server=shared
 if [[ -f $case_path.directory ]]; then
     server=extra

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -241,4 +242,61 @@ TEST_F(ParameterFileTest, SessionsFileFromItsSection)
 {
     Write("[TransIdService]\nSessions=/data/sessions\n");
     EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "/data/sessions");
+}
+
+namespace {
+
+// The service account's password from its two settings, and what is said
+// about them: each row a parameter file, an optional password file (its
+// bytes, and the mode of both files), the password taken and the records.
+struct PasswordCase {
+    const char* purpose;
+    const char* ini;
+    mode_t iniMode;
+    const char* file;  // null: no password file is written
+    const char* password;
+    bool unreadable;
+    std::vector<std::string> records;
+};
+
+}  // namespace
+
+TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
+{
+    const std::string warning =
+        "0x20A20024 0x30A200 orvane.ini:0 BindPassword is in a file that other users can read; "
+        "BindPasswordFile can name a file of its own";
+    const std::string large(5000, 'x');
+    const PasswordCase cases[] = {
+        {"in orvane.ini of the owner alone", "BindPassword=s3cret\n", 0600, nullptr, "s3cret",
+         false, {}},
+        {"in orvane.ini that others can read", "BindPassword=s3cret\n", 0644, nullptr, "s3cret",
+         false, {warning}},
+        {"in orvane.ini that the group can read", "BindPassword=s3cret\n", 0640, nullptr, "s3cret",
+         false, {warning}},
+        {"from the file, one line end dropped", "BindPasswordFile=pw\n", 0644, "from file\r\n",
+         "from file", false, {}},
+        {"from the file, blanks and inner line ends kept", "BindPasswordFile=pw\n", 0644,
+         " a\nb \n\n", " a\nb \n", false, {}},
+        {"the file wins over orvane.ini", "BindPassword=inline\nBindPasswordFile=pw\n", 0600,
+         "from file", "from file", false, {}},
+        {"a missing file: no password, the system's reason", "BindPasswordFile=missing\n", 0600,
+         nullptr, "", true, {"0x30A20023 0x30A200 missing:0 No such file or directory"}},
+        {"a folder: no password, the system's reason", "BindPasswordFile=.\n", 0600, nullptr, "",
+         true, {"0x30A20023 0x30A200 .:0 Is a directory"}},
+        {"a file larger than a password", "BindPasswordFile=pw\n", 0600,
+         large.c_str(), "", true, {"0x30A20023 0x30A200 pw:0 File too large"}},
+    };
+    for (const PasswordCase& c : cases) {
+        SCOPED_TRACE(c.purpose);
+        TestApplication application;
+        Write(std::string("[UserService]\nBindDN=cn=svc\n") + c.ini);
+        ASSERT_EQ(chmod("orvane.ini", c.iniMode), 0);
+        if (c.file != nullptr) std::ofstream("pw", std::ios::binary) << c.file;
+        const DirectorySettings settings = ReadDirectorySettings();
+        EXPECT_EQ(settings.bindPassword, c.password);
+        EXPECT_EQ(settings.passwordUnreadable, c.unreadable);
+        EXPECT_EQ(application.Records(), c.records);
+        std::remove("pw");
+    }
 }

@@ -24,4 +24,19 @@ export OV_DIRECTORY_SETTINGS="$directory
 BindDN=CN=Administrator,CN=Users,DC=example,DC=com
 BindPassword=Admin#2024
 TLSCACertFile=$state/ca.pem"
+# A case whose answers differ by transport (a plain bind that StartTLS
+# upgrades and that ldaps settings leave plain) has CASE.TRANSPORT.out, and
+# CASE.TRANSPORT.err unless its standard error is empty, for that transport.
+if [[ -f $case_path.$transport.out ]]; then
+    name=$(basename "$case_path")
+    alt=$(mktemp -d "${TMPDIR:-/tmp}/ov-ad-case.XXXXXX")
+    trap 'rm -rf "$alt"' EXIT
+    for ext in in ini args status; do
+        [[ -f $case_path.$ext ]] && cp "$case_path.$ext" "$alt/$name.$ext"
+    done
+    cp "$case_path.$transport.out" "$alt/$name.out"
+    [[ -f $case_path.$transport.err ]] && cp "$case_path.$transport.err" "$alt/$name.err"
+    bash "$here/../transcripts/run-case.sh" "$binary" "$alt/$name"
+    exit
+fi
 exec bash "$here/../transcripts/run-case.sh" "$binary" "$case_path"

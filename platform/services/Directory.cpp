@@ -111,6 +111,15 @@ Filter Filter::Contains(std::string attribute, std::string value)
     return filter;
 }
 
+Filter Filter::Initial(std::string attribute, std::string value)
+{
+    Filter filter;
+    filter.kind = Kind::Initial;
+    filter.attribute = std::move(attribute);
+    filter.value = std::move(value);
+    return filter;
+}
+
 Filter Filter::Present(std::string attribute)
 {
     Filter filter;

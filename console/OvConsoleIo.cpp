@@ -101,14 +101,25 @@ bool OvConsoleIo::ReadLine(std::string& answer, std::size_t room)
 
 bool OvConsoleIo::ReadHiddenLine(std::string& answer)
 {
-    if (editor_ != nullptr) {
-        // Read as before, without the editor and its history.
+    // The line editor is set aside: a hidden line is read from the stream as
+    // it always was, never shown and never kept in a history. Its echo goes
+    // off before the editor's part of the prompt shows, so that nothing typed
+    // as soon as the prompt appears is echoed.
+    OvLineEditor* const editor = editor_;
+    editor_ = nullptr;
+    const bool hidden = echo_ != nullptr && echo_->HideInput();
+    bool read = false;
+    if (editor != nullptr) {
         OvAnswerKind kind = OvAnswerKind::None;
         out_ << TakePrompt(kind);
-        if (editorEnded_) return false;
     }
-    if (echo_ == nullptr || !echo_->HideInput()) return ReadLine(answer);
-    const bool read = ReadLine(answer);
+    if (editor == nullptr || !editorEnded_) {
+        read = ReadLine(answer);
+    } else {
+        answer.clear();
+    }
+    editor_ = editor;
+    if (!hidden) return read;
     echo_->ShowInput();
     out_ << '\n' << std::flush;
     return read;

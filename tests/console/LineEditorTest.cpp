@@ -229,7 +229,7 @@ TEST(EditedConsoleTest, PromptsGoToTheEditorAndAnswersComeBack)
     EXPECT_EQ(editor.prompts.size(), 5u);
     // Everything before a prompt's last line went to the output; the rest to the editor.
     EXPECT_EQ(out.str(),
-              "\n\n\nContext: DSType://<server> <fqdn>\nExample: x\n\n"
+              "\n\n\nContext: DSType://<server> <fqdn>\nExample: x\n"
               "\nPassword <domain password -hidden>: \n\n\n");
 }
 

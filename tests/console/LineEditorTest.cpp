@@ -233,17 +233,4 @@ TEST(EditedConsoleTest, PromptsGoToTheEditorAndAnswersComeBack)
               "\nPassword <domain password -hidden>: \n\n\n");
 }
 
-TEST(EditedConsoleTest, WithoutAnEditorAPromptIsWrittenWhole)
-{
-    std::istringstream in("LDAP\n");
-    std::ostringstream out;
-    std::wostringstream wideOut;
-    OvConsoleIo io(in, out, wideOut);
-    io.Prompt("\nDirectory Service Type\nExample: LDAP\n: ", OvAnswerKind::Type);
-    std::string answer;
-    ASSERT_TRUE(io.ReadLine(answer));
-    EXPECT_EQ(answer, "LDAP");
-    EXPECT_EQ(out.str(), "\nDirectory Service Type\nExample: LDAP\n: ");
-}
-
 }  // namespace

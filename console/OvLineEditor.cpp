@@ -4,12 +4,16 @@
 #include "console/OvLineEditor.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <locale.h>
 #include <map>
 
+#include <cerrno>
+
 #include <histedit.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "console/OvAnswerHistory.h"
@@ -19,6 +23,54 @@ OvCompleter::~OvCompleter() = default;
 OvLineEditor::~OvLineEditor() = default;
 
 namespace {
+
+// Set when the terminal's size changed; the editor takes the new size before
+// it reads the next line.
+volatile std::sig_atomic_t g_resized = 0;
+
+extern "C" void NoteResize(int)
+{
+    g_resized = 1;
+}
+
+// The terminal as the shell knows it, for the time the program is stopped.
+struct termios g_shellSettings;
+int g_terminalFd = -1;
+
+void CatchStop();
+
+// Ctrl-Z while a line is edited: the shell gets its terminal back while the
+// program is stopped, and the editor its own when the program goes on
+// (Ctrl-L then draws the line afresh).
+extern "C" void StopWithTerminalBack(int)
+{
+    const int savedErrno = errno;
+    struct termios current;
+    const bool known = tcgetattr(g_terminalFd, &current) == 0;
+    tcsetattr(g_terminalFd, TCSADRAIN, &g_shellSettings);
+    struct sigaction stop {};
+    stop.sa_handler = SIG_DFL;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGTSTP, &stop, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    kill(getpid(), SIGTSTP);
+    // Going on.
+    CatchStop();
+    if (known) tcsetattr(g_terminalFd, TCSADRAIN, &current);
+    errno = savedErrno;
+}
+
+void CatchStop()
+{
+    struct sigaction action {};
+    action.sa_handler = StopWithTerminalBack;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTSTP, &action, nullptr);
+}
 
 bool IsContinuationByte(char c)
 {
@@ -111,6 +163,15 @@ public:
         Bind("\033[3~", "ed-delete-next-char");
         // The user's own ~/.editrc has the last word.
         el_source(editLine_, nullptr);
+        struct sigaction action {};
+        action.sa_handler = NoteResize;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGWINCH, &action, nullptr);
+        if (tcgetattr(STDIN_FILENO, &g_shellSettings) == 0) {
+            g_terminalFd = STDIN_FILENO;
+            CatchStop();
+        }
         return true;
     }
 
@@ -121,6 +182,10 @@ public:
         prompt_ = prompt;
         kind_ = kind;
         lastTab_.clear();
+        if (g_resized != 0) {
+            g_resized = 0;
+            el_resize(editLine_);
+        }
         el_set(editLine_, EL_HIST, history, HistoryOf(kind));
         std::fflush(stdout);
         int count = 0;

@@ -21,6 +21,7 @@ public:
                 OvEchoControl* echo = nullptr);
 
     std::ostream& Out() { return out_; }
+    std::wostream& WideOut() { return wideOut_; }
 
     // Writes a prompt whose answer is read next, and says what kind of answer
     // it asks for. With a line editor the prompt's last line is shown by the
@@ -30,7 +31,6 @@ public:
     // Reads lines and words through the editor from now on (null: from the
     // input stream). Hidden reads never go through it.
     void SetLineEditor(OvLineEditor* editor) { editor_ = editor; }
-    std::wostream& WideOut() { return wideOut_; }
 
     // Reads one line into answer, replacing what it held: the first `room`
     // characters up to the line feed (consumed, not kept), cut at a NUL; the

@@ -2,7 +2,6 @@
 // DN begins with what is typed, and the users and groups in a container whose
 // name begins with what follows its "/". Every request is a quick one: few
 // entries, a short time, and the whole answer within the caller's time.
-#include <algorithm>
 #include <cctype>
 #include <string_view>
 #include <chrono>

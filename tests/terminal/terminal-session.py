@@ -121,11 +121,15 @@ def start_menu(pane):
     pane.wait_for(SELECTION)
 
 
-def select(pane, number, prompt_text):
+def select(pane, number, prompt_text, editor_prompt=":"):
+    """Runs a command and waits until its first prompt reads: the editor has
+    drawn the prompt's last line (keys typed before that would be echoed by
+    the terminal as well as by the editor)."""
     before = pane.screen().count(prompt_text)
     pane.text(number)
     pane.keys("Enter")
     pane.wait_for(prompt_text, before + 1)
+    pane.wait_last_line(editor_prompt)
 
 
 def answer_and_wait_menu(pane):
@@ -222,7 +226,7 @@ def run_embedded(work, server):
     # The password is neither shown nor kept; Up at the next user prompt
     # recalls the user, never the password.
     pane.wait_for(SELECTION)
-    select(pane, "9", "Username <username")
+    select(pane, "9", "Username <username", "Username <username or domain\\username>:")
     pane.keys("Up")
     pane.wait_last_line("Username <username or domain\\username>: default://EXAMPLE\\jsmith")
     pane.keys("C-u")
@@ -233,7 +237,7 @@ def run_embedded(work, server):
     pane.keys("Enter")
     pane.wait_for("Was authenticated.")
     check("Secret123" not in pane.screen(), "the password was shown")
-    select(pane, "9", "Username <username")
+    select(pane, "9", "Username <username", "Username <username or domain\\username>:")
     pane.keys("Up")
     pane.wait_last_line("Username <username or domain\\username>: jsmith")
     pane.keys("Enter")

@@ -123,7 +123,7 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit,
         std::vector<std::string> bases;
         const unsigned contextsTime = Left(deadline);
         if (contextsTime == 0) return kStatusTimeout;
-        if (const unsigned status = directory_.NamingContexts(bases, contextsTime)) return status;
+        if (const unsigned status = directory_.QuickNamingContexts(bases, contextsTime)) return status;
         Filter narrowing;
         const bool narrowed = FirstRdnStart(rest, narrowing);
         for (const std::string& baseText : bases) {

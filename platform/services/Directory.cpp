@@ -13,6 +13,11 @@ namespace ovdir {
 
 Directory::~Directory() = default;
 
+unsigned Directory::QuickNamingContexts(std::vector<std::string>& out, unsigned /*timeLimitMs*/)
+{
+    return NamingContexts(out);
+}
+
 void ReportServiceFault(unsigned status, const std::string& location, int line,
                         const std::string& message)
 {

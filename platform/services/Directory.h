@@ -107,9 +107,11 @@ public:
     // base does not exist; another status when the directory fails.
     virtual unsigned Search(const SearchRequest& request, std::vector<Entry>& out) = 0;
 
-    // The naming contexts of the configured directory (root DSE); timeLimitMs
-    // as in SearchRequest.
-    virtual unsigned NamingContexts(std::vector<std::string>& out, unsigned timeLimitMs = 0) = 0;
+    // The naming contexts of the configured directory (root DSE).
+    virtual unsigned NamingContexts(std::vector<std::string>& out) = 0;
+    // The same as a quick request, timeLimitMs as in SearchRequest; a backend
+    // that answers without waiting need not override it.
+    virtual unsigned QuickNamingContexts(std::vector<std::string>& out, unsigned timeLimitMs);
 
     // Whether the password binds as dn on the configured directory. An
     // empty password is never accepted and never sent.

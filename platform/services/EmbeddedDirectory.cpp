@@ -213,7 +213,7 @@ unsigned EmbeddedDirectory::Search(const SearchRequest& request, std::vector<Ent
     return 0;
 }
 
-unsigned EmbeddedDirectory::NamingContexts(std::vector<std::string>& out, unsigned /*timeLimitMs*/)
+unsigned EmbeddedDirectory::NamingContexts(std::vector<std::string>& out)
 {
     out.clear();
     if (const unsigned status = Load()) return status;

@@ -21,7 +21,7 @@ public:
     static std::unique_ptr<EmbeddedDirectory> FromText(std::string text, std::string location);
 
     unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override;
-    unsigned NamingContexts(std::vector<std::string>& out, unsigned timeLimitMs = 0) override;
+    unsigned NamingContexts(std::vector<std::string>& out) override;
     unsigned CheckPassword(const std::string& dn, const std::string& password,
                            bool& accepted) override;
     unsigned ExplicitDomains(const std::string& server, const std::string& dn,

@@ -661,7 +661,11 @@ public:
         return Run(server, query, out);
     }
 
-    unsigned NamingContexts(std::vector<std::string>& out, unsigned timeLimitMs = 0) override {
+    unsigned NamingContexts(std::vector<std::string>& out) override {
+        return QuickNamingContexts(out, 0);
+    }
+
+    unsigned QuickNamingContexts(std::vector<std::string>& out, unsigned timeLimitMs) override {
         if (!valid_) return kStatusUnreachable;
         std::vector<Entry> found;
         Query query = NamingContextsQuery();

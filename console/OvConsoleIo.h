@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "console/OvLineEditor.h"
 #include "console/OvTerminal.h"
 
 class OvConsoleIo {
@@ -21,6 +22,15 @@ public:
 
     std::ostream& Out() { return out_; }
     std::wostream& WideOut() { return wideOut_; }
+
+    // Writes a prompt whose answer is read next, and says what kind of answer
+    // it asks for. With a line editor the prompt's last line is shown by the
+    // editor (so that it stays in place while the line is edited); without
+    // one the text is written as it stands.
+    void Prompt(const std::string& text, OvAnswerKind kind);
+    // Reads lines and words through the editor from now on (null: from the
+    // input stream). Hidden reads never go through it.
+    void SetLineEditor(OvLineEditor* editor) { editor_ = editor; }
 
     // Reads one line into answer, replacing what it held: the first `room`
     // characters up to the line feed (consumed, not kept), cut at a NUL; the
@@ -51,10 +61,19 @@ private:
     // The next character, or end of input (which also sets the stream's eofbit).
     std::istream::int_type Next();
     void DropRestOfLine();
+    // ReadLine and ReadWord through the editor.
+    bool EditLine(std::string& answer, std::size_t room);
+    bool EditWord(std::string& word, std::size_t room);
+    // The prompt's last line as the editor shows it, taken for one read.
+    std::string TakePrompt(OvAnswerKind& kind);
 
     std::istream& in_;
     std::ostream& out_;
     std::wostream& wideOut_;
     OvEchoControl* echo_;
     bool flushEachLine_ = true;
+    OvLineEditor* editor_ = nullptr;
+    std::string pendingPrompt_;
+    OvAnswerKind pendingKind_ = OvAnswerKind::None;
+    bool editorEnded_ = false;
 };

@@ -16,6 +16,17 @@ namespace {
 struct termios g_saved;
 int g_savedFd = -1;
 volatile std::sig_atomic_t g_hidden = 0;
+// The settings before the line editor first took the terminal.
+struct termios g_beforeEditor;
+int g_editorFd = -1;
+
+void RestoreEcho() noexcept
+{
+    if (g_hidden != 0) {
+        tcsetattr(g_savedFd, TCSANOW, &g_saved);
+        g_hidden = 0;
+    }
+}
 
 }  // namespace
 
@@ -42,7 +53,7 @@ bool OvTerminalEcho::HideInput()
 
 void OvTerminalEcho::ShowInput()
 {
-    if (g_savedFd == fd_) OvRestoreTerminalAfterSignal();
+    if (g_savedFd == fd_) RestoreEcho();
 }
 
 void OvTerminalEcho::ProtectMemory()
@@ -67,8 +78,14 @@ void OvTerminalEcho::ForgetInput()
 
 void OvRestoreTerminalAfterSignal() noexcept
 {
-    if (g_hidden != 0) {
-        tcsetattr(g_savedFd, TCSANOW, &g_saved);
-        g_hidden = 0;
-    }
+    RestoreEcho();
+    if (g_editorFd >= 0) tcsetattr(g_editorFd, TCSANOW, &g_beforeEditor);
+}
+
+void OvKeepTerminalSettingsForSignal(int fd) noexcept
+{
+    struct termios settings;
+    if (tcgetattr(fd, &settings) != 0) return;
+    g_beforeEditor = settings;
+    g_editorFd = fd;
 }

@@ -34,3 +34,8 @@ private:
 // Restores the terminal settings that a HideInput left changed.
 // Async-signal-safe: the signal handlers call it before the process ends.
 void OvRestoreTerminalAfterSignal() noexcept;
+
+// Remembers the terminal settings of fd as they are now, to be put back by
+// OvRestoreTerminalAfterSignal should a signal end the process while a line
+// editor has changed them.
+void OvKeepTerminalSettingsForSignal(int fd) noexcept;

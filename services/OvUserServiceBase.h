@@ -51,4 +51,15 @@ public:
                                          bool& exactMatch, std::vector<OvWString>& users) = 0;
     virtual unsigned SearchOrgUnitsFromName(const OvWString& context, const OvWString& name,
                                             bool& exactMatch, std::vector<OvWString>& units) = 0;
+
+    // What may continue a context typed so far ("TYPE://SERVER " and the
+    // start of a DN), for completion at a console: the DNs of the containers
+    // on that server that begin with the text after the server, or, when that
+    // text holds a "/", the names of the users and groups directly in the
+    // container before the last "/" that begin with the text after it.
+    // At most `limit` words, sorted; the directory is given at most
+    // `milliseconds` in all. A service that offers no completion answers a
+    // non-zero status, as does one whose directory failed or took too long.
+    virtual unsigned CompleteContext(const OvWString& typed, unsigned limit,
+                                     unsigned milliseconds, std::vector<OvWString>& words);
 };

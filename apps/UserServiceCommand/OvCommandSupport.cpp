@@ -8,16 +8,16 @@ namespace {
 
 constexpr std::size_t kFlagRoom = 3;
 
-void WritePrompt(OvCommandContext& context, const std::string& text)
+void WritePrompt(OvCommandContext& context, const std::string& text, OvAnswerKind kind)
 {
-    context.io.Out() << '\n' << text << ": ";
+    context.io.Prompt('\n' + text + ": ", kind);
 }
 
 }  // namespace
 
-std::string LinePrompt(OvCommandContext& context, const std::string& text)
+std::string LinePrompt(OvCommandContext& context, const std::string& text, OvAnswerKind kind)
 {
-    WritePrompt(context, text);
+    WritePrompt(context, text, kind);
     std::string answer;
     context.io.ReadLine(answer);
     return answer;
@@ -25,7 +25,7 @@ std::string LinePrompt(OvCommandContext& context, const std::string& text)
 
 std::string HiddenPrompt(OvCommandContext& context, const std::string& text)
 {
-    WritePrompt(context, text);
+    WritePrompt(context, text, OvAnswerKind::None);
     std::string answer;
     context.io.ReadHiddenLine(answer);
     return answer;
@@ -33,7 +33,7 @@ std::string HiddenPrompt(OvCommandContext& context, const std::string& text)
 
 bool FlagPrompt(OvCommandContext& context, const std::string& text)
 {
-    WritePrompt(context, text);
+    WritePrompt(context, text, OvAnswerKind::Flag);
     std::string answer;
     context.io.ReadLine(answer, kFlagRoom);
     return answer != "0";
@@ -41,7 +41,7 @@ bool FlagPrompt(OvCommandContext& context, const std::string& text)
 
 unsigned AddressPrompt(OvCommandContext& context)
 {
-    const std::string host = LinePrompt(context, "IP");
+    const std::string host = LinePrompt(context, "IP", OvAnswerKind::Address);
     try {
         const OvInetAddress address(host, 0, false);
         return address.GetIpAddress(false);

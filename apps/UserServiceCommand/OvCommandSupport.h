@@ -17,8 +17,10 @@ struct OvCommandContext {
     ProxyHandle<OvUserServiceBase>& userService;
 };
 
-// A line feed, the text and ": ", then one typed line (see OvConsoleIo::ReadLine).
-std::string LinePrompt(OvCommandContext& context, const std::string& text);
+// A line feed, the text and ": ", then one typed line (see OvConsoleIo::ReadLine)
+// of the kind given (at a terminal, each kind recalls its own earlier answers).
+std::string LinePrompt(OvCommandContext& context, const std::string& text,
+                       OvAnswerKind kind = OvAnswerKind::None);
 // As LinePrompt, with the terminal not showing what is typed.
 std::string HiddenPrompt(OvCommandContext& context, const std::string& text);
 // A line prompt whose answer keeps three characters; false only for "0".

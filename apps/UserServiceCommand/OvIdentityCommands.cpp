@@ -18,7 +18,7 @@ using InfoOperation = unsigned (OvUserServiceBase::*)(const OvWString&, OvWStrin
 void UserInfoCommand(OvCommandContext& context, const std::string& prompt,
                      InfoOperation operation)
 {
-    const std::string answer = LinePrompt(context, prompt);
+    const std::string answer = LinePrompt(context, prompt, OvAnswerKind::User);
     EchoCall(context, answer);
     OvWString fqdn;
     OvWString fullName;
@@ -46,7 +46,7 @@ void GetUserCommand(OvCommandContext& context)
 
 void GetFullUserNameCommand(OvCommandContext& context)
 {
-    const std::string answer = LinePrompt(context, kUserFqdnPrompt);
+    const std::string answer = LinePrompt(context, kUserFqdnPrompt, OvAnswerKind::Context);
     OvWString fullName;
     const unsigned status = UserService(context)->GetFullUserName(makeWideString(answer), fullName);
     if (status != 0) return ReportError(context, status);
@@ -56,7 +56,8 @@ void GetFullUserNameCommand(OvCommandContext& context)
 void GetQualifiedNameForUserCommand(OvCommandContext& context)
 {
     const std::string answer =
-        LinePrompt(context, std::string("User: default://<domain>\\<user>\n") + kDomainLoginExample);
+        LinePrompt(context, std::string("User: default://<domain>\\<user>\n") + kDomainLoginExample,
+                   OvAnswerKind::User);
     OvWString fqdn;
     const unsigned status =
         UserService(context)->GetQualifiedNameForUser(makeWideString(answer), fqdn);
@@ -66,7 +67,8 @@ void GetQualifiedNameForUserCommand(OvCommandContext& context)
 
 void TestUserAuthenticationCommand(OvCommandContext& context)
 {
-    const std::string user = LinePrompt(context, "Username <username or domain\\username>");
+    const std::string user =
+        LinePrompt(context, "Username <username or domain\\username>", OvAnswerKind::User);
     std::string password = HiddenPrompt(context, "Password <domain password -hidden>");
     OvWString widePassword = makeWideString(password);
     OvWipe(password);
@@ -86,7 +88,8 @@ void GetUserLoginAndFullNameCommand(OvCommandContext& context)
                                           "User (DSType://<server><user fqdn\n"
                                           "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/"
                                           "john smith\n"
-                                          ")");
+                                          ")",
+                                          OvAnswerKind::Context);
     OvWString fullName;
     OvWString login;
     const unsigned status =
@@ -109,7 +112,7 @@ void GetUserInfoFromEmailCommand(OvCommandContext& context)
 
 void GetUserEmailAddrCommand(OvCommandContext& context)
 {
-    const std::string answer = LinePrompt(context, kUserFqdnPrompt);
+    const std::string answer = LinePrompt(context, kUserFqdnPrompt, OvAnswerKind::Context);
     EchoCall(context, answer);
     OvWString email;
     const unsigned status = UserService(context)->GetUserEmailAddr(makeWideString(answer), email);

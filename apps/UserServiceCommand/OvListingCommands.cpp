@@ -11,10 +11,10 @@ using ListOperation = unsigned (OvUserServiceBase::*)(const OvWString&,
                                                       std::vector<OvWString>&);
 
 // One answer, echoed, one call, the list under its heading.
-void ListCommand(OvCommandContext& context, const char* prompt, ListOperation operation,
-                 const char* heading)
+void ListCommand(OvCommandContext& context, const char* prompt, OvAnswerKind kind,
+                 ListOperation operation, const char* heading)
 {
-    const std::string answer = LinePrompt(context, prompt);
+    const std::string answer = LinePrompt(context, prompt, kind);
     std::vector<OvWString> entries;
     EchoCall(context, answer);
     const unsigned status = (UserService(context)->*operation)(makeWideString(answer), entries);
@@ -29,7 +29,7 @@ void GetUsersCommand(OvCommandContext& context)
     ListCommand(context,
                 "Context: DSType://<server> <fqdn>\n"
                 "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com\n",
-                &OvUserServiceBase::GetUsers, "Users:\n");
+                OvAnswerKind::Context, &OvUserServiceBase::GetUsers, "Users:\n");
 }
 
 void GetGroupsCommand(OvCommandContext& context)
@@ -37,13 +37,13 @@ void GetGroupsCommand(OvCommandContext& context)
     ListCommand(context,
                 "Context: DSType://<server> <fqdn>\n"
                 "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com\n",
-                &OvUserServiceBase::GetGroups, "Groups:\n");
+                OvAnswerKind::Context, &OvUserServiceBase::GetGroups, "Groups:\n");
 }
 
 void GetDomainsCommand(OvCommandContext& context)
 {
-    ListCommand(context, "Directory Service Type\nExample: LDAP\n", &OvUserServiceBase::GetDomains,
-                "Domains:\n");
+    ListCommand(context, "Directory Service Type\nExample: LDAP\n", OvAnswerKind::Type,
+                &OvUserServiceBase::GetDomains, "Domains:\n");
 }
 
 void GetUserGroupsCommand(OvCommandContext& context)
@@ -51,7 +51,7 @@ void GetUserGroupsCommand(OvCommandContext& context)
     ListCommand(context,
                 "Context: DSType://<server><user fqdn>\n"
                 "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith\n",
-                &OvUserServiceBase::GetUserGroups, "Groups:\n");
+                OvAnswerKind::Context, &OvUserServiceBase::GetUserGroups, "Groups:\n");
 }
 
 void GetUsersForGroupCommand(OvCommandContext& context)
@@ -59,13 +59,13 @@ void GetUsersForGroupCommand(OvCommandContext& context)
     ListCommand(context,
                 "Context: DSType://<server> <group fqdn>\n"
                 "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com/Sales Team\n",
-                &OvUserServiceBase::GetUsersForGroup, "Users:\n");
+                OvAnswerKind::Context, &OvUserServiceBase::GetUsersForGroup, "Users:\n");
 }
 
 void GetWorkstationsCommand(OvCommandContext& context)
 {
-    ListCommand(context, "Domain\nExample: EXAMPLE", &OvUserServiceBase::GetWorkstations,
-                "Workstations:\n");
+    ListCommand(context, "Domain\nExample: EXAMPLE", OvAnswerKind::Domain,
+                &OvUserServiceBase::GetWorkstations, "Workstations:\n");
 }
 
 void GetTrustedDomainsCommand(OvCommandContext& context)
@@ -73,14 +73,15 @@ void GetTrustedDomainsCommand(OvCommandContext& context)
     ListCommand(context,
                 "Domain: DSType://<server><domain>\n"
                 "Example: LDAP://127.0.0.1 dc=example,dc=com",
-                &OvUserServiceBase::GetTrustedDomains, "Trusted Domains:\n");
+                OvAnswerKind::Context, &OvUserServiceBase::GetTrustedDomains, "Trusted Domains:\n");
 }
 
 void GetServersForDomainCommand(OvCommandContext& context)
 {
     const std::string answer = LinePrompt(context,
                                           "Domain: DSType://<server> <domain>\n"
-                                          "Example: LDAP://127.0.0.1 dc=example,dc=com\n");
+                                          "Example: LDAP://127.0.0.1 dc=example,dc=com\n",
+                                          OvAnswerKind::Context);
     EchoCall(context, answer);
     // Made for this one call; the handle gives it back when the command ends.
     ProxyHandle<OvDirectoryServiceBase> directoryService(0);

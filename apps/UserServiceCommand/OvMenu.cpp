@@ -37,7 +37,7 @@ void RunMenuLoop(OvCommandContext& context, const OvCommandRow* rows, std::size_
     std::ostream& out = context.io.Out();
     for (;;) {
         PrintMenu(out, rows, count);
-        out << "\n\nSelection: ";
+        context.io.Prompt("\n\nSelection: ", OvAnswerKind::Selection);
         std::string selection;
         // End of input counts as leaving the menu: nothing more can be typed.
         if (!context.io.ReadWord(selection)) break;

@@ -10,8 +10,8 @@ using SearchOperation = unsigned (OvUserServiceBase::*)(const OvWString&, const 
 void SearchCommand(OvCommandContext& context, const char* contextPrompt, const char* namePrompt,
                    SearchOperation operation, const char* heading)
 {
-    const std::string searchContext = LinePrompt(context, contextPrompt);
-    const std::string name = LinePrompt(context, namePrompt);
+    const std::string searchContext = LinePrompt(context, contextPrompt, OvAnswerKind::Context);
+    const std::string name = LinePrompt(context, namePrompt, OvAnswerKind::Name);
     bool exactMatch = FlagPrompt(context, "exactMatch(0|1)");
     std::vector<OvWString> entries;
     EchoCall(context, searchContext + " and " + name + " exactMatch " +
@@ -72,11 +72,13 @@ void GetDomainsSslCommand(OvCommandContext& context)
 {
     const std::string server = LinePrompt(context,
                                           "DSType://<Server:port><domain>\n"
-                                          " Example LDAP://127.0.0.1:3268 dc=example,dc=com");
+                                          " Example LDAP://127.0.0.1:3268 dc=example,dc=com",
+                                          OvAnswerKind::Context);
     const std::string user =
-        LinePrompt(context, "Username(Example: cn=Administrator,cn=Users,dc=example,dc=com)");
+        LinePrompt(context, "Username(Example: cn=Administrator,cn=Users,dc=example,dc=com)",
+                   OvAnswerKind::User);
     std::string typedPassword = HiddenPrompt(context, "Password <domain password -hidden>");
-    const std::string type = LinePrompt(context, "Type [NDS,iPlanet,ADS]");
+    const std::string type = LinePrompt(context, "Type [NDS,iPlanet,ADS]", OvAnswerKind::Type);
     bool sslEnable = FlagPrompt(context, "sslEnable(0|1)");
     std::vector<OvWString> domains;
     EchoCall(context, server);

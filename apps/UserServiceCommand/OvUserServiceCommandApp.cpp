@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "apps/UserServiceCommand/OvMenu.h"
+#include "apps/UserServiceCommand/OvTerminalSession.h"
 #include "config/OvIniParameters.h"
 #include "console/OvConsoleIo.h"
 #include "console/OvTerminal.h"
@@ -37,6 +38,8 @@ int OvUserServiceCommandApp::Run()
     std::ostream& out = io.Out();
 
     OvIniParameters parameters("orvane.ini");
+    // At a terminal every prompt from here on is read through a line editor.
+    OvTerminalSession terminalSession(io, "orvane.ini");
     unsigned short port = 0;
     std::string host;
     parameters.GetPolicyServerPort(port);
@@ -56,12 +59,12 @@ int OvUserServiceCommandApp::Run()
         << "========================\n\n";
 
     std::string answer;
-    out << "PolicyServer ip or name (" << host << "): ";
+    io.Prompt("PolicyServer ip or name (" + host + "): ", OvAnswerKind::PolicyHost);
     io.ReadLine(answer);
     if (!answer.empty()) host = answer;
     std::string location = host + ":";
 
-    out << "PolicyServer port (" << port << "): ";
+    io.Prompt("PolicyServer port (" + std::to_string(port) + "): ", OvAnswerKind::PolicyPort);
     io.ReadLine(answer);
     if (!answer.empty()) {
         port = PortFromText(answer);
@@ -83,6 +86,7 @@ int OvUserServiceCommandApp::Run()
     // Declared after the framework handle so that it is given back first.
     ProxyHandle<OvUserServiceBase> userService(0);
     OvCommandContext context{io, userService};
+    terminalSession.CompleteWith(context);
     RunMenuLoop(context);
     return 0;
 }

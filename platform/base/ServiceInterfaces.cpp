@@ -8,3 +8,11 @@ OvUserServiceBase::~OvUserServiceBase() = default;
 OvTransIdServiceBase::~OvTransIdServiceBase() = default;
 OvDirectoryServiceBase::~OvDirectoryServiceBase() = default;
 OvEventLogBase::~OvEventLogBase() = default;
+
+// A service without completion: nothing to offer, and it says so.
+unsigned OvUserServiceBase::CompleteContext(const OvWString&, unsigned, unsigned,
+                                            std::vector<OvWString>& words)
+{
+    words.clear();
+    return 0x30A20007u;
+}

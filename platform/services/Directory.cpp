@@ -13,6 +13,11 @@ namespace ovdir {
 
 Directory::~Directory() = default;
 
+unsigned Directory::QuickNamingContexts(std::vector<std::string>& out, unsigned /*timeLimitMs*/)
+{
+    return NamingContexts(out);
+}
+
 void ReportServiceFault(unsigned status, const std::string& location, int line,
                         const std::string& message)
 {
@@ -111,6 +116,15 @@ Filter Filter::Contains(std::string attribute, std::string value)
     return filter;
 }
 
+Filter Filter::Initial(std::string attribute, std::string value)
+{
+    Filter filter;
+    filter.kind = Kind::Initial;
+    filter.attribute = std::move(attribute);
+    filter.value = std::move(value);
+    return filter;
+}
+
 Filter Filter::Present(std::string attribute)
 {
     Filter filter;
@@ -168,6 +182,7 @@ bool WellFormed(const Filter& filter)
             return filter.attribute.empty() || ValidAttributeName(filter.attribute);
         case Filter::Kind::Equals:
         case Filter::Kind::Contains:
+        case Filter::Kind::Initial:
             return ValidAttributeName(filter.attribute);
     }
     return false;

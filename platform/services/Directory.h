@@ -122,7 +122,7 @@ struct Entry {
 // Every comparison ignores case; DN-valued attributes (member, uniqueMember)
 // compare normalised DNs.
 struct Filter {
-    enum class Kind { And, Or, Not, Equals, Contains, Present };
+    enum class Kind { And, Or, Not, Equals, Contains, Initial, Present };
     Kind kind = Kind::Present;
     std::string attribute;  // lower case
     std::string value;
@@ -133,6 +133,8 @@ struct Filter {
     static Filter Not(Filter child);
     static Filter Equals(std::string attribute, std::string value);
     static Filter Contains(std::string attribute, std::string value);
+    // A value that begins with the text.
+    static Filter Initial(std::string attribute, std::string value);
     static Filter Present(std::string attribute);
 };
 
@@ -161,6 +163,12 @@ struct SearchRequest {
     Scope scope = Scope::Subtree;
     Filter filter;
     std::vector<std::string> attributes;  // lower case; empty: the DN alone
+    // A quick request (completion at a console): at most sizeLimit entries,
+    // found the first ones the directory happens to give (0: every entry),
+    // and at most timeLimitMs for connecting and answering (0: the network
+    // time-outs of the communication parameters).
+    std::size_t sizeLimit = 0;
+    unsigned timeLimitMs = 0;
 };
 
 class Directory {
@@ -174,6 +182,9 @@ public:
 
     // The naming contexts of the configured directory (root DSE).
     virtual unsigned NamingContexts(std::vector<std::string>& out) = 0;
+    // The same as a quick request, timeLimitMs as in SearchRequest; a backend
+    // that answers without waiting need not override it.
+    virtual unsigned QuickNamingContexts(std::vector<std::string>& out, unsigned timeLimitMs);
 
     // Whether the password binds as dn on the configured directory. An
     // empty password is never accepted and never sent.

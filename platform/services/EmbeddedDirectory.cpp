@@ -38,14 +38,17 @@ bool ValueMatches(const std::string& attribute, const std::string& stored, const
 {
     if (IsDnValued(attribute)) {
         const std::string dn = NormalizeDn(StripUniqueId(stored));
-        return filter.kind == Filter::Kind::Equals ? dn == filter.value
-                                                   : dn.find(filter.value) != std::string::npos;
+        if (filter.kind == Filter::Kind::Equals) return dn == filter.value;
+        if (filter.kind == Filter::Kind::Initial) return dn.compare(0, filter.value.size(), filter.value) == 0;
+        return dn.find(filter.value) != std::string::npos;
     }
     if (filter.kind == Filter::Kind::Equals && attribute == "objectclass")
         return ClassIsA(stored, filter.value);
     const std::string value = PrepareValue(stored);
-    return filter.kind == Filter::Kind::Equals ? value == filter.value
-                                               : value.find(filter.value) != std::string::npos;
+    if (filter.kind == Filter::Kind::Equals) return value == filter.value;
+    if (filter.kind == Filter::Kind::Initial)
+        return value.compare(0, filter.value.size(), filter.value) == 0;
+    return value.find(filter.value) != std::string::npos;
 }
 
 void ReportLoadFault(const std::string& location, int line, const std::string& message)
@@ -149,7 +152,8 @@ bool EmbeddedDirectory::Matches(const Entry& entry, const Filter& filter) const
             // A filter left as made by default asks for every entry.
             return filter.attribute.empty() || entry.Find(filter.attribute) != nullptr;
         case Filter::Kind::Equals:
-        case Filter::Kind::Contains: {
+        case Filter::Kind::Contains:
+        case Filter::Kind::Initial: {
             const std::vector<std::string>* values = entry.Find(filter.attribute);
             if (values == nullptr) return false;
             for (const std::string& value : *values)
@@ -164,6 +168,7 @@ void EmbeddedDirectory::Collect(std::size_t index, const SearchRequest& request,
                                 std::vector<Entry>& out) const
 {
     const Entry& entry = entries_[index];
+    if (request.sizeLimit != 0 && out.size() >= request.sizeLimit) return;
     if (!Matches(entry, request.filter)) return;
     Entry copy;
     copy.dn = entry.dn;
@@ -187,6 +192,7 @@ unsigned EmbeddedDirectory::Search(const SearchRequest& request, std::vector<Ent
     SearchRequest prepared;
     prepared.filter = Prepare(request.filter);
     prepared.attributes = request.attributes;
+    prepared.sizeLimit = request.sizeLimit;
     switch (request.scope) {
         case Scope::Base:
             Collect(base->second, prepared, out);
@@ -196,7 +202,8 @@ unsigned EmbeddedDirectory::Search(const SearchRequest& request, std::vector<Ent
             break;
         case Scope::Subtree: {
             std::vector<std::size_t> pending{base->second};
-            while (!pending.empty()) {
+            while (!pending.empty() &&
+                   (request.sizeLimit == 0 || out.size() < request.sizeLimit)) {
                 const std::size_t index = pending.back();
                 pending.pop_back();
                 Collect(index, prepared, out);

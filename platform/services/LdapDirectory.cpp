@@ -100,6 +100,7 @@ bool RenderFilter(const Filter& filter, std::string& text) {
             return true;
         case Filter::Kind::Equals:
         case Filter::Kind::Contains:
+        case Filter::Kind::Initial:
         case Filter::Kind::Present:
             break;
     }
@@ -109,6 +110,9 @@ bool RenderFilter(const Filter& filter, std::string& text) {
     text += '=';
     if (filter.kind == Filter::Kind::Equals) {
         text += EscapeFilterValue(filter.value);
+    } else if (filter.kind == Filter::Kind::Initial) {
+        text += EscapeFilterValue(filter.value);
+        text += '*';
     } else {
         // Contains with an empty text matches every value, as presence does.
         text += '*';
@@ -219,12 +223,18 @@ struct Timeouts {
     timeval method;   // each answer of a search
 };
 
-Timeouts CurrentTimeouts() {
+// The network time-outs; a quick request's own limit (timeLimitMs, not 0)
+// shortens both.
+Timeouts CurrentTimeouts(unsigned timeLimitMs = 0) {
     const OvCommParameters parameters = CurrentCommParameters();
     // Zero would make every request fail at once; it means the default.
-    const unsigned connectMs = parameters.connectionTimeout ? parameters.connectionTimeout : 3000;
-    const unsigned methodS = parameters.methodTimeout ? parameters.methodTimeout : 120;
-    return {Milliseconds(connectMs), Milliseconds(methodS * 1000)};
+    unsigned connectMs = parameters.connectionTimeout ? parameters.connectionTimeout : 3000;
+    unsigned long long methodMs = (parameters.methodTimeout ? parameters.methodTimeout : 120) * 1000ull;
+    if (timeLimitMs != 0) {
+        connectMs = std::min(connectMs, timeLimitMs);
+        methodMs = std::min<unsigned long long>(methodMs, timeLimitMs);
+    }
+    return {Milliseconds(connectMs), Milliseconds(static_cast<unsigned>(methodMs))};
 }
 
 int LastError(LDAP* ld) {
@@ -406,9 +416,10 @@ unsigned BindFailure(int code) {
 // Opens a connection to server and binds as dn (anonymously when dn is
 // empty). bindResult receives the server's answer to a refused bind.
 unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
-              std::string_view password, Connection& connection, int& bindResult) {
+              std::string_view password, Connection& connection, int& bindResult,
+              unsigned timeLimitMs = 0) {
     const ldapseam::Calls& calls = ldapseam::Active();
-    const Timeouts timeouts = CurrentTimeouts();
+    const Timeouts timeouts = CurrentTimeouts(timeLimitMs);
     bindResult = LDAP_SUCCESS;
 
     // An empty password with a DN would be an unauthenticated bind, which
@@ -565,6 +576,8 @@ struct Query {
     // The filter as a tree, when its text may have to be made again for the
     // connection's schema.
     const Filter* tree = nullptr;
+    int sizeLimit = 0;         // 0: every entry, page by page
+    unsigned timeLimitMs = 0;  // 0: the configured time-outs
 };
 
 // The root DSE's list of naming contexts.
@@ -579,7 +592,7 @@ Query NamingContextsQuery() {
 // One search, page by page. Continuation references are passed over.
 unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize) {
     const ldapseam::Calls& calls = ldapseam::Active();
-    const Timeouts timeouts = CurrentTimeouts();
+    const Timeouts timeouts = CurrentTimeouts(query.timeLimitMs);
     std::vector<char*> attributes;
     static char noAttributes[] = "1.1";
     for (const std::string& name : query.attributes) {
@@ -587,8 +600,10 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
     }
     if (attributes.empty()) attributes.push_back(noAttributes);
     attributes.push_back(nullptr);
-    // A base search answers one entry at most; every other one is paged.
-    const bool paged = query.scope != LDAP_SCOPE_BASE;
+    // A base search answers one entry at most, and a limited one is asked
+    // for its few entries at once; every other one is paged.
+    const bool limited = query.sizeLimit > 0;
+    const bool paged = query.scope != LDAP_SCOPE_BASE && !limited;
 
     berval cookie{};
     std::unique_ptr<char, void (*)(char*)> cookieOwner(nullptr, [](char* p) { ber_memfree(p); });
@@ -604,7 +619,7 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
         int msgid = -1;
         int rc = calls.searchExt(ld, query.base.c_str(), query.scope, query.filter.c_str(),
                                  attributes.data(), 0, paged ? controls : nullptr, nullptr, &limit,
-                                 LDAP_NO_LIMIT, &msgid);
+                                 limited ? query.sizeLimit : LDAP_NO_LIMIT, &msgid);
         if (pageControl != nullptr) ldap_control_free(pageControl);
         if (rc != LDAP_SUCCESS) return SearchFailure(rc);
 
@@ -671,6 +686,8 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
             pageSize /= 2;
             continue;
         }
+        // A limited search that reached its limit has what it asked for.
+        if (limited && code == LDAP_SIZELIMIT_EXCEEDED) return 0;
         if (code != LDAP_SUCCESS) return SearchFailure(code);
         if (!more) return 0;
     }
@@ -820,14 +837,22 @@ public:
                       : request.scope == Scope::OneLevel ? LDAP_SCOPE_ONELEVEL
                                                          : LDAP_SCOPE_SUBTREE;
         query.attributes = request.attributes;
+        query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
+        query.timeLimitMs = request.timeLimitMs;
         return Run(request.server, query, out);
     }
 
     unsigned NamingContexts(std::vector<std::string>& out) override {
+        return QuickNamingContexts(out, 0);
+    }
+
+    unsigned QuickNamingContexts(std::vector<std::string>& out, unsigned timeLimitMs) override {
         out.clear();
         if (!valid_) return kStatusUnreachable;
         std::vector<Entry> found;
-        const unsigned status = Run(std::string(), NamingContextsQuery(), found);
+        Query query = NamingContextsQuery();
+        query.timeLimitMs = timeLimitMs;
+        const unsigned status = Run(std::string(), query, found);
         if (status != 0) return status;
         for (const Entry& entry : found) {
             if (const auto* values = entry.Find("namingcontexts")) {
@@ -1037,7 +1062,8 @@ private:
                 const std::string_view password =
                     target.serviceAccount ? settings_.bindPassword.View() : std::string_view();
                 unsigned status =
-                    Open(target.server, target.transport, dn, password, *connection, bindResult);
+                    Open(target.server, target.transport, dn, password, *connection, bindResult,
+                         query.timeLimitMs);
                 if (status != 0) {
                     Keep(failed, *connection);
                     if (!target.serviceAccount && bindResult != LDAP_SUCCESS)

@@ -65,6 +65,7 @@ Truth Simplify(const Filter& filter, const KnownSchema& schema, Filter& out) {
             [[fallthrough]];
         case Filter::Kind::Equals:
         case Filter::Kind::Contains:
+        case Filter::Kind::Initial:
             break;
     }
     const std::string attribute = Lower(filter.attribute);

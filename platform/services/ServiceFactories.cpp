@@ -122,6 +122,11 @@ public:
     {
         return TheUserService().SearchOrgUnitsFromName(c, n, x, o);
     }
+    unsigned CompleteContext(const OvWString& t, unsigned l, unsigned m,
+                             std::vector<OvWString>& w) override
+    {
+        return TheUserService().CompleteContext(t, l, m, w);
+    }
 };
 
 class TransIdServiceProxy : public OvTransIdServiceBase {

@@ -46,6 +46,8 @@ public:
                                  std::vector<OvWString>& users) override;
     unsigned SearchOrgUnitsFromName(const OvWString& context, const OvWString& name,
                                     bool& exactMatch, std::vector<OvWString>& units) override;
+    unsigned CompleteContext(const OvWString& typed, unsigned limit, unsigned milliseconds,
+                             std::vector<OvWString>& words) override;
 
 private:
     enum class Kind { User, Group };

@@ -112,6 +112,18 @@ TEST_F(LdapDirectoryTest, ListsTwoThousandEntriesPastTheSizeLimit) {
     EXPECT_EQ(dns.back(), "uid=user2000,ou=Bulk,o=ldaptest");
 }
 
+TEST_F(LdapDirectoryTest, AQuickSearchStopsAtItsSizeLimit) {
+    auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
+    SearchRequest request = Bulk();
+    request.filter = Match(Filter::Kind::Initial, "uid", "user01");
+    request.sizeLimit = 7;
+    request.timeLimitMs = 2000;
+    std::vector<Entry> found;
+    ASSERT_EQ(directory->Search(request, found), 0u);
+    EXPECT_EQ(found.size(), 7u);
+    for (const Entry& entry : found) EXPECT_EQ(entry.dn.rfind("uid=user01", 0), 0u) << entry.dn;
+}
+
 TEST_F(LdapDirectoryTest, AServerWithSmallerPagesListsEverythingToo) {
     auto directory = ovdir::MakeLdapDirectory(ReaderAt("ldap://" + PlainAddress("notls")));
     std::vector<Entry> found;

@@ -48,6 +48,11 @@ TEST(LdapFilterText, ContainsWrapsTheEscapedText) {
     EXPECT_EQ(Render(Leaf(Filter::Kind::Contains, "cn", "a*b")), "(cn=*a\\2ab*)");
 }
 
+TEST(LdapFilterText, InitialEndsInTheWildcardAlone) {
+    EXPECT_EQ(Render(Leaf(Filter::Kind::Initial, "cn", "J(o*")), "(cn=J\\28o\\2a*)");
+    EXPECT_EQ(Render(Leaf(Filter::Kind::Initial, "cn", "")), "(cn=*)");
+}
+
 TEST(LdapFilterText, ContainsNothingMatchesAnyValue) {
     EXPECT_EQ(Render(Leaf(Filter::Kind::Contains, "cn", "")), "(cn=*)");
 }

@@ -524,3 +524,43 @@ TEST(SampleDirectoryTest, PromptExamplesAnswer)
               0u);
     EXPECT_EQ(Narrow(groups), Names{"LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/Sales Managers"});
 }
+
+// Completion of typed contexts: containers by the start of their DN, then the
+// users and groups of a container by the start of their name.
+TEST_F(UserServiceTest, CompletionOfContexts)
+{
+    struct Row {
+        const char* typed;
+        unsigned limit;
+        unsigned status;
+        Names words;
+    };
+    const Row rows[] = {
+        {"LDAP://h ou=p", 100, 0, {"ou=People,dc=corp,dc=test"}},
+        {"ldap://h:389   OU=R", 100, 0, {"ou=R/D,dc=corp,dc=test"}},
+        {"LDAP://h dc=", 100, 0, {"dc=corp,dc=test", "dc=other,dc=test"}},
+        {"LDAP://h ou=People,dc=corp", 100, 0, {"ou=People,dc=corp,dc=test"}},
+        {"LDAP://h ou=Nowhere", 100, 0, {}},
+        {"LDAP://h ou=People,dc=corp,dc=test/", 100, 0,
+         {"Alice Young", "bob Zed", "Carl Xu", "NoMail", "Star*)(uid=*"}},
+        {"LDAP://h ou=People,dc=corp,dc=test/B", 100, 0, {"bob Zed"}},
+        {"LDAP://h ou=People,dc=corp,dc=test/Star*", 100, 0, {"Star*)(uid=*"}},
+        {"LDAP://h ou=Groups,dc=corp,dc=test/", 100, 0, {"Inner", "Posix", "Team", "Unique"}},
+        {"LDAP://h ou=R/D,dc=corp,dc=test/d", 100, 0, {"Dee/Dum, Jr."}},
+        {"LDAP://h ou=People,dc=corp,dc=test/", 2, 0, {"Alice Young", "bob Zed"}},
+        {"LDAP://h ou=Nowhere,dc=corp,dc=test/", 100, kStatusNoSuchEntry, {}},
+        {"LDAP://h", 100, kStatusMalformedName, {}},
+        {"LDAP://h no dn/x", 100, kStatusMalformedName, {}},
+        {"XYZ://h ou=", 100, kStatusUnsupportedType, {}},
+    };
+    for (const Row& row : rows) {
+        std::vector<OvWString> words;
+        EXPECT_EQ(service_.CompleteContext(makeWideString(row.typed), row.limit, 2000, words),
+                  row.status)
+            << row.typed;
+        EXPECT_EQ(Narrow(words), row.words) << row.typed;
+    }
+    std::vector<OvWString> words;
+    EXPECT_EQ(service_.CompleteContext(makeWideString("LDAP://h ou="), 100, 0, words),
+              kStatusTimeout);
+}

@@ -1,0 +1,95 @@
+// The line editor of a session at a terminal and the completion of contexts.
+#include "apps/UserServiceCommand/OvTerminalSession.h"
+
+#include <cctype>
+
+#include <unistd.h>
+
+#include "config/IniReaders.h"
+
+namespace {
+
+// The directory types a context may name, as completion offers them.
+const char* const kTypes[] = {"LDAP://", "ADS://", "NDS://", "IPLANET://"};
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& start)
+{
+    if (start.size() > text.size()) return false;
+    for (std::size_t i = 0; i < start.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(start[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OvContextCompleter::Complete(OvAnswerKind kind, const std::string& before, std::size_t& at,
+                                  std::vector<std::string>& words)
+{
+    words.clear();
+    if (kind != OvAnswerKind::Context) return false;
+    const std::size_t start = before.find_first_not_of(" \t");
+    if (start == std::string::npos) {
+        at = before.size();
+        words.assign(std::begin(kTypes), std::end(kTypes));
+        return true;
+    }
+    const std::size_t scheme = before.find("://", start);
+    if (scheme == std::string::npos) {
+        // The type.
+        at = start;
+        for (const char* type : kTypes)
+            if (StartsWithIgnoringCase(type, before.substr(start))) words.emplace_back(type);
+        return !words.empty();
+    }
+    // Nothing to offer for the server itself: it is whatever the user knows.
+    const std::size_t blank = before.find_first_of(" \t", scheme + 3);
+    if (blank == std::string::npos) return false;
+    const std::size_t rest = before.find_first_not_of(" \t", blank);
+    if (rest == std::string::npos) {
+        at = before.size();
+    } else {
+        const std::size_t slash = before.rfind('/');
+        at = slash != std::string::npos && slash >= rest ? slash + 1 : rest;
+    }
+    std::vector<OvWString> found;
+    const unsigned status = UserService(context_)->CompleteContext(
+        makeWideString(before.substr(start)), kOvCompletionLimit, kOvCompletionMilliseconds, found);
+    if (status != 0) return false;
+    for (const OvWString& word : found) words.push_back(makeString(word));
+    return !words.empty();
+}
+
+bool OvHistoryFileWanted(const std::string& parameterFile)
+{
+    // A missing file would be retried while its lock is waited for.
+    if (::access(parameterFile.c_str(), R_OK) != 0) return true;
+    std::string value;
+    if (!ReadIniString(parameterFile, "UserServiceCommand", "HistoryFile", value)) return true;
+    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return !(value == "no" || value == "off" || value == "false" || value == "0");
+}
+
+OvTerminalSession::OvTerminalSession(OvConsoleIo& io, const std::string& parameterFile) : io_(io)
+{
+    if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) return;
+    history_ = std::make_unique<OvAnswerHistory>(
+        OvHistoryFileWanted(parameterFile) ? OvAnswerHistory::DefaultPath() : std::string());
+    editor_ = OvOpenTerminalEditor(*history_);
+    io_.SetLineEditor(editor_.get());
+}
+
+OvTerminalSession::~OvTerminalSession()
+{
+    io_.SetLineEditor(nullptr);
+    if (editor_) editor_->SetCompleter(nullptr);
+}
+
+void OvTerminalSession::CompleteWith(OvCommandContext& context)
+{
+    if (!editor_) return;
+    completer_ = std::make_unique<OvContextCompleter>(context);
+    editor_->SetCompleter(completer_.get());
+}

@@ -1,0 +1,185 @@
+// The history of answers and its file: one line per answer, "kind<TAB>answer",
+// appended as answers are typed and written afresh when it grows too long.
+#include "console/OvAnswerHistory.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr OvAnswerKind kKinds[] = {
+    OvAnswerKind::Selection, OvAnswerKind::PolicyHost, OvAnswerKind::PolicyPort,
+    OvAnswerKind::Context,   OvAnswerKind::User,       OvAnswerKind::Name,
+    OvAnswerKind::Type,      OvAnswerKind::Domain,     OvAnswerKind::Address,
+    OvAnswerKind::Flag,
+};
+
+const std::vector<std::string> kNone;
+
+bool IsBlankLine(const std::string& text)
+{
+    return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+// Opens the file for the user alone: created with mode 0600, never through a
+// symbolic link, and only when it is a regular file.
+int OpenPrivate(const std::string& path, int flags)
+{
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    // A file left readable by others by some earlier hand is made private.
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) fchmod(fd, S_IRUSR | S_IWUSR);
+    return fd;
+}
+
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// Creates the folders of the path that are missing, for the user alone.
+void MakeParents(const std::string& path)
+{
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        ::mkdir(path.substr(0, slash).c_str(), S_IRWXU);
+}
+
+}  // namespace
+
+const char* OvAnswerKindName(OvAnswerKind kind)
+{
+    switch (kind) {
+    case OvAnswerKind::None: return nullptr;
+    case OvAnswerKind::Selection: return "selection";
+    case OvAnswerKind::PolicyHost: return "policy-host";
+    case OvAnswerKind::PolicyPort: return "policy-port";
+    case OvAnswerKind::Context: return "context";
+    case OvAnswerKind::User: return "user";
+    case OvAnswerKind::Name: return "name";
+    case OvAnswerKind::Type: return "type";
+    case OvAnswerKind::Domain: return "domain";
+    case OvAnswerKind::Address: return "address";
+    case OvAnswerKind::Flag: return "flag";
+    }
+    return nullptr;
+}
+
+OvAnswerHistory::OvAnswerHistory(std::string path) : path_(std::move(path))
+{
+    if (!path_.empty()) Load();
+}
+
+std::string OvAnswerHistory::DefaultPath()
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string folder;
+    if (state != nullptr && state[0] == '/') {
+        folder = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] != '/') return std::string();
+        folder = std::string(home) + "/.local/state";
+    }
+    return folder + "/UserServiceCommand/history";
+}
+
+const std::vector<std::string>& OvAnswerHistory::Entries(OvAnswerKind kind) const
+{
+    const auto found = entries_.find(kind);
+    return found == entries_.end() ? kNone : found->second;
+}
+
+bool OvAnswerHistory::Add(OvAnswerKind kind, const std::string& answer)
+{
+    const char* name = OvAnswerKindName(kind);
+    if (name == nullptr || IsBlankLine(answer) || answer.find('\n') != std::string::npos)
+        return false;
+    std::vector<std::string>& kept = entries_[kind];
+    if (!kept.empty() && kept.back() == answer) return false;
+    kept.push_back(answer);
+    if (kept.size() > kKeptPerKind) kept.erase(kept.begin());
+    if (path_.empty()) return true;
+    MakeParents(path_);
+    const int fd = OpenPrivate(path_, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd < 0) return true;
+    // One write: sessions appending at the same time do not mix their lines.
+    WriteAll(fd, std::string(name) + '\t' + answer + '\n');
+    ::close(fd);
+    return true;
+}
+
+void OvAnswerHistory::Load()
+{
+    const int fd = OpenPrivate(path_, O_RDONLY);
+    if (fd < 0) return;
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    std::size_t lines = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        // A last line without its line feed was cut short by a crash: dropped.
+        if (end == std::string::npos) break;
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++lines;
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        const std::string name = line.substr(0, tab);
+        for (OvAnswerKind kind : kKinds) {
+            if (name != OvAnswerKindName(kind)) continue;
+            std::vector<std::string>& kept = entries_[kind];
+            std::string answer = line.substr(tab + 1);
+            if (!IsBlankLine(answer) && (kept.empty() || kept.back() != answer))
+                kept.push_back(std::move(answer));
+        }
+    }
+    for (auto& [kind, kept] : entries_)
+        if (kept.size() > kKeptPerKind) kept.erase(kept.begin(), kept.end() - kKeptPerKind);
+    Compact(lines);
+}
+
+void OvAnswerHistory::Compact(std::size_t linesInFile)
+{
+    std::size_t kept = 0;
+    for (const auto& entry : entries_) kept += entry.second.size();
+    if (linesInFile <= 2 * kKeptPerKind || linesInFile <= 2 * kept) return;
+    std::string text;
+    for (const auto& [kind, answers] : entries_)
+        for (const std::string& answer : answers)
+            text += std::string(OvAnswerKindName(kind)) + '\t' + answer + '\n';
+    // Written beside the file and renamed over it, so that no reader ever
+    // sees half of it.
+    const std::string fresh = path_ + ".new";
+    ::unlink(fresh.c_str());
+    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0) return;
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!written || ::rename(fresh.c_str(), path_.c_str()) != 0) ::unlink(fresh.c_str());
+}

@@ -13,12 +13,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Entries that hold others: what a context names.
+// Entries that hold others: what a context names. A stock OpenLDAP schema
+// has no class "container"; directories laid out after Active Directory's
+// there hold their cn=Users as an organizationalRole.
 Filter ContainerFilter()
 {
     std::vector<Filter> classes;
     for (const char* name : {"organizationalUnit", "organization", "container", "domain",
-                             "dcObject", "locality", "builtinDomain"})
+                             "dcObject", "locality", "builtinDomain", "organizationalRole"})
         classes.push_back(Filter::Equals("objectclass", name));
     return Filter::Or(std::move(classes));
 }

@@ -167,6 +167,8 @@ struct SearchRequest {
     // found the first ones the directory happens to give (0: every entry),
     // and at most timeLimitMs for connecting and answering (0: the network
     // time-outs of the communication parameters).
+    // A request with a time limit of its own writes no error record when it
+    // fails: what is typed at the console must not be interrupted.
     std::size_t sizeLimit = 0;
     unsigned timeLimitMs = 0;
 };

@@ -1036,8 +1036,9 @@ private:
                 return 0;
             }
             if (!ServerGone(status) || i + 1 == targets.size()) {
-                ReportFailure(status, targets[i].transport.scheme + "://" + targets[i].server,
-                              failed);
+                if (query.timeLimitMs == 0)
+                    ReportFailure(status, targets[i].transport.scheme + "://" + targets[i].server,
+                                  failed);
                 return status;
             }
         }

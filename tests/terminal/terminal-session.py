@@ -106,7 +106,9 @@ SELECTION = "\nSelection:"
 
 
 def session(work, settings, home, extra_ini=""):
-    with open(os.path.join(work, "orvane.ini"), "w") as f:
+    # May hold the service account's password: readable by its owner only.
+    path = os.path.join(work, "orvane.ini")
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
         f.write("[UserService]\n" + settings + "\n" + extra_ini)
     env = {"HOME": home, "XDG_STATE_HOME": os.path.join(home, "state"), "TERM": "xterm"}
     pane = Pane(work, shlex_quote(BINARY), env)

@@ -27,7 +27,8 @@ enum : unsigned {
     kStatusNoSession = 0x30A2000Au,         // nobody is logged on at the address
     kStatusTlsFailed = 0x30A2000Bu,         // TLS could not be set up or verified
     kStatusBindFailed = 0x30A2000Cu,        // the service account's credentials were refused
-    kStatusSessionsLoadFailed = 0x30A2000Du // the sessions file could not be read
+    kStatusSessionsLoadFailed = 0x30A2000Du, // the sessions file could not be read
+    kStatusTooManyEntries = 0x30A20010u      // an answer larger than the entry limit
 };
 
 // Module id of the services' error records.
@@ -119,6 +120,9 @@ public:
     virtual std::string DefaultServer() const = 0;
 };
 
+// Room for a directory of a million users with their groups and containers.
+constexpr std::size_t kDefaultMaxEntries = 2000000;
+
 // Settings of [UserService] in orvane.ini of the current directory.
 struct DirectorySettings {
     std::string directory;  // LDIF path, ldap:// or ldaps:// URL, or empty: the sample
@@ -126,9 +130,15 @@ struct DirectorySettings {
     std::string bindPassword;
     bool startTls = false;
     std::string caCertFile;
+    // Entries one answer of the server may hold (MaxEntries); a larger
+    // answer is dropped and its search fails.
+    std::size_t maxEntries = kDefaultMaxEntries;
 };
 
 DirectorySettings ReadDirectorySettings();
+
+// The value of MaxEntries: a positive decimal number, else the default.
+std::size_t ParseEntryLimit(const std::string& text);
 
 // The process's directory, opened from the settings on first use.
 Directory& ConfiguredDirectory();

@@ -8,6 +8,7 @@
 
 #include <lber.h>
 #include <ldap.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -200,6 +201,11 @@ constexpr int kSmallestPageSize = 50;
 // it once and asks again.
 constexpr unsigned kLost = 1;
 
+// The largest message a server may send: a header that announces more (a
+// broken or hostile server's 2 GB) ends the connection before anything is
+// allocated for it.
+constexpr ber_len_t kLargestMessage = 64u << 20;
+
 timeval Milliseconds(unsigned ms) {
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(ms / 1000);
@@ -292,6 +298,8 @@ private:
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &self->socketTimeout, sizeof self->socketTimeout);
             setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &self->socketTimeout, sizeof self->socketTimeout);
         }
+        ber_len_t largest = kLargestMessage;
+        ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &largest);
         // Between the socket and TLS.
         ber_sockbuf_add_io(sb, &DeadlineLayer(), LBER_SBIOD_LEVEL_PROVIDER + 5, self);
         // Above both: libldap alone reads every message in two system calls
@@ -509,8 +517,10 @@ Query NamingContextsQuery() {
     return query;
 }
 
-// One search, page by page. Continuation references are passed over.
-unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize) {
+// One search, page by page. Continuation references are passed over. An
+// answer of more than maxEntries entries is abandoned: kStatusTooManyEntries.
+unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize,
+                   std::size_t maxEntries) {
     const ldapseam::Calls& calls = ldapseam::Active();
     const Timeouts timeouts = CurrentTimeouts();
     std::vector<char*> attributes;
@@ -562,6 +572,11 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
                  message = ldap_next_message(ld, message)) {
                 const int type = ldap_msgtype(message);
                 if (type == LDAP_RES_SEARCH_ENTRY) {
+                    if (out.size() >= maxEntries) {
+                        ldap_msgfree(answer);
+                        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+                        return kStatusTooManyEntries;
+                    }
                     ReadEntry(ld, message, out);
                 } else if (type == LDAP_RES_SEARCH_RESULT) {
                     done = true;
@@ -708,7 +723,8 @@ public:
 
         std::vector<Entry> rootDse;
         int pageSize = kLargestPageSize;
-        if (RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize) != 0 ||
+        if (RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize,
+                      settings_.maxEntries) != 0 ||
             rootDse.empty()) {
             searchStatus = kDomainSearchFailed;
             return 0;
@@ -722,7 +738,8 @@ public:
             check.scope = LDAP_SCOPE_BASE;
             check.filter = "(|(objectClass=domain)(objectClass=dcObject))";
             std::vector<Entry> entry;
-            const unsigned checked = RunSearch(connection.ld, check, entry, pageSize);
+            const unsigned checked =
+                RunSearch(connection.ld, check, entry, pageSize, settings_.maxEntries);
             if (checked == kLost || checked == kStatusTimeout) {
                 searchStatus = kDomainSearchFailed;
                 return 0;
@@ -754,7 +771,8 @@ private:
                 it = connections_.emplace(key, std::move(connection)).first;
             }
             std::vector<Entry> found;
-            const unsigned status = RunSearch(it->second->ld, query, found, it->second->pageSize);
+            const unsigned status = RunSearch(it->second->ld, query, found, it->second->pageSize,
+                                              settings_.maxEntries);
             if (status == 0) {
                 // A listing's entries are handed over whole, not moved one by one.
                 if (out.empty())
@@ -763,6 +781,19 @@ private:
                     out.insert(out.end(), std::make_move_iterator(found.begin()),
                                std::make_move_iterator(found.end()));
                 return 0;
+            }
+            if (status == kStatusTooManyEntries) {
+                // The server may still be sending the rest: the connection
+                // goes, and the memory of what was read goes back to the
+                // system rather than staying in the allocator's free lists.
+                std::vector<Entry>().swap(found);
+                connections_.erase(it);
+                malloc_trim(0);
+                ReportServiceFault(status, server, 0,
+                                   "the answer has more than " +
+                                       std::to_string(settings_.maxEntries) +
+                                       " entries (MaxEntries)");
+                return status;
             }
             if (status == kLost || status == kStatusTimeout) {
                 // A connection with a request still open cannot be trusted

@@ -74,8 +74,14 @@ TEST(TransIdTest, UnreadableSessionsFileIsReported)
     TransIdService service("/nonexistent/sessions");
     EXPECT_EQ(UserAt(service, "127.0.0.1", kStatusSessionsLoadFailed), "");
     EXPECT_EQ(application.Records(),
-              (std::vector<std::string>{
-                  "0x30A2000D 0x30A200 /nonexistent/sessions:0 the sessions file cannot be read"}));
+              (std::vector<std::string>{"0x30A2000D 0x30A200 /nonexistent/sessions:0 the sessions "
+                                        "file cannot be read: No such file or directory (ENOENT)"}));
+    // A device is refused at once instead of read without end.
+    TransIdService device("/dev/urandom");
+    EXPECT_EQ(UserAt(device, "127.0.0.1", kStatusSessionsLoadFailed), "");
+    EXPECT_EQ(application.Records().back(),
+              "0x30A2000D 0x30A200 /dev/urandom:0 the sessions file cannot be read: not a regular "
+              "file (a FIFO, device or socket)");
 }
 
 TEST(EventLogTest, EveryStatusHasItsOwnText)
@@ -84,7 +90,7 @@ TEST(EventLogTest, EveryStatusHasItsOwnText)
                               kStatusAmbiguous,         kStatusUnreachable,     kStatusTimeout,
                               kStatusRefused,           kStatusLoadFailed,      kStatusNoEmail,
                               kStatusNoSession,         kStatusTlsFailed,       kStatusBindFailed,
-                              kStatusSessionsLoadFailed};
+                              kStatusSessionsLoadFailed, kStatusTooManyEntries};
     std::set<std::string> texts;
     for (unsigned code : codes) {
         const std::string text = EventLog::Text(code);

@@ -566,7 +566,12 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
             }
             if (rc < 0) {
                 if (answer != nullptr) ldap_msgfree(answer);
-                return SearchFailure(LastError(ld)) == kLost ? kLost : kStatusRefused;
+                const int error = LastError(ld);
+                // An answer that did not decode leaves libldap's record of
+                // the request in use; unbinding with it so aborts the
+                // process. Abandoning the request first settles it.
+                ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+                return SearchFailure(error) == kLost ? kLost : kStatusRefused;
             }
             for (LDAPMessage* message = ldap_first_message(ld, answer); message != nullptr;
                  message = ldap_next_message(ld, message)) {
@@ -588,7 +593,11 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
                     LDAPControl* response =
                         returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)
                                  : nullptr;
-                    if (paged && response != nullptr) {
+                    // A control without a value, or with an empty one, is
+                    // malformed, and libldap's parser crashes on it: read
+                    // as no cookie, like any other control that does not parse.
+                    if (paged && response != nullptr && response->ldctl_value.bv_val != nullptr &&
+                        response->ldctl_value.bv_len > 0) {
                         ber_int_t estimate = 0;
                         berval next{};
                         if (ldap_parse_pageresponse_control(ld, response, &estimate, &next) ==

@@ -53,7 +53,9 @@ void AppendEscapedValue(const Ava& ava, std::string_view value, std::string& out
             out += "\\00";
             continue;
         }
-        const bool edgeBlank = c == ' ' && (i == 0 || i + 1 == value.size());
+        // The parser drops unescaped blanks (space and tab) at a value's
+        // ends, so both are escaped there to read back the same.
+        const bool edgeBlank = IsBlank(c) && (i == 0 || i + 1 == value.size());
         if (NeedsEscape(c) || edgeBlank || (i == 0 && c == '#')) out += '\\';
         out += c;
     }

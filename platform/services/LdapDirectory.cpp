@@ -200,6 +200,9 @@ constexpr int kSmallestPageSize = 50;
 // Internal outcome: the connection broke under a request; the caller re-opens
 // it once and asks again.
 constexpr unsigned kLost = 1;
+// Internal outcome: an answer did not decode; the connection's stream cannot
+// be trusted with another request, and the request counts as refused.
+constexpr unsigned kUndecodable = 2;
 
 // The largest message a server may send: a header that announces more (a
 // broken or hostile server's 2 GB) ends the connection before anything is
@@ -571,7 +574,7 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
                 // the request in use; unbinding with it so aborts the
                 // process. Abandoning the request first settles it.
                 ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-                return SearchFailure(error) == kLost ? kLost : kStatusRefused;
+                return SearchFailure(error) == kLost ? kLost : kUndecodable;
             }
             for (LDAPMessage* message = ldap_first_message(ld, answer); message != nullptr;
                  message = ldap_next_message(ld, message)) {
@@ -749,7 +752,7 @@ public:
             std::vector<Entry> entry;
             const unsigned checked =
                 RunSearch(connection.ld, check, entry, pageSize, settings_.maxEntries);
-            if (checked == kLost || checked == kStatusTimeout) {
+            if (checked == kLost || checked == kStatusTimeout || checked == kUndecodable) {
                 searchStatus = kDomainSearchFailed;
                 return 0;
             }
@@ -803,6 +806,10 @@ private:
                                        std::to_string(settings_.maxEntries) +
                                        " entries (MaxEntries)");
                 return status;
+            }
+            if (status == kUndecodable) {
+                connections_.erase(it);
+                return kStatusRefused;
             }
             if (status == kLost || status == kStatusTimeout) {
                 // A connection with a request still open cannot be trusted

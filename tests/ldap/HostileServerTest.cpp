@@ -126,4 +126,20 @@ TEST_F(HostileServerTest, StreamsEntriesWithoutEnd) {
     EXPECT_LT(ResidentBytes() - before, 20L << 20);
 }
 
+// An answer that libldap cannot decode fails the request; the connection it
+// came on is given up without bringing the process down.
+TEST_F(HostileServerTest, SendsAnEntryThatDoesNotDecode) {
+    ExpectFailureThenAnswer("undecodable", {ovdir::kStatusRefused, ovdir::kStatusUnreachable});
+}
+
+// A paged-results control without a value is no cookie: the listing ends
+// with what came, and the process does not abort in libldap's parser.
+TEST_F(HostileServerTest, SendsAPageControlWithoutAValue) {
+    HostileServer server("nocookie");
+    auto directory = ovdir::MakeLdapDirectory(server.Settings());
+    std::vector<Entry> found;
+    EXPECT_EQ(directory->Search(People(), found), 0u);
+    EXPECT_EQ(found.size(), 1u);
+}
+
 }  // namespace

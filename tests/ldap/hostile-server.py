@@ -14,12 +14,23 @@ started it does (or after five minutes). MODE:
     huge      accepts the bind, then announces a message of 2 GB and waits
     silent    accepts the bind, then never answers the search
     endless   accepts the bind, then sends entries until the client leaves
+    nocookie  accepts the bind, then sends one entry and a result whose
+              paged-results control has no value
+    undecodable  accepts the bind, then sends an entry whose inner lengths
+              do not fit its outer one
 """
 import os
 import socket
 import sys
 import threading
 import time
+
+
+# What a fuzzer found to leave libldap's record of the search in use (for
+# message id 2), so that unbinding afterwards aborted the process.
+UNDECODABLE_ENTRY = (
+    "3038020102643b0400302f302d040e6e616d696e67436f6e7465787473311b04066f3d696e67"
+    "436f6e7465787473311b0406652c64633d636f6d300c02010201650a040700000400")
 
 
 def encode_length(n):
@@ -108,6 +119,15 @@ def hostile(sock, mode):
         sock.sendall(b"\x30\x84\x7f\xff\xff\xff" + integer(search_id))
         wait_for_close(sock)
     elif mode == "silent":
+        wait_for_close(sock)
+    elif mode == "nocookie":
+        control = tlv(0xA0, tlv(0x30, tlv(0x04, b"1.2.840.113556.1.4.319")))
+        done = message(search_id, tlv(0x65, tlv(0x0A, b"\x00") + tlv(0x04, b"") + tlv(0x04, b""))
+                       + control)
+        sock.sendall(entry(search_id, 1) + done)
+        wait_for_close(sock)
+    elif mode == "undecodable":
+        sock.sendall(bytes.fromhex(UNDECODABLE_ENTRY))
         wait_for_close(sock)
     elif mode == "endless":
         number = 0

@@ -10,6 +10,7 @@
 constexpr std::size_t kOvParameterFileLimit = 1u << 20;          // orvane.ini: 1 MiB
 constexpr std::size_t kOvDirectoryFileLimit = std::size_t{1} << 30; // an LDIF directory: 1 GiB
 constexpr std::size_t kOvSessionsFileLimit = 64u << 20;          // a sessions file: 64 MiB
+constexpr std::size_t kOvCertificateFileLimit = 16u << 20;       // CA certificates: 16 MiB
 
 // Reasons of a failed read besides the system's errno values.
 constexpr int kOvNotRegularFile = -1;  // a FIFO, device or socket
@@ -27,6 +28,10 @@ int OvCheckRegularFile(int fd, std::size_t limit);
 // The whole file into content: 0, or the reason it was not read (an errno
 // value or one of the two above). content is cleared on failure.
 int OvReadBoundedFile(const std::string& path, std::size_t limit, std::string& content);
+
+// Whether a file that another library will open and read (OpenSSL's CA
+// file) is a regular file within the limit: 0, or the reason as above.
+int OvCheckFileAt(const std::string& path, std::size_t limit);
 
 // The reason as an administrator reads it: the system's text and the errno
 // name, e.g. "No such file or directory (ENOENT)"; limit is the one the read

@@ -64,6 +64,14 @@ int OvCheckRegularFile(int fd, std::size_t limit)
     return 0;
 }
 
+int OvCheckFileAt(const std::string& path, std::size_t limit)
+{
+    if (path.empty()) return ENOENT;
+    const Descriptor file(OvOpenForReading(path));
+    if (file.get() < 0) return errno;
+    return OvCheckRegularFile(file.get(), limit);
+}
+
 int OvReadBoundedFile(const std::string& path, std::size_t limit, std::string& content)
 {
     content.clear();

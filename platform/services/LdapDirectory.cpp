@@ -2,6 +2,7 @@
 // connection kept per server, paged searches, and TLS as the settings ask.
 #include "platform/services/LdapDirectory.h"
 
+#include "framework/OvBoundedFile.h"
 #include "platform/services/LdapSeam.h"
 #include "services/OvCommFramework.h"
 #include "services/OvUserServiceBase.h"
@@ -402,6 +403,15 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         const int client = 0;
         bool ok = calls.setOption(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
         if (ok && !transport.caCertFile.empty()) {
+            // OpenSSL opens the file blocking and reads it whole: a FIFO or
+            // device there would hang or exhaust the process.
+            if (const int problem = OvCheckFileAt(transport.caCertFile, kOvCertificateFileLimit)) {
+                ReportServiceFault(kStatusTlsFailed, transport.caCertFile, 0,
+                                   "the CA certificate file cannot be read: " +
+                                       OvFileErrorText(problem, kOvCertificateFileLimit));
+                connection.Close();
+                return kStatusTlsFailed;
+            }
             ok = calls.setOption(ld, LDAP_OPT_X_TLS_CACERTFILE, transport.caCertFile.c_str()) ==
                  LDAP_OPT_SUCCESS;
         }

@@ -123,3 +123,27 @@ awk -v a="$LDAP_S" -v b="$SEARCH_S" -v c="$USERS_S" 'BEGIN {
         print "  ratio program / ldapsearch: ldapsearch took no measurable time"
     }
 }'
+
+# One record of many distinct attributes: the load time should double with
+# the number of attributes, not quadruple.
+mkdir -p "$WORK/wide"
+printf '\n\n4\nLDAP\n0\n' >"$WORK/wide-input"
+echo
+echo "Embedded backend, one LDIF record of K distinct attributes (load and command 4), best of $RUNS runs:"
+for K in 10000 20000 40000; do
+    awk -v k="$K" 'BEGIN {
+        print "dn: dc=wide\nobjectClass: domain\ndc: wide"
+        for (i = 1; i <= k; i++) printf "attribute%d: value %d\n", i, i
+    }' >"$WORK/wide/wide.ldif"
+    printf '[UserService]\nDirectory=%s\n' "$WORK/wide/wide.ldif" >"$WORK/wide/orvane.ini"
+    best=""
+    for ((run = 0; run < RUNS; run++)); do
+        (cd "$WORK/wide" && "$TIME" -f "%e" -o "$WORK/time" "$PROGRAM" <"$WORK/wide-input" >"$WORK/out" 2>&1)
+        grep -q 'dc=wide' "$WORK/out" || { echo "bench: the wide record did not load" >&2; exit 1; }
+        seconds=$(tail -1 "$WORK/time")
+        if [[ -z $best ]] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+            best=$seconds
+        fi
+    done
+    printf '  %6d attributes %8s s\n' "$K" "$best"
+done

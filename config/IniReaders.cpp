@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "config/IniFileSystem.h"
+#include "framework/OvBoundedFile.h"
 #include "framework/OvPath.h"
 
 namespace {
@@ -65,6 +66,9 @@ public:
                 }
                 filled_ = static_cast<std::size_t>(got);
                 position_ = 0;
+                // A file that keeps growing under the reader ends its scan.
+                total_ += filled_;
+                if (total_ > kOvParameterFileLimit) return kTooLong;
             }
             const char c = buffer_[position_++];
             if (c == '\n') return kLine;
@@ -78,6 +82,7 @@ private:
     char buffer_[4096];
     std::size_t filled_ = 0;
     std::size_t position_ = 0;
+    std::size_t total_ = 0;
     bool atEnd_ = false;
 };
 
@@ -87,13 +92,31 @@ bool Fail(unsigned status)
     return false;
 }
 
+// Whether the open descriptor is something the readers take: a regular file
+// within the parameter file's size limit. Anything else (a FIFO, a device such
+// as /dev/zero, a huge file) reads as an empty file, at once; a folder too,
+// except that the text reader counts it as missing, as it always has.
+bool Readable(int fd, bool& folder)
+{
+    const int problem = OvCheckRegularFile(fd, kOvParameterFileLimit);
+    folder = problem == EISDIR;
+    return problem == 0;
+}
+
 // Opens the file and takes the shared lock; -1 after the last attempt failed.
-int OpenLocked(const char* path)
+// For a file the readers do not take, -1 at once with notReadable set.
+int OpenLocked(const char* path, bool& notReadable, bool& folder)
 {
     IniFileSystem& fs = CurrentIniFileSystem();
+    notReadable = false;
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
         const int fd = fs.open(path);
         if (fd >= 0) {
+            if (!Readable(fd, folder)) {
+                fs.close(fd);
+                notReadable = true;
+                return -1;
+            }
             if (fs.lockShared(fd) == 0) return fd;
             fs.close(fd);
         }
@@ -150,7 +173,10 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
 {
     const std::string header = "[" + section + "]";
     if (!OvFileSystem::Exists(OvPath(fileName))) return Fail(kIniFileMissing);
-    const int fd = OpenLocked(fileName.c_str());
+    bool notReadable = false;
+    bool folder = false;
+    const int fd = OpenLocked(fileName.c_str(), notReadable, folder);
+    if (notReadable) return Fail(folder ? kIniFileMissing : kIniSectionMissing);
     if (fd < 0) return Fail(kIniFileMissing);
 
     LineReader reader(fd);
@@ -201,6 +227,11 @@ int ReadIniValue(const char* fileName, const char* section, const char* key, cha
     IniFileSystem& fs = CurrentIniFileSystem();
     const int fd = fs.open(fileName);
     if (fd < 0) return static_cast<int>(kIniFileMissing);
+    bool folder = false;
+    if (!Readable(fd, folder)) {
+        fs.close(fd);
+        return static_cast<int>(kIniSectionMissing);
+    }
 
     for (int attempt = 1;; ++attempt) {
         if (fs.lockRange(fd, true, kLockedBytes) == 0) break;
@@ -216,7 +247,10 @@ int ReadIniValue(const char* fileName, const char* section, const char* key, cha
     int headersSeen = 0;
     int sectionHeader = 0;
     char piece[kBytePiece + 1];
+    std::size_t consumed = 0;
     for (;;) {
+        // A file that keeps growing under the reader ends its scan.
+        if (consumed > kOvParameterFileLimit) break;
         const ssize_t got = fs.read(fd, piece, kBytePiece);
         if (got <= 0) break;
         std::size_t length = static_cast<std::size_t>(got);
@@ -234,6 +268,7 @@ int ReadIniValue(const char* fileName, const char* section, const char* key, cha
             }
         }
         piece[length] = '\0';
+        consumed += length;
 
         if (piece[0] == '[') {
             ++headersSeen;

@@ -91,11 +91,11 @@ OvConsoleApplication::OvConsoleLogStream::~OvConsoleLogStream() = default;
 
 void OvConsoleApplication::OvConsoleLogStream::WriteRecord()
 {
-    std::vector<std::wstring> parameters;
+    std::string record;
     try {
-        // The record is built whole first: a failing conversion must not
-        // leave half a line on the console.
-        std::string record = "Error: Code=" + Hex(GetCode()) + " ModuleId=" + Hex(GetModuleId());
+        // The record is built whole first, outside the lock: a failing
+        // conversion must not leave half a line on the console.
+        record = "Error: Code=" + Hex(GetCode()) + " ModuleId=" + Hex(GetModuleId());
         if (GetSeverity() != -1) record += " Severity=" + Hex(static_cast<unsigned>(GetSeverity()));
         const char* location = GetLocation();
         if (location != nullptr && *location != '\0') {
@@ -103,6 +103,7 @@ void OvConsoleApplication::OvConsoleLogStream::WriteRecord()
             record += location;
             if (GetLine() > 0) record += ":" + std::to_string(GetLine());
         }
+        std::vector<std::wstring> parameters;
         FormatParameters(parameters);
         if (!parameters.empty()) {
             record += " Parameters: (";
@@ -112,9 +113,18 @@ void OvConsoleApplication::OvConsoleLogStream::WriteRecord()
             }
             record += ")";
         }
+    } catch (...) {
+        // Reporting an error must never raise one: a record that cannot be
+        // built is dropped.
+        Reset();
+        return;
+    }
+    Reset();
+    OvOS::LockMutex(outputMutex_);
+    try {
         output_ << std::dec << record << std::endl;
     } catch (...) {
-        // Reporting an error must never raise one; the mutex is released below.
+        // Dropped; the mutex is released below.
     }
     OvOS::UnlockMutex(outputMutex_);
 }
@@ -176,10 +186,21 @@ int OvConsoleApplication::Execute()
 OvLogStream& OvConsoleApplication::GetErrorStream(unsigned code, unsigned moduleId,
                                                   const char* location, int line, int severity)
 {
-    OvOS::LockMutex(outputMutex_);
-    errorStream_.Reset();
-    errorStream_.SetErrorData(code, moduleId, location, line, severity);
-    return errorStream_;
+    // A record that an exception abandoned before its end is simply replaced.
+    OvConsoleLogStream& record = ThreadRecord();
+    record.Reset();
+    record.SetErrorData(code, moduleId, location, line, severity);
+    return record;
+}
+
+OvConsoleApplication::OvConsoleLogStream& OvConsoleApplication::ThreadRecord()
+{
+    const std::thread::id self = std::this_thread::get_id();
+    if (self == mainThread_) return errorStream_;
+    const std::lock_guard<std::mutex> guard(otherRecordsLock_);
+    std::unique_ptr<OvConsoleLogStream>& record = otherRecords_[self];
+    if (!record) record = std::make_unique<OvConsoleLogStream>(outputMutex_, std::cerr);
+    return *record;
 }
 
 int OvConsoleMain(int argc, char** argv)

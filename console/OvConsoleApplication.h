@@ -2,15 +2,21 @@
 // one-line error records on standard error, and an immediate exit on signals.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 
 #include "framework/OvApplication.h"
 
 class OvConsoleApplication : public OvApplication {
 public:
-    // Writes each completed record as one line. The application's output
-    // mutex is held from GetErrorStream until the record is written.
+    // Writes each completed record as one line. The record's data is
+    // collected without a lock; the application's output mutex is taken
+    // only while the finished line is written, so that an exception between
+    // GetErrorStream and the record's end leaves nothing locked.
     class OvConsoleLogStream : public OvLogStream {
     public:
         OvConsoleLogStream(void*& outputMutex, std::ostream& output);
@@ -37,8 +43,15 @@ private:
     template <class WriteText>
     void PrintLocked(WriteText writeText, const char* file, int line);
 
+    // The calling thread's record: errorStream_ for the thread that made the
+    // application, one of its own for any other thread.
+    OvConsoleLogStream& ThreadRecord();
+
     void* outputMutex_ = nullptr;
     OvConsoleLogStream errorStream_;
+    std::thread::id mainThread_ = std::this_thread::get_id();
+    std::mutex otherRecordsLock_;
+    std::map<std::thread::id, std::unique_ptr<OvConsoleLogStream>> otherRecords_;
 };
 
 // Wide text as the record prints it: through the C library's multibyte

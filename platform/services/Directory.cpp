@@ -220,6 +220,15 @@ void ReadBindPassword(DirectorySettings& settings)
 
 }  // namespace
 
+std::size_t ParseEntryLimit(const std::string& text)
+{
+    // Digits only, at least 1; anything else keeps the default.
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
+        return kDefaultMaxEntries;
+    const unsigned long long limit = std::stoull(text);
+    return limit == 0 ? kDefaultMaxEntries : static_cast<std::size_t>(limit);
+}
+
 DirectorySettings ReadDirectorySettings()
 {
     DirectorySettings settings;
@@ -234,6 +243,9 @@ DirectorySettings ReadDirectorySettings()
             EqualsIgnoringCase(value, "yes") || EqualsIgnoringCase(value, "true") || value == "1";
     if (ReadIniSetting(kParameterFile, "UserService", "TLSCACertFile", value))
         settings.caCertFile = value;
+    if (ReadIniSetting(kParameterFile, "UserService", "MaxEntries", value))
+        settings.maxEntries = ParseEntryLimit(value);
+    OvWipe(value);
     return settings;
 }
 

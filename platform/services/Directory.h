@@ -82,6 +82,7 @@ enum : unsigned {
     kStatusTlsFailed = 0x30A2000Bu,         // TLS could not be set up or verified
     kStatusBindFailed = 0x30A2000Cu,        // the service account's credentials were refused
     kStatusSessionsLoadFailed = 0x30A2000Du, // the sessions file could not be read
+    kStatusTooManyEntries = 0x30A20010u,     // an answer larger than the entry limit
     kStatusAnonymousRefused = 0x30A20020u,   // a server outside the directory refused anonymity
     kStatusProtectionRequired = 0x30A20021u, // the server wants TLS or a stronger authentication
     kStatusServerBusy = 0x30A20022u,         // the server is busy or unavailable
@@ -205,6 +206,9 @@ public:
     virtual std::string DefaultServer() const = 0;
 };
 
+// Room for a directory of a million users with their groups and containers.
+constexpr std::size_t kDefaultMaxEntries = 2000000;
+
 // Settings of [UserService] in orvane.ini of the current directory.
 struct DirectorySettings {
     // An LDIF path; or ldap:// and ldaps:// URLs separated by blanks, the
@@ -222,9 +226,15 @@ struct DirectorySettings {
     bool passwordUnreadable = false;
     bool startTls = false;
     std::string caCertFile;
+    // Entries one answer of the server may hold (MaxEntries); a larger
+    // answer is dropped and its search fails.
+    std::size_t maxEntries = kDefaultMaxEntries;
 };
 
 DirectorySettings ReadDirectorySettings();
+
+// The value of MaxEntries: a positive decimal number, else the default.
+std::size_t ParseEntryLimit(const std::string& text);
 
 // A directory opened from settings: the sample, an LDIF file or an ldap URL.
 // Settings are taken by value: move them in to keep one copy of the password.

@@ -2,9 +2,7 @@
 // and evaluates search filters in memory.
 #include "platform/services/EmbeddedDirectory.h"
 
-#include <fstream>
-#include <sstream>
-
+#include "framework/OvBoundedFile.h"
 #include "platform/services/Ldif.h"
 #include "platform/services/Names.h"
 #include "platform/services/Passwords.h"
@@ -84,14 +82,14 @@ unsigned EmbeddedDirectory::Load()
 {
     std::call_once(loaded_, [this] {
         if (fromFile_) {
-            std::ifstream in(location_, std::ios::binary);
-            std::ostringstream content;
-            if (in) content << in.rdbuf();
-            if (!in || in.bad()) {
-                ReportLoadFault(location_, 0, "the directory file cannot be read");
+            // A folder, FIFO or device is never taken for an empty directory.
+            const int error = OvReadBoundedFile(location_, kOvDirectoryFileLimit, text_);
+            if (error != 0) {
+                ReportLoadFault(location_, 0,
+                                "the directory file cannot be read: " +
+                                    OvFileErrorText(error, kOvDirectoryFileLimit));
                 return;
             }
-            text_ = content.str();
         }
         LdifError error;
         std::vector<int> dnLines;

@@ -29,6 +29,7 @@ const CatalogEntry kCatalog[] = {
     {kStatusTlsFailed, "The TLS connection to the directory server failed"},
     {kStatusBindFailed, "The directory server refused the service account's credentials"},
     {kStatusSessionsLoadFailed, "The sessions file could not be read"},
+    {kStatusTooManyEntries, "The directory's answer has more entries than the limit allows"},
     {kStatusAnonymousRefused,
      "The server is not one of the configured directory's and refused an anonymous request"},
     {kStatusProtectionRequired,

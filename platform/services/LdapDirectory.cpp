@@ -2,6 +2,7 @@
 // connection kept per server, paged searches, and TLS as the settings ask.
 #include "platform/services/LdapDirectory.h"
 
+#include "framework/OvBoundedFile.h"
 #include "platform/services/LdapRanges.h"
 #include "platform/services/LdapSchema.h"
 #include "platform/services/IniSettings.h"
@@ -14,6 +15,7 @@
 
 #include <lber.h>
 #include <ldap.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -210,6 +212,14 @@ constexpr int kSmallestPageSize = 50;
 // Internal outcome: the connection broke under a request; the caller re-opens
 // it once and asks again.
 constexpr unsigned kLost = 1;
+// Internal outcome: an answer did not decode; the connection's stream cannot
+// be trusted with another request, and the request counts as refused.
+constexpr unsigned kUndecodable = 2;
+
+// The largest message a server may send: a header that announces more (a
+// broken or hostile server's 2 GB) ends the connection before anything is
+// allocated for it.
+constexpr ber_len_t kLargestMessage = 64u << 20;
 
 timeval Milliseconds(unsigned ms) {
     timeval tv{};
@@ -336,6 +346,8 @@ private:
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &self->socketTimeout, sizeof self->socketTimeout);
             setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &self->socketTimeout, sizeof self->socketTimeout);
         }
+        ber_len_t largest = kLargestMessage;
+        ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &largest);
         // Between the socket and TLS.
         ber_sockbuf_add_io(sb, &DeadlineLayer(), LBER_SBIOD_LEVEL_PROVIDER + 5, self);
         // Above both: libldap alone reads every message in two system calls
@@ -461,6 +473,15 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         const int client = 0;
         bool ok = calls.setOption(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
         if (ok && !transport.caCertFile.empty()) {
+            // OpenSSL opens the file blocking and reads it whole: a FIFO or
+            // device there would hang or exhaust the process.
+            if (const int problem = OvCheckFileAt(transport.caCertFile, kOvCertificateFileLimit)) {
+                ReportServiceFault(kStatusTlsFailed, transport.caCertFile, 0,
+                                   "the CA certificate file cannot be read: " +
+                                       OvFileErrorText(problem, kOvCertificateFileLimit));
+                connection.Close();
+                return kStatusTlsFailed;
+            }
             ok = calls.setOption(ld, LDAP_OPT_X_TLS_CACERTFILE, transport.caCertFile.c_str()) ==
                  LDAP_OPT_SUCCESS;
         }
@@ -589,8 +610,10 @@ Query NamingContextsQuery() {
     return query;
 }
 
-// One search, page by page. Continuation references are passed over.
-unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize) {
+// One search, page by page. Continuation references are passed over. An
+// answer of more than maxEntries entries is abandoned: kStatusTooManyEntries.
+unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize,
+                   std::size_t maxEntries) {
     const ldapseam::Calls& calls = ldapseam::Active();
     const Timeouts timeouts = CurrentTimeouts(query.timeLimitMs);
     std::vector<char*> attributes;
@@ -638,12 +661,22 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
             }
             if (rc < 0) {
                 if (answer != nullptr) ldap_msgfree(answer);
-                return SearchFailure(LastError(ld)) == kLost ? kLost : kStatusRefused;
+                const int error = LastError(ld);
+                // An answer that did not decode leaves libldap's record of
+                // the request in use; unbinding with it so aborts the
+                // process. Abandoning the request first settles it.
+                ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+                return SearchFailure(error) == kLost ? kLost : kUndecodable;
             }
             for (LDAPMessage* message = ldap_first_message(ld, answer); message != nullptr;
                  message = ldap_next_message(ld, message)) {
                 const int type = ldap_msgtype(message);
                 if (type == LDAP_RES_SEARCH_ENTRY) {
+                    if (out.size() >= maxEntries) {
+                        ldap_msgfree(answer);
+                        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+                        return kStatusTooManyEntries;
+                    }
                     ReadEntry(ld, message, out);
                 } else if (type == LDAP_RES_SEARCH_RESULT) {
                     done = true;
@@ -655,7 +688,11 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
                     LDAPControl* response =
                         returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)
                                  : nullptr;
-                    if (paged && response != nullptr) {
+                    // A control without a value, or with an empty one, is
+                    // malformed, and libldap's parser crashes on it: read
+                    // as no cookie, like any other control that does not parse.
+                    if (paged && response != nullptr && response->ldctl_value.bv_val != nullptr &&
+                        response->ldctl_value.bv_len > 0) {
                         ber_int_t estimate = 0;
                         berval next{};
                         if (ldap_parse_pageresponse_control(ld, response, &estimate, &next) ==
@@ -696,7 +733,8 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
 // Puts together the values that the server answered in parts (LdapRanges.h):
 // each part after the first is asked for on the entry itself until a part
 // ends in "*". The values are kept under the attribute's plain name.
-unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize) {
+unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
+                          std::size_t maxEntries) {
     for (Entry& entry : entries) {
         for (std::size_t i = 0; i < entry.attributes.size(); ++i) {
             ldap::ValueRange range;
@@ -711,7 +749,8 @@ unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize) 
                 next.filter = "(objectClass=*)";
                 next.attributes = {ldap::RangeFrom(range.attribute, range.high + 1)};
                 std::vector<Entry> answer;
-                if (const unsigned status = RunSearch(ld, next, answer, pageSize)) return status;
+                if (const unsigned status = RunSearch(ld, next, answer, pageSize, maxEntries))
+                    return status;
                 // No entry or no part: the values past the last part are gone.
                 if (answer.empty()) break;
                 bool found = false;
@@ -938,7 +977,8 @@ public:
 
         std::vector<Entry> rootDse;
         int pageSize = kLargestPageSize;
-        const unsigned read = RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize);
+        const unsigned read = RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize,
+                                        settings_.maxEntries);
         if (read != 0 || rootDse.empty()) {
             connection.NoteFailure("search", LastError(connection.ld));
             ReportFailure(read != 0 ? read : kStatusNoSuchEntry, url, connection);
@@ -954,10 +994,10 @@ public:
             check.scope = LDAP_SCOPE_BASE;
             check.filter = "(|(objectClass=domain)(objectClass=dcObject))";
             std::vector<Entry> entry;
-            const unsigned checked = RunSearch(connection.ld, check, entry, pageSize);
-            if (checked == kLost || checked == kStatusTimeout) {
+            const unsigned checked = RunSearch(connection.ld, check, entry, pageSize, settings_.maxEntries);
+            if (checked == kLost || checked == kStatusTimeout || checked == kUndecodable) {
                 connection.NoteFailure("search", LastError(connection.ld));
-                ReportFailure(checked == kLost ? kStatusUnreachable : checked, url, connection);
+                ReportFailure(checked == kStatusTimeout ? checked : kStatusUnreachable, url, connection);
                 searchStatus = kDomainSearchFailed;
                 return 0;
             }
@@ -1086,10 +1126,11 @@ private:
                     return kStatusMalformedName;
             }
             unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
-                                        found, connection.pageSize);
+                                        found, connection.pageSize, settings_.maxEntries);
             bool rangesBroken = false;
             if (status == 0) {
-                status = ReadRangedValues(connection.ld, found, connection.pageSize);
+                status = ReadRangedValues(connection.ld, found, connection.pageSize,
+                                          settings_.maxEntries);
                 rangesBroken = status == kStatusRefused;
             }
             if (status == 0) {
@@ -1100,6 +1141,26 @@ private:
                     out.insert(out.end(), std::make_move_iterator(found.begin()),
                                std::make_move_iterator(found.end()));
                 return 0;
+            }
+            if (status == kStatusTooManyEntries) {
+                // The server may still be sending the rest: the connection
+                // goes, and the memory of what was read goes back to the
+                // system rather than staying in the allocator's free lists.
+                std::vector<Entry>().swap(found);
+                connections_.erase(it);
+                malloc_trim(0);
+                ReportServiceFault(status, target.transport.scheme + "://" + target.server, 0,
+                                   "the answer has more than " +
+                                       std::to_string(settings_.maxEntries) +
+                                       " entries (MaxEntries)");
+                return status;
+            }
+            if (status == kUndecodable) {
+                it->second->NoteFailure("search", LastError(it->second->ld));
+                it->second->diagnostic = "the server's answer could not be decoded";
+                Keep(failed, *it->second);
+                connections_.erase(it);
+                return kStatusRefused;
             }
             it->second->NoteFailure("search", LastError(it->second->ld));
             if (rangesBroken)
@@ -1129,7 +1190,8 @@ private:
         root.filter = "(objectClass=*)";
         root.attributes = {"subschemaSubentry"};
         std::vector<Entry> found;
-        if (RunSearch(connection.ld, root, found, connection.pageSize) != 0 || found.empty())
+        if (RunSearch(connection.ld, root, found, connection.pageSize, kDefaultMaxEntries) != 0 ||
+            found.empty())
             return;
         Query subschema;
         subschema.base = found.front().First("subschemasubentry");
@@ -1138,7 +1200,9 @@ private:
         subschema.filter = "(objectClass=subschema)";
         subschema.attributes = {"objectClasses", "attributeTypes"};
         found.clear();
-        if (RunSearch(connection.ld, subschema, found, connection.pageSize) != 0 || found.empty())
+        if (RunSearch(connection.ld, subschema, found, connection.pageSize, kDefaultMaxEntries) !=
+                0 ||
+            found.empty())
             return;
         const std::vector<std::string> none;
         const auto* classes = found.front().Find("objectclasses");

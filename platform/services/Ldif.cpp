@@ -1,6 +1,7 @@
 // LDIF reading: unfolds lines, decodes base64 values and collects records.
 #include "platform/services/Ldif.h"
 
+#include <unordered_map>
 #include <utility>
 
 #include "platform/services/Names.h"
@@ -36,6 +37,10 @@ std::string LowerAscii(std::string_view text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
+
+// Records of at most this many attribute lines are grouped by looking
+// through the names seen so far; longer ones through a hash table.
+constexpr std::size_t kShortRecord = 16;
 
 bool Fail(LdifError& error, int line, std::string message)
 {
@@ -143,6 +148,11 @@ bool ReadLdif(std::string_view text, std::vector<Entry>& entries, LdifError& err
     std::string name;
     std::string value;
     std::vector<std::pair<std::string, std::string>> split;  // kept from record to record
+    // The attribute of each line, by name, and the number of values of each.
+    std::unordered_map<std::string_view, std::size_t> slots;
+    std::vector<std::string_view> names;  // distinct names in order
+    std::vector<std::size_t> slotOf;
+    std::vector<std::size_t> counts;
 
     std::size_t used = 0;  // lines of record in use; the rest keep their storage
     const auto finishRecord = [&]() -> bool {
@@ -180,22 +190,47 @@ bool ReadLdif(std::string_view text, std::vector<Entry>& entries, LdifError& err
                 return Fail(error, lines[k].line, "change records are not supported");
             if (part.first == "dn") return Fail(error, lines[k].line, "second dn: in one record");
         }
-        entry.attributes.reserve(parts);
+        // Lines of one name become one attribute, in the order of first
+        // appearance; each line finds its attribute through a table, so that
+        // a record of many distinct attributes costs no more than its size.
+        // A short record is looked through instead: no table to fill.
+        slotOf.resize(parts);
+        names.clear();
+        const bool useTable = parts > kShortRecord;
+        if (useTable) {
+            // A large table left by a large record is not cleared bucket by
+            // bucket for every small record after it.
+            if (slots.bucket_count() > 4096)
+                std::unordered_map<std::string_view, std::size_t>().swap(slots);
+            else
+                slots.clear();
+        }
         for (std::size_t k = 0; k < parts; ++k) {
-            auto& part = split[k];
-            if (part.first.empty()) continue;  // taken by an earlier line of its name
-            std::size_t same = 1;
-            for (std::size_t m = k + 1; m < parts; ++m)
-                same += split[m].first == part.first ? 1 : 0;
-            entry.attributes.emplace_back(part.first, std::vector<std::string>());
-            std::vector<std::string>& values = entry.attributes.back().second;
-            values.reserve(same);
-            values.push_back(std::move(part.second));
-            for (std::size_t m = k + 1; m < parts && values.size() < same; ++m) {
-                if (split[m].first != part.first) continue;
-                values.push_back(std::move(split[m].second));
-                split[m].first.clear();
+            const std::string_view attributeName = split[k].first;
+            std::size_t slot = names.size();
+            if (useTable) {
+                slot = slots.emplace(attributeName, slot).first->second;
+            } else {
+                for (std::size_t m = 0; m < names.size(); ++m)
+                    if (names[m] == attributeName) slot = m;
             }
+            if (slot == names.size()) {
+                names.push_back(attributeName);
+                if (slot == counts.size()) counts.emplace_back();
+                counts[slot] = 0;
+            }
+            slotOf[k] = slot;
+            ++counts[slot];
+        }
+        const std::size_t distinct = names.size();
+        entry.attributes.resize(distinct);
+        for (std::size_t k = 0; k < parts; ++k) {
+            auto& attribute = entry.attributes[slotOf[k]];
+            if (attribute.second.empty()) {
+                attribute.first = split[k].first;
+                attribute.second.reserve(counts[slotOf[k]]);
+            }
+            attribute.second.push_back(std::move(split[k].second));
         }
         entries.push_back(std::move(entry));
         if (dnLines != nullptr) dnLines->push_back(lines[first].line);

@@ -4,9 +4,9 @@
 
 #include <arpa/inet.h>
 
-#include <fstream>
 #include <sstream>
 
+#include "framework/OvBoundedFile.h"
 #include "platform/services/Directory.h"
 #include "platform/services/IniSettings.h"
 #include "platform/services/SampleData.h"
@@ -49,15 +49,13 @@ unsigned TransIdService::GetUser(const unsigned int& address, OvWString& user)
     if (sessionsFile_.empty()) {
         sessions = SampleSessions();
     } else {
-        std::ifstream in(sessionsFile_, std::ios::binary);
-        std::ostringstream content;
-        if (in) content << in.rdbuf();
-        if (!in || in.bad()) {
+        const int error = OvReadBoundedFile(sessionsFile_, kOvSessionsFileLimit, sessions);
+        if (error != 0) {
             ReportServiceFault(kStatusSessionsLoadFailed, sessionsFile_, 0,
-                               "the sessions file cannot be read");
+                               "the sessions file cannot be read: " +
+                                   OvFileErrorText(error, kOvSessionsFileLimit));
             return kStatusSessionsLoadFailed;
         }
-        sessions = content.str();
     }
     std::string found;
     if (const unsigned status = FindSession(sessions, address, found)) return status;

@@ -1,9 +1,11 @@
 // The console application's printing, life cycle and the process entry's
 // handling of what escapes the run.
 #include <iostream>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -114,6 +116,36 @@ TEST(ConsoleApplicationTest, ErrorStreamRecordGoesToStandardError)
     Capture err(std::cerr);
     application.GetErrorStream(0x30710002, 0x718000, "OvIniParameters", 128, -1) << ends;
     EXPECT_EQ(err.Text(), "Error: Code=0x30710002 ModuleId=0x718000 Location=OvIniParameters:128\n");
+}
+
+std::string FailingFormat() { throw std::bad_alloc(); }
+
+// An exception while a record's parameters are formatted (here an allocation
+// failure) abandons that record but locks nothing: the next print, the next
+// record and another thread's output all go through, and the abandoned
+// record's parameters never appear.
+TEST(ConsoleApplicationTest, AnExceptionInARecordLeavesNothingLocked)
+{
+    TestApplication application(Outcome::Return, 0);
+    Capture err(std::cerr);
+    Capture out(std::cout);
+    try {
+        application.GetErrorStream(0x1, 0x2, nullptr, 0, -1) << std::string("lost")
+                                                              << FailingFormat() << ends;
+        ADD_FAILURE() << "the format did not throw";
+    } catch (const std::bad_alloc&) {
+    }
+    application.Print(std::string("next"), nullptr, 0);
+    std::thread other([&application] {
+        application.GetErrorStream(0x5, 0x6, nullptr, 0, -1) << std::string("other") << ends;
+        application.Print(std::string("from another thread"), nullptr, 0);
+    });
+    other.join();
+    application.GetErrorStream(0x3, 0x4, nullptr, 0, -1) << ends;
+    EXPECT_EQ(out.Text(), "next\nfrom another thread\n");
+    EXPECT_EQ(err.Text(),
+              "Error: Code=0x5 ModuleId=0x6 Parameters: (other)\n"
+              "Error: Code=0x3 ModuleId=0x4\n");
 }
 
 TEST(ConsoleExecuteTest, RunResultBecomesTheExitStatus)

@@ -19,7 +19,6 @@ protected:
     OvLogStream& Record(unsigned code, unsigned moduleId, const char* location, int line,
                         int severity)
     {
-        OvOS::LockMutex(mutex);
         stream.Reset();
         stream.SetErrorData(code, moduleId, location, line, severity);
         return stream;

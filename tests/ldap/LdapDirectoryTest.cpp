@@ -2,6 +2,9 @@
 // contexts, passwords, explicit domain searches and the TLS transports.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <set>
 
@@ -413,6 +416,15 @@ TEST_F(LdapDirectoryTest, LdapsWithAMissingCaFileIsATlsFailure) {
     settings.caCertFile = ServerFolder("main") + "/no-such-ca.pem";
     std::vector<Entry> found;
     EXPECT_EQ(SearchPeople(settings, found), ovdir::kStatusTlsFailed);
+    // A FIFO or a device there fails the same way instead of hanging the
+    // TLS set-up or reading without end.
+    const std::string fifo = ServerFolder("main") + "/ca-fifo-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& file : {fifo, std::string("/dev/zero")}) {
+        settings.caCertFile = file;
+        EXPECT_EQ(SearchPeople(settings, found), ovdir::kStatusTlsFailed) << file;
+    }
+    ::unlink(fifo.c_str());
 }
 
 TEST_F(LdapDirectoryTest, StartTlsUpgradesThePlainPort) {

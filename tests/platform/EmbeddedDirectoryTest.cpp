@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -206,13 +209,32 @@ TEST_F(BrokenFileTest, TheShippedBrokenFilesNameTheirLines)
     }
 }
 
-TEST_F(BrokenFileTest, MissingFile)
+// A file that cannot be read is a load failure with the system's reason; a
+// folder or FIFO is never an empty directory, and a FIFO never blocks.
+TEST_F(BrokenFileTest, UnreadableFileSaysWhy)
 {
-    auto directory = EmbeddedDirectory::FromFile("/nonexistent/directory.ldif");
-    std::vector<std::string> contexts;
-    EXPECT_EQ(directory->NamingContexts(contexts), kStatusLoadFailed);
-    EXPECT_EQ(application_.Records(), (Dnl{"0x30A20008 0x30A200 /nonexistent/directory.ldif:0 the "
-                                           "directory file cannot be read"}));
+    const std::string folder = ::testing::TempDir() + "ldif-folder";
+    const std::string fifo = ::testing::TempDir() + "ldif-fifo";
+    ::mkdir(folder.c_str(), 0700);
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {"/nonexistent/directory.ldif", "No such file or directory (ENOENT)"},
+        {folder, "Is a directory (EISDIR)"},
+        {fifo, "not a regular file (a FIFO, device or socket)"},
+        {"/dev/zero", "not a regular file (a FIFO, device or socket)"},
+    };
+    for (const auto& [path, reason] : cases) {
+        const std::size_t before = application_.Records().size();
+        auto directory = EmbeddedDirectory::FromFile(path);
+        std::vector<std::string> contexts;
+        EXPECT_EQ(directory->NamingContexts(contexts), kStatusLoadFailed) << path;
+        ASSERT_EQ(application_.Records().size(), before + 1) << path;
+        EXPECT_EQ(application_.Records().back(),
+                  "0x30A20008 0x30A200 " + path + ":0 the directory file cannot be read: " + reason);
+    }
+    ::unlink(fifo.c_str());
+    ::rmdir(folder.c_str());
 }
 
 TEST_F(BrokenFileTest, DuplicateEntry)

@@ -38,6 +38,23 @@ TEST(LdifTest, RecordsWithSeveralValues)
     EXPECT_EQ(entries[1].First("cn"), "a");
 }
 
+// A record of many attributes, some of them repeated far apart: each keeps
+// its values in file order, the attributes in the order they first appear.
+TEST(LdifTest, ManyAttributesAreGroupedByName)
+{
+    std::string text = "dn: cn=wide,dc=x\n";
+    for (int i = 0; i < 40; ++i) text += "attr" + std::to_string(i) + ": v" + std::to_string(i) + "\n";
+    text += "attr3: again\nATTR0: last\n";
+    const auto entries = Read(text);
+    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries[0].attributes.size(), 40u);
+    EXPECT_EQ(entries[0].attributes[0].first, "attr0");
+    EXPECT_EQ(entries[0].attributes[39].first, "attr39");
+    EXPECT_EQ(*entries[0].Find("attr0"), (std::vector<std::string>{"v0", "last"}));
+    EXPECT_EQ(*entries[0].Find("attr3"), (std::vector<std::string>{"v3", "again"}));
+    EXPECT_EQ(*entries[0].Find("attr17"), (std::vector<std::string>{"v17"}));
+}
+
 TEST(LdifTest, FoldedLinesAreJoined)
 {
     const auto entries = Read("dn: cn=John Sm\n ith,dc=x\ndescription: a long\n  text\n");

@@ -75,8 +75,14 @@ TEST(TransIdTest, UnreadableSessionsFileIsReported)
     TransIdService service("/nonexistent/sessions");
     EXPECT_EQ(UserAt(service, "127.0.0.1", kStatusSessionsLoadFailed), "");
     EXPECT_EQ(application.Records(),
-              (std::vector<std::string>{
-                  "0x30A2000D 0x30A200 /nonexistent/sessions:0 the sessions file cannot be read"}));
+              (std::vector<std::string>{"0x30A2000D 0x30A200 /nonexistent/sessions:0 the sessions "
+                                        "file cannot be read: No such file or directory (ENOENT)"}));
+    // A device is refused at once instead of read without end.
+    TransIdService device("/dev/urandom");
+    EXPECT_EQ(UserAt(device, "127.0.0.1", kStatusSessionsLoadFailed), "");
+    EXPECT_EQ(application.Records().back(),
+              "0x30A2000D 0x30A200 /dev/urandom:0 the sessions file cannot be read: not a regular "
+              "file (a FIFO, device or socket)");
 }
 
 TEST(EventLogTest, EveryStatusHasItsOwnText)
@@ -85,7 +91,7 @@ TEST(EventLogTest, EveryStatusHasItsOwnText)
                               kStatusAmbiguous,         kStatusUnreachable,     kStatusTimeout,
                               kStatusRefused,           kStatusLoadFailed,      kStatusNoEmail,
                               kStatusNoSession,         kStatusTlsFailed,       kStatusBindFailed,
-                              kStatusSessionsLoadFailed};
+                              kStatusSessionsLoadFailed, kStatusTooManyEntries};
     std::set<std::string> texts;
     for (unsigned code : codes) {
         const std::string text = EventLog::Text(code);
@@ -206,6 +212,7 @@ protected:
     {
         EXPECT_EQ(chdir(previous_), 0);
         std::remove((folder_ + "/orvane.ini").c_str());
+        rmdir((folder_ + "/orvane.ini").c_str());
         rmdir(folder_.c_str());
     }
     void Write(const std::string& text) { std::ofstream("orvane.ini", std::ios::binary) << text; }
@@ -235,6 +242,35 @@ TEST_F(ParameterFileTest, NoFileMeansTheSampleAndDefaults)
     const DirectorySettings settings = ReadDirectorySettings();
     EXPECT_EQ(settings.directory, "");
     EXPECT_FALSE(settings.startTls);
+    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "");
+}
+
+TEST_F(ParameterFileTest, EntryLimitIsAPositiveNumberElseTheDefault)
+{
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"MaxEntries=1000\n", 1000},          {"MaxEntries = 2500000 \n", 2500000},
+        {"MaxEntries=0\n", kDefaultMaxEntries}, {"MaxEntries=-5\n", kDefaultMaxEntries},
+        {"MaxEntries=10k\n", kDefaultMaxEntries}, {"", kDefaultMaxEntries},
+        {"MaxEntries=99999999999999999999\n", kDefaultMaxEntries},
+    };
+    for (const auto& [line, expected] : cases) {
+        Write(std::string("[UserService]\n") + line);
+        EXPECT_EQ(ReadDirectorySettings().maxEntries, expected) << line;
+    }
+}
+
+// An orvane.ini that is a FIFO (no writer), a device or a folder gives the
+// services no settings, at once, instead of blocking or reading for ever.
+TEST_F(ParameterFileTest, SpecialFilesGiveNoSettings)
+{
+    ASSERT_EQ(mkfifo("orvane.ini", 0600), 0);
+    EXPECT_EQ(ReadDirectorySettings().directory, "");
+    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "");
+    std::remove("orvane.ini");
+    ASSERT_EQ(symlink("/dev/zero", "orvane.ini"), 0);
+    EXPECT_EQ(ReadDirectorySettings().directory, "");
+    std::remove("orvane.ini");
+    ASSERT_EQ(mkdir("orvane.ini", 0700), 0);
     EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "");
 }
 

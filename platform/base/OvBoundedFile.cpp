@@ -1,0 +1,125 @@
+// The bounded whole-file reader behind every file the program and its services read.
+#include "framework/OvBoundedFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Pieces read at a time; the string grows by at most this much per read.
+constexpr std::size_t kPiece = 64 * 1024;
+
+std::string ErrnoName(int error)
+{
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+    if (const char* name = ::strerrorname_np(error)) return name;
+#endif
+    return "errno " + std::to_string(error);
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    // Don't retry close on EINTR: the descriptor is gone either way on Linux.
+    ~Descriptor()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// What was read is wiped before it is dropped: the parameter file holds secrets.
+void Discard(std::string& content)
+{
+    volatile char* bytes = content.empty() ? nullptr : &content[0];
+    for (std::size_t i = 0; i < content.size(); ++i) bytes[i] = 0;
+    content.clear();
+}
+
+}  // namespace
+
+int OvOpenForReading(const std::string& path)
+{
+    // Non-blocking: opening a FIFO without a writer would wait for ever.
+    return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+}
+
+int OvCheckRegularFile(int fd, std::size_t limit)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return errno;
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    if (!S_ISREG(info.st_mode)) return kOvNotRegularFile;
+    if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > limit)
+        return kOvFileTooLarge;
+    return 0;
+}
+
+int OvCheckFileAt(const std::string& path, std::size_t limit)
+{
+    if (path.empty()) return ENOENT;
+    const Descriptor file(OvOpenForReading(path));
+    if (file.get() < 0) return errno;
+    return OvCheckRegularFile(file.get(), limit);
+}
+
+int OvReadBoundedFile(const std::string& path, std::size_t limit, std::string& content)
+{
+    content.clear();
+    if (path.empty()) return ENOENT;
+    const Descriptor file(OvOpenForReading(path));
+    if (file.get() < 0) return errno;
+    if (const int problem = OvCheckRegularFile(file.get(), limit)) return problem;
+
+    // The size from fstat is only a hint: the file may grow or shrink while
+    // it is read, so the loop stops at the end or at the limit, whichever
+    // comes first, and a file that grows past the limit is refused.
+    struct stat info {};
+    if (::fstat(file.get(), &info) == 0 && info.st_size > 0)
+        content.reserve(static_cast<std::size_t>(info.st_size));
+    for (;;) {
+        const std::size_t room = limit - content.size();
+        // One byte beyond the limit tells a file at the limit from a larger one.
+        const std::size_t want = room < kPiece ? room + 1 : kPiece;
+        const std::size_t old = content.size();
+        content.resize(old + want);
+        const ssize_t got = ::read(file.get(), &content[old], want);
+        if (got < 0) {
+            const int error = errno;
+            if (error == EINTR) {
+                content.resize(old);
+                continue;
+            }
+            Discard(content);
+            return error;
+        }
+        content.resize(old + static_cast<std::size_t>(got));
+        if (got == 0) return 0;
+        if (content.size() > limit) {
+            Discard(content);
+            return kOvFileTooLarge;
+        }
+    }
+}
+
+std::string OvFileErrorText(int error, std::size_t limit)
+{
+    switch (error) {
+        case kOvNotRegularFile:
+            return "not a regular file (a FIFO, device or socket)";
+        case kOvFileTooLarge:
+            return limit == 0 ? "larger than the size limit"
+                              : "larger than the size limit of " + std::to_string(limit) + " bytes";
+        default:
+            return std::string(std::strerror(error)) + " (" + ErrnoName(error) + ")";
+    }
+}

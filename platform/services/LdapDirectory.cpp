@@ -566,8 +566,10 @@ unsigned SearchFailure(int rc) {
     }
 }
 
-void ReadEntry(LDAP* ld, LDAPMessage* message, std::vector<Entry>& out) {
-    Entry entry;
+// Reads one entry of a search's answer into entry, reusing its storage.
+void ReadEntry(LDAP* ld, LDAPMessage* message, Entry& entry) {
+    entry.dn.clear();
+    entry.attributes.clear();
     if (char* dn = ldap_get_dn(ld, message)) {
         entry.dn = dn;
         ldap_memfree(dn);
@@ -586,7 +588,6 @@ void ReadEntry(LDAP* ld, LDAPMessage* message, std::vector<Entry>& out) {
         ldap_memfree(name);
     }
     if (ber != nullptr) ber_free(ber, 0);
-    out.push_back(std::move(entry));
 }
 
 struct Query {
@@ -610,124 +611,203 @@ Query NamingContextsQuery() {
     return query;
 }
 
-// One search, page by page. Continuation references are passed over. An
-// answer of more than maxEntries entries is abandoned: kStatusTooManyEntries.
-unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize,
-                   std::size_t maxEntries) {
-    const ldapseam::Calls& calls = ldapseam::Active();
-    const Timeouts timeouts = CurrentTimeouts(query.timeLimitMs);
-    std::vector<char*> attributes;
-    static char noAttributes[] = "1.1";
-    for (const std::string& name : query.attributes) {
-        attributes.push_back(const_cast<char*>(name.c_str()));
-    }
-    if (attributes.empty()) attributes.push_back(noAttributes);
-    attributes.push_back(nullptr);
-    // A base search answers one entry at most, and a limited one is asked
-    // for its few entries at once; every other one is paged.
-    const bool limited = query.sizeLimit > 0;
-    const bool paged = query.scope != LDAP_SCOPE_BASE && !limited;
+// Gathers an answer into a vector; a restart drops what came before it.
+class Collector final : public EntryVisitor {
+public:
+    explicit Collector(std::vector<Entry>& out) : out_(out) {}
+    void Visit(Entry& entry) override { out_.push_back(std::move(entry)); }
+    void Restart() override { std::vector<Entry>().swap(out_); }
 
-    berval cookie{};
-    std::unique_ptr<char, void (*)(char*)> cookieOwner(nullptr, [](char* p) { ber_memfree(p); });
-    for (;;) {
-        const std::size_t before = out.size();
+private:
+    std::vector<Entry>& out_;
+};
+
+// One search, page by page, its entries handed to the visitor as they
+// arrive, so that the caller's work on them overlaps the server's. Continuation
+// references are passed over. An answer of more than maxEntries entries is
+// abandoned: kStatusTooManyEntries.
+//
+// A server that refuses the size of the first page is asked again with a
+// smaller one (kPageSize, then half as many each time down to
+// kSmallestPageSize); the visitor is told to start again. Once a page has
+// been answered the server's cookie belongs to the size it accepted, and a
+// refusal is the search's answer.
+class PagedSearch {
+public:
+    PagedSearch(LDAP* ld, const Query& query, EntryVisitor& visitor, int& pageSize,
+                std::size_t maxEntries)
+        : ld_(ld), query_(query), visitor_(visitor), pageSize_(pageSize),
+          maxEntries_(maxEntries), timeouts_(CurrentTimeouts(query.timeLimitMs)),
+          limited_(query.sizeLimit > 0),
+          // A base search answers one entry at most, and a limited one is
+          // asked for its few entries at once; every other one is paged.
+          paged_(query.scope != LDAP_SCOPE_BASE && !limited_),
+          cookieOwner_(nullptr, [](char* p) { ber_memfree(p); }) {
+        static char noAttributes[] = "1.1";
+        for (const std::string& name : query.attributes) {
+            attributes_.push_back(const_cast<char*>(name.c_str()));
+        }
+        if (attributes_.empty()) attributes_.push_back(noAttributes);
+        attributes_.push_back(nullptr);
+    }
+
+    unsigned Run() {
+        for (;;) {
+            int msgid = -1;
+            if (const unsigned status = SendPage(msgid)) return status;
+            int code = LDAP_OTHER;
+            bool more = false;
+            if (const unsigned status = ReadPage(msgid, code, more)) return status;
+            if (RetryFirstPage(code)) continue;
+            // A limited search that reached its limit has what it asked for.
+            if (limited_ && code == LDAP_SIZELIMIT_EXCEEDED) return 0;
+            if (code != LDAP_SUCCESS) return SearchFailure(code);
+            if (!more) return 0;
+            stage_ = Stage::LaterPage;
+        }
+    }
+
+private:
+    // Whether the page being read is the search's first: only it may be
+    // asked for again with a smaller size.
+    enum class Stage { FirstPage, LaterPage };
+
+    // Sends the request for the next page (the whole answer when unpaged).
+    unsigned SendPage(int& msgid) {
         LDAPControl* pageControl = nullptr;
-        if (paged && ldap_create_page_control(ld, pageSize, &cookie, 0, &pageControl) !=
-                         LDAP_SUCCESS) {
+        if (paged_ &&
+            ldap_create_page_control(ld_, pageSize_, &cookie_, 0, &pageControl) != LDAP_SUCCESS) {
             return kStatusRefused;
         }
         LDAPControl* controls[] = {pageControl, nullptr};
-        timeval limit = timeouts.method;
-        int msgid = -1;
-        int rc = calls.searchExt(ld, query.base.c_str(), query.scope, query.filter.c_str(),
-                                 attributes.data(), 0, paged ? controls : nullptr, nullptr, &limit,
-                                 limited ? query.sizeLimit : LDAP_NO_LIMIT, &msgid);
+        timeval limit = timeouts_.method;
+        const int rc = ldapseam::Active().searchExt(
+            ld_, query_.base.c_str(), query_.scope, query_.filter.c_str(), attributes_.data(), 0,
+            paged_ ? controls : nullptr, nullptr, &limit,
+            limited_ ? query_.sizeLimit : LDAP_NO_LIMIT, &msgid);
         if (pageControl != nullptr) ldap_control_free(pageControl);
-        if (rc != LDAP_SUCCESS) return SearchFailure(rc);
+        return rc == LDAP_SUCCESS ? 0u : SearchFailure(rc);
+    }
 
-        // Entries are taken one by one as they arrive, so that reading them
-        // overlaps the server's work and no page is held whole in memory.
-        int code = LDAP_OTHER;
-        bool more = false;
+    // Takes the page's messages one by one as they arrive, so that no page
+    // is held whole in memory, until its result; code and more receive
+    // the result code and whether another page follows.
+    unsigned ReadPage(int msgid, int& code, bool& more) {
         for (bool done = false; !done;) {
-            timeval wait = timeouts.method;
+            timeval wait = timeouts_.method;
             LDAPMessage* answer = nullptr;
-            rc = calls.result(ld, msgid, LDAP_MSG_ONE, &wait, &answer);
-            if (rc == 0) {
+            const int rc = ldapseam::Active().result(ld_, msgid, LDAP_MSG_ONE, &wait, &answer);
+            if (rc <= 0) {
                 if (answer != nullptr) ldap_msgfree(answer);
-                ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-                return kStatusTimeout;
-            }
-            if (rc < 0) {
-                if (answer != nullptr) ldap_msgfree(answer);
-                const int error = LastError(ld);
+                const int error = LastError(ld_);
                 // An answer that did not decode leaves libldap's record of
                 // the request in use; unbinding with it so aborts the
                 // process. Abandoning the request first settles it.
-                ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+                ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+                if (rc == 0) return kStatusTimeout;
                 return SearchFailure(error) == kLost ? kLost : kUndecodable;
             }
-            for (LDAPMessage* message = ldap_first_message(ld, answer); message != nullptr;
-                 message = ldap_next_message(ld, message)) {
-                const int type = ldap_msgtype(message);
-                if (type == LDAP_RES_SEARCH_ENTRY) {
-                    if (out.size() >= maxEntries) {
-                        ldap_msgfree(answer);
-                        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-                        return kStatusTooManyEntries;
-                    }
-                    ReadEntry(ld, message, out);
-                } else if (type == LDAP_RES_SEARCH_RESULT) {
-                    done = true;
-                    LDAPControl** returned = nullptr;
-                    if (ldap_parse_result(ld, message, &code, nullptr, nullptr, nullptr, &returned,
-                                          0) != LDAP_SUCCESS) {
-                        code = LastError(ld);
-                    }
-                    LDAPControl* response =
-                        returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)
-                                 : nullptr;
-                    // A control without a value, or with an empty one, is
-                    // malformed, and libldap's parser crashes on it: read
-                    // as no cookie, like any other control that does not parse.
-                    if (paged && response != nullptr && response->ldctl_value.bv_val != nullptr &&
-                        response->ldctl_value.bv_len > 0) {
-                        ber_int_t estimate = 0;
-                        berval next{};
-                        if (ldap_parse_pageresponse_control(ld, response, &estimate, &next) ==
-                            LDAP_SUCCESS) {
-                            cookieOwner.reset(next.bv_val);
-                            cookie = next;
-                            more = cookie.bv_len > 0;
-                        }
-                    }
-                    if (returned != nullptr) ldap_controls_free(returned);
-                }
-                // LDAP_RES_SEARCH_REFERENCE: passed over, never chased.
+            unsigned status = 0;
+            for (LDAPMessage* message = ldap_first_message(ld_, answer);
+                 message != nullptr && status == 0; message = ldap_next_message(ld_, message)) {
+                status = TakeMessage(message, code, more, done);
             }
             ldap_msgfree(answer);
+            if (status != 0) {
+                ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+                return status;
+            }
         }
-        // Only the first page is asked again: past it the server's cookie
-        // belongs to the size it accepted.
-        const bool firstPage = paged && cookie.bv_len == 0;
-        if (firstPage && pageSize > kPageSize &&
-            (code == LDAP_ADMINLIMIT_EXCEEDED || code == LDAP_UNWILLING_TO_PERFORM ||
-             code == LDAP_SIZELIMIT_EXCEEDED)) {
-            out.resize(before);
-            pageSize = kPageSize;
-            continue;
-        }
-        if (firstPage && code == LDAP_ADMINLIMIT_EXCEEDED && pageSize > kSmallestPageSize) {
-            out.resize(before);
-            pageSize /= 2;
-            continue;
-        }
-        // A limited search that reached its limit has what it asked for.
-        if (limited && code == LDAP_SIZELIMIT_EXCEEDED) return 0;
-        if (code != LDAP_SUCCESS) return SearchFailure(code);
-        if (!more) return 0;
+        return 0;
     }
+
+    unsigned TakeMessage(LDAPMessage* message, int& code, bool& more, bool& done) {
+        const int type = ldap_msgtype(message);
+        if (type == LDAP_RES_SEARCH_ENTRY) {
+            if (handed_ >= maxEntries_) return kStatusTooManyEntries;
+            ReadEntry(ld_, message, entry_);
+            ++handed_;
+            visitor_.Visit(entry_);
+        } else if (type == LDAP_RES_SEARCH_RESULT) {
+            done = true;
+            LDAPControl** returned = nullptr;
+            if (ldap_parse_result(ld_, message, &code, nullptr, nullptr, nullptr, &returned, 0) !=
+                LDAP_SUCCESS) {
+                code = LastError(ld_);
+            }
+            more = paged_ && ReadPageResponse(returned);
+            if (returned != nullptr) ldap_controls_free(returned);
+        }
+        // LDAP_RES_SEARCH_REFERENCE: passed over, never chased.
+        return 0;
+    }
+
+    // Keeps the cookie of the page control among returned; whether it asks
+    // for another page.
+    bool ReadPageResponse(LDAPControl** returned) {
+        LDAPControl* response =
+            returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr) : nullptr;
+        // A control without a value, or with an empty one, is malformed, and
+        // libldap's parser crashes on it: read as no cookie, like any other
+        // control that does not parse.
+        if (response == nullptr || response->ldctl_value.bv_val == nullptr ||
+            response->ldctl_value.bv_len == 0) {
+            return false;
+        }
+        ber_int_t estimate = 0;
+        berval next{};
+        if (ldap_parse_pageresponse_control(ld_, response, &estimate, &next) != LDAP_SUCCESS)
+            return false;
+        cookieOwner_.reset(next.bv_val);
+        cookie_ = next;
+        return cookie_.bv_len > 0;
+    }
+
+    // A first page refused for its size is asked for again, smaller, and
+    // the visitor starts over.
+    bool RetryFirstPage(int code) {
+        if (!paged_ || stage_ != Stage::FirstPage) return false;
+        const bool tooLarge = code == LDAP_ADMINLIMIT_EXCEEDED ||
+                              code == LDAP_UNWILLING_TO_PERFORM || code == LDAP_SIZELIMIT_EXCEEDED;
+        if (tooLarge && pageSize_ > kPageSize) {
+            pageSize_ = kPageSize;
+        } else if (code == LDAP_ADMINLIMIT_EXCEEDED && pageSize_ > kSmallestPageSize) {
+            pageSize_ /= 2;
+        } else {
+            return false;
+        }
+        cookieOwner_.reset();
+        cookie_ = berval{};
+        handed_ = 0;
+        visitor_.Restart();
+        return true;
+    }
+
+    LDAP* ld_;
+    const Query& query_;
+    EntryVisitor& visitor_;
+    int& pageSize_;
+    const std::size_t maxEntries_;
+    const Timeouts timeouts_;
+    const bool limited_;
+    const bool paged_;
+    std::vector<char*> attributes_;
+    Stage stage_ = Stage::FirstPage;
+    berval cookie_{};
+    std::unique_ptr<char, void (*)(char*)> cookieOwner_;
+    std::size_t handed_ = 0;
+    Entry entry_;  // storage reused from entry to entry
+};
+
+unsigned RunSearch(LDAP* ld, const Query& query, EntryVisitor& visitor, int& pageSize,
+                   std::size_t maxEntries) {
+    return PagedSearch(ld, query, visitor, pageSize, maxEntries).Run();
+}
+
+unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize,
+                   std::size_t maxEntries) {
+    Collector collector(out);
+    return RunSearch(ld, query, collector, pageSize, maxEntries);
 }
 
 // Puts together the values that the server answered in parts (LdapRanges.h):
@@ -780,6 +860,32 @@ unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
     }
     return 0;
 }
+
+// Passes entries on as they come, except those with an attribute whose
+// values came in parts (LdapRanges.h): they are held until the rest of their
+// values has been read.
+class RangeHolder final : public EntryVisitor {
+public:
+    explicit RangeHolder(EntryVisitor& next) : next_(next) {}
+    void Visit(Entry& entry) override {
+        for (const auto& attribute : entry.attributes) {
+            ldap::ValueRange range;
+            if (ldap::ParseValueRange(attribute.first, range)) {
+                held.push_back(std::move(entry));
+                return;
+            }
+        }
+        next_.Visit(entry);
+    }
+    void Restart() override {
+        std::vector<Entry>().swap(held);
+        next_.Restart();
+    }
+    std::vector<Entry> held;
+
+private:
+    EntryVisitor& next_;
+};
 
 // One server a request goes to, how, and as whom.
 struct Target {
@@ -861,7 +967,10 @@ public:
     }
 
     unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override {
-        out.clear();
+        return GatherEach(request, out);
+    }
+
+    unsigned SearchEach(const SearchRequest& request, EntryVisitor& visitor) override {
         if (!valid_) return kStatusUnreachable;
         if (!request.server.empty() && !ldap::ValidServer(request.server))
             return kStatusMalformedName;
@@ -878,7 +987,7 @@ public:
         query.attributes = request.attributes;
         query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
         query.timeLimitMs = request.timeLimitMs;
-        return Run(request.server, query, out);
+        return Run(request.server, query, visitor);
     }
 
     unsigned NamingContexts(std::vector<std::string>& out) override {
@@ -891,7 +1000,8 @@ public:
         std::vector<Entry> found;
         Query query = NamingContextsQuery();
         query.timeLimitMs = timeLimitMs;
-        const unsigned status = Run(std::string(), query, found);
+        Collector collector(found);
+        const unsigned status = Run(std::string(), query, collector);
         if (status != 0) return status;
         for (const Entry& entry : found) {
             if (const auto* values = entry.Find("namingcontexts")) {
@@ -1065,12 +1175,14 @@ private:
 
     // Runs the query on the first server of the request's targets that
     // answers; a server that cannot be reached gives way to the next.
-    unsigned Run(const std::string& server, const Query& query, std::vector<Entry>& out) {
+    unsigned Run(const std::string& server, const Query& query, EntryVisitor& visitor) {
         const std::vector<Target> targets = Targets(server);
         unsigned status = kStatusUnreachable;
         for (std::size_t i = 0; i < targets.size(); ++i) {
             Connection failed;
-            status = RunOn(targets[i], query, out, failed);
+            // The next server answers from the start.
+            if (i > 0) visitor.Restart();
+            status = RunOn(targets[i], query, visitor, failed);
             if (status == 0) {
                 Answered(targets[i]);
                 return 0;
@@ -1088,7 +1200,7 @@ private:
     // Runs the query on the target's kept connection, opening it first when
     // needed; a connection found broken is re-opened once. failed receives
     // what the server said to a request that failed.
-    unsigned RunOn(const Target& target, const Query& query, std::vector<Entry>& out,
+    unsigned RunOn(const Target& target, const Query& query, EntryVisitor& visitor,
                    Connection& failed) {
         const std::string key = ldap::Lower(target.server);
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -1113,7 +1225,6 @@ private:
                 }
                 it = connections_.emplace(key, std::move(connection)).first;
             }
-            std::vector<Entry> found;
             Connection& connection = *it->second;
             if (query.tree != nullptr && !connection.schemaRead) {
                 connection.schemaRead = true;
@@ -1125,28 +1236,25 @@ private:
                 if (!ldap::RenderFilterFor(*query.tree, connection.schema, adapted.filter))
                     return kStatusMalformedName;
             }
+            // A connection re-opened asks again from the start.
+            if (attempt > 0) visitor.Restart();
+            RangeHolder holder(visitor);
             unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
-                                        found, connection.pageSize, settings_.maxEntries);
+                                        holder, connection.pageSize, settings_.maxEntries);
             bool rangesBroken = false;
-            if (status == 0) {
-                status = ReadRangedValues(connection.ld, found, connection.pageSize,
+            if (status == 0 && !holder.held.empty()) {
+                status = ReadRangedValues(connection.ld, holder.held, connection.pageSize,
                                           settings_.maxEntries);
                 rangesBroken = status == kStatusRefused;
+                if (status == 0)
+                    for (Entry& entry : holder.held) visitor.Visit(entry);
             }
-            if (status == 0) {
-                // A listing's entries are handed over whole, not moved one by one.
-                if (out.empty())
-                    out.swap(found);
-                else
-                    out.insert(out.end(), std::make_move_iterator(found.begin()),
-                               std::make_move_iterator(found.end()));
-                return 0;
-            }
+            if (status == 0) return 0;
             if (status == kStatusTooManyEntries) {
                 // The server may still be sending the rest: the connection
                 // goes, and the memory of what was read goes back to the
                 // system rather than staying in the allocator's free lists.
-                std::vector<Entry>().swap(found);
+                holder.Restart();
                 connections_.erase(it);
                 malloc_trim(0);
                 ReportServiceFault(status, target.transport.scheme + "://" + target.server, 0,

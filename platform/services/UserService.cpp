@@ -93,6 +93,20 @@ std::string Trimmed(const OvWString& text)
     return std::string(TrimBlanks(Narrow(text)));
 }
 
+// Sorted, and each narrow name and key released once its wide one is made.
+void ToWide(std::vector<KeyedName>& names, std::vector<OvWString>& out)
+{
+    SortKeyedNames(names);
+    out.clear();
+    out.reserve(names.size());
+    for (KeyedName& name : names) {
+        out.push_back(makeWideString(name.second));
+        std::string().swap(name.first);
+        std::string().swap(name.second);
+    }
+    std::vector<KeyedName>().swap(names);
+}
+
 void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
 {
     SortNames(names);
@@ -117,6 +131,24 @@ OvWString PrintedName(const std::string& server, const Entry& entry)
     Dn::Parse(entry.dn, dn);
     return makeWideString(FormatEntryName(server, dn));
 }
+
+// Makes each entry's printed name as the entry arrives, while the directory
+// is still reading the next ones.
+class NamePrinter final : public EntryVisitor {
+public:
+    explicit NamePrinter(const std::string& server) : formatter_(server) {}
+    void Visit(Entry& entry) override
+    {
+        if (formatter_.Format(entry.dn, name_)) printed.push_back(KeyName(std::move(name_)));
+    }
+    void Restart() override { std::vector<KeyedName>().swap(printed); }
+
+    std::vector<KeyedName> printed;
+
+private:
+    EntryNameFormatter formatter_;
+    std::string name_;
+};
 
 // Wipes a narrow copy of a secret when the call ends, however it ends.
 class SecretCopy {
@@ -301,15 +333,9 @@ unsigned UserService::ListEntries(const std::string& server, const Dn& base, con
     request.server = server;
     request.base = base.Format();
     request.filter = filter;
-    std::vector<Entry> found;
-    if (const unsigned status = directory_.Search(request, found)) return status;
-    std::vector<std::string> printed;
-    printed.reserve(found.size());
-    EntryNameFormatter formatter(server);
-    std::string name;
-    for (const Entry& entry : found)
-        if (formatter.Format(entry.dn, name)) printed.push_back(std::move(name));
-    ToWide(printed, names);
+    NamePrinter printer(server);
+    if (const unsigned status = directory_.SearchEach(request, printer)) return status;
+    ToWide(printer.printed, names);
     return 0;
 }
 

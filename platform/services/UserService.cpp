@@ -100,7 +100,10 @@ void ToWide(std::vector<KeyedName>& names, std::vector<OvWString>& out)
     out.clear();
     out.reserve(names.size());
     for (KeyedName& name : names) {
-        out.push_back(makeWideString(name.second));
+        // Swapped in: a wide string is copied, never moved.
+        OvWString wide = makeWideString(name.second);
+        out.emplace_back();
+        out.back().swap(wide);
         std::string().swap(name.first);
         std::string().swap(name.second);
     }

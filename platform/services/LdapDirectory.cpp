@@ -215,6 +215,9 @@ constexpr unsigned kLost = 1;
 // Internal outcome: an answer did not decode; the connection's stream cannot
 // be trusted with another request, and the request counts as refused.
 constexpr unsigned kUndecodable = 2;
+// Internal outcome: the filter cannot be written for the server's schema; the
+// request is malformed, and the server was never asked.
+constexpr unsigned kUnrenderable = 3;
 
 // The largest message a server may send: a header that announces more (a
 // broken or hostile server's 2 GB) ends the connection before anything is
@@ -1207,54 +1210,22 @@ private:
             auto it = connections_.find(key);
             const bool fresh = it == connections_.end();
             if (fresh) {
-                if (target.serviceAccount && settings_.passwordUnreadable)
-                    return kStatusPasswordFileUnreadable;
-                auto connection = std::make_unique<Connection>();
-                int bindResult = LDAP_SUCCESS;
-                const std::string& dn = target.serviceAccount ? settings_.bindDn : std::string();
-                const std::string_view password =
-                    target.serviceAccount ? settings_.bindPassword.View() : std::string_view();
-                unsigned status =
-                    Open(target.server, target.transport, dn, password, *connection, bindResult,
-                         query.timeLimitMs);
-                if (status != 0) {
-                    Keep(failed, *connection);
-                    if (!target.serviceAccount && bindResult != LDAP_SUCCESS)
-                        status = kStatusAnonymousRefused;
+                std::unique_ptr<Connection> connection;
+                if (const unsigned status = Connect(target, query, connection, failed))
                     return status;
-                }
                 it = connections_.emplace(key, std::move(connection)).first;
-            }
-            Connection& connection = *it->second;
-            if (query.tree != nullptr && !connection.schemaRead) {
-                connection.schemaRead = true;
-                ReadSchema(connection);
-            }
-            Query adapted;
-            if (query.tree != nullptr && connection.schema.known) {
-                adapted = query;
-                if (!ldap::RenderFilterFor(*query.tree, connection.schema, adapted.filter))
-                    return kStatusMalformedName;
             }
             // A connection re-opened asks again from the start.
             if (attempt > 0) visitor.Restart();
-            RangeHolder holder(visitor);
-            unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
-                                        holder, connection.pageSize, settings_.maxEntries);
             bool rangesBroken = false;
-            if (status == 0 && !holder.held.empty()) {
-                status = ReadRangedValues(connection.ld, holder.held, connection.pageSize,
-                                          settings_.maxEntries);
-                rangesBroken = status == kStatusRefused;
-                if (status == 0)
-                    for (Entry& entry : holder.held) visitor.Visit(entry);
-            }
+            unsigned status = SearchOn(*it->second, query, visitor, rangesBroken);
             if (status == 0) return 0;
+            if (status == kUnrenderable) return kStatusMalformedName;
             if (status == kStatusTooManyEntries) {
                 // The server may still be sending the rest: the connection
                 // goes, and the memory of what was read goes back to the
                 // system rather than staying in the allocator's free lists.
-                holder.Restart();
+                visitor.Restart();
                 connections_.erase(it);
                 malloc_trim(0);
                 ReportServiceFault(status, target.transport.scheme + "://" + target.server, 0,
@@ -1263,24 +1234,22 @@ private:
                                        " entries (MaxEntries)");
                 return status;
             }
-            if (status == kUndecodable) {
-                it->second->NoteFailure("search", LastError(it->second->ld));
-                it->second->diagnostic = "the server's answer could not be decoded";
-                Keep(failed, *it->second);
-                connections_.erase(it);
-                return kStatusRefused;
-            }
-            it->second->NoteFailure("search", LastError(it->second->ld));
-            if (rangesBroken)
-                it->second->diagnostic =
+            Connection& connection = *it->second;
+            connection.NoteFailure("search", LastError(connection.ld));
+            if (status == kUndecodable)
+                connection.diagnostic = "the server's answer could not be decoded";
+            else if (rangesBroken)
+                connection.diagnostic =
                     "the server's ranges of an attribute's values do not go on where they ended";
-            Keep(failed, *it->second);
-            if (status == kLost || status == kStatusTimeout) {
-                // A connection with a request still open cannot be trusted
-                // with the next one.
+            Keep(failed, connection);
+            if (status == kUndecodable || status == kLost || status == kStatusTimeout) {
+                // A connection with a request still open, or whose stream
+                // did not decode, cannot be trusted with the next one.
                 connections_.erase(it);
                 if (status == kLost && !fresh) continue;
-                return status == kLost ? kStatusUnreachable : status;
+                return status == kUndecodable ? kStatusRefused
+                       : status == kLost      ? kStatusUnreachable
+                                              : status;
             }
             if (!target.serviceAccount && status == kStatusRefused &&
                 RefusesAnonymous(failed.failedCode))
@@ -1288,6 +1257,52 @@ private:
             return status;
         }
         return kStatusUnreachable;
+    }
+
+    // Opens and binds a connection to the target, as the service account or
+    // anonymously; failed receives what the server said when that fails.
+    unsigned Connect(const Target& target, const Query& query,
+                     std::unique_ptr<Connection>& connection, Connection& failed) {
+        if (target.serviceAccount && settings_.passwordUnreadable)
+            return kStatusPasswordFileUnreadable;
+        connection = std::make_unique<Connection>();
+        int bindResult = LDAP_SUCCESS;
+        const std::string& dn = target.serviceAccount ? settings_.bindDn : std::string();
+        const std::string_view password =
+            target.serviceAccount ? settings_.bindPassword.View() : std::string_view();
+        unsigned status = Open(target.server, target.transport, dn, password, *connection,
+                               bindResult, query.timeLimitMs);
+        if (status == 0) return 0;
+        Keep(failed, *connection);
+        if (!target.serviceAccount && bindResult != LDAP_SUCCESS) status = kStatusAnonymousRefused;
+        return status;
+    }
+
+    // The query on an open connection, its filter adapted to the server's
+    // schema; entries with values in parts are completed before they are
+    // handed over. rangesBroken: the parts did not go on where they ended.
+    unsigned SearchOn(Connection& connection, const Query& query, EntryVisitor& visitor,
+                      bool& rangesBroken) {
+        if (query.tree != nullptr && !connection.schemaRead) {
+            connection.schemaRead = true;
+            ReadSchema(connection);
+        }
+        Query adapted;
+        if (query.tree != nullptr && connection.schema.known) {
+            adapted = query;
+            if (!ldap::RenderFilterFor(*query.tree, connection.schema, adapted.filter))
+                return kStatusMalformedName;
+        }
+        RangeHolder holder(visitor);
+        unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
+                                    holder, connection.pageSize, settings_.maxEntries);
+        if (status != 0 || holder.held.empty()) return status;
+        status = ReadRangedValues(connection.ld, holder.held, connection.pageSize,
+                                  settings_.maxEntries);
+        rangesBroken = status == kStatusRefused;
+        if (status == 0)
+            for (Entry& entry : holder.held) visitor.Visit(entry);
+        return status;
     }
 
     // What the server's schema knows, from the subschema entry its root DSE

@@ -206,11 +206,6 @@ public:
     // contract above.
     virtual unsigned Search(const SearchRequest& request, std::vector<Entry>& out) = 0;
 
-protected:
-    // Search by way of SearchEach, for a backend that streams.
-    unsigned GatherEach(const SearchRequest& request, std::vector<Entry>& out);
-
-public:
     // The naming contexts of the configured directory (root DSE).
     virtual unsigned NamingContexts(std::vector<std::string>& out) = 0;
     // The same as a quick request, timeLimitMs as in SearchRequest; a backend
@@ -232,6 +227,10 @@ public:
     // The server part of printed names when the input named none:
     // "localhost" for the embedded backend, host[:port] for ldap.
     virtual std::string DefaultServer() const = 0;
+
+protected:
+    // Search by way of SearchEach, for a backend that streams.
+    unsigned GatherEach(const SearchRequest& request, std::vector<Entry>& out);
 };
 
 // Room for a directory of a million users with their groups and containers.

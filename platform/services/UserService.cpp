@@ -3,7 +3,9 @@
 #include "platform/services/UserService.h"
 
 #include <deque>
+#include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 namespace ovdir {
@@ -152,6 +154,62 @@ private:
     EntryNameFormatter formatter_;
     std::string name_;
 };
+
+// Members of one container are read with one search of the container, not
+// one by one, from this many on.
+constexpr std::size_t kMembersReadTogether = 64;
+
+// The entries of the members (their DNs parsed and not empty) that exist, with
+// kGroupAttributes. Where many members share a container, the container's
+// entries are read in one search, at most a few times as many as the members
+// there; a member that search does not show (a larger container, a server's
+// size limit) is looked up on its own, so the answer is the same as with a
+// lookup for each. A failed read fails the listing, as a failed lookup does.
+unsigned ReadMembers(Directory& directory, const std::string& server,
+                     const std::vector<Dn>& members, std::vector<Entry>& found)
+{
+    std::map<std::string, std::vector<std::size_t>> byParent;
+    for (std::size_t i = 0; i < members.size(); ++i)
+        byParent[members[i].Parent().Normalized()].push_back(i);
+    std::vector<bool> done(members.size(), false);
+    for (const auto& [parent, indices] : byParent) {
+        if (indices.size() < kMembersReadTogether) continue;
+        std::unordered_map<std::string, std::size_t> wanted;
+        for (std::size_t index : indices) wanted.emplace(members[index].Normalized(), index);
+        SearchRequest request;
+        request.server = server;
+        request.base = members[indices.front()].Parent().Format();
+        request.scope = Scope::OneLevel;
+        request.filter = Filter::Present("objectclass");
+        request.attributes = kGroupAttributes;
+        request.sizeLimit = indices.size() * 4 + 16;
+        std::vector<Entry> listed;
+        const unsigned status = directory.Search(request, listed);
+        if (status == kStatusNoSuchEntry) continue;
+        if (status != 0) return status;
+        for (Entry& entry : listed) {
+            const auto member = wanted.find(NormalizeDn(entry.dn));
+            if (member == wanted.end() || done[member->second]) continue;
+            done[member->second] = true;
+            found.push_back(std::move(entry));
+        }
+    }
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (done[i]) continue;
+        SearchRequest request;
+        request.server = server;
+        request.base = members[i].Format();
+        request.scope = Scope::Base;
+        request.filter = Filter::Present("objectclass");
+        request.attributes = kGroupAttributes;
+        std::vector<Entry> entry;
+        const unsigned status = directory.Search(request, entry);
+        if (status == kStatusNoSuchEntry) continue;  // a member since deleted
+        if (status != 0) return status;
+        for (Entry& one : entry) found.push_back(std::move(one));
+    }
+    return 0;
+}
 
 // Wipes a narrow copy of a secret when the call ends, however it ends.
 class SecretCopy {
@@ -434,28 +492,23 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
             if (const auto* values = current.Find(attribute))
                 for (const std::string& value : *values)
                     members.emplace_back(StripUniqueId(value));
+        std::vector<Dn> unseen;
         for (const std::string& member : members) {
             Dn memberDn;
             if (!Dn::Parse(member, memberDn) || memberDn.Empty()) continue;
-            if (!seen.insert(memberDn.Normalized()).second) continue;
-            SearchRequest request;
-            request.server = context.server;
-            request.base = memberDn.Format();
-            request.scope = Scope::Base;
-            request.filter = Filter::Present("objectclass");
-            request.attributes = kGroupAttributes;
-            std::vector<Entry> found;
-            const unsigned status = directory_.Search(request, found);
-            if (status == kStatusNoSuchEntry) continue;  // a member since deleted
-            if (status != 0) return status;
-            for (Entry& entry : found) {
-                Dn dn;
-                if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
-                if (IsUser(entry))
-                    printed.push_back(FormatEntryName(context.server, dn));
-                else if (IsGroup(entry))
-                    pending.push_back(std::move(entry));
-            }
+            if (seen.insert(memberDn.Normalized()).second) unseen.push_back(std::move(memberDn));
+        }
+        std::vector<Entry> memberEntries;
+        if (const unsigned status =
+                ReadMembers(directory_, context.server, unseen, memberEntries))
+            return status;
+        for (Entry& entry : memberEntries) {
+            Dn dn;
+            if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
+            if (IsUser(entry))
+                printed.push_back(FormatEntryName(context.server, dn));
+            else if (IsGroup(entry))
+                pending.push_back(std::move(entry));
         }
         if (const auto* logins = current.Find("memberuid")) {
             for (const std::string& login : *logins) {

@@ -16,7 +16,7 @@
 #   connection (the program's connections to the server, read from /proc).
 #
 # Runs are interleaved (one run of every row, RUNS times over) and each row
-# shows the median wall time and the median peak memory.
+# shows the median wall time (ms steps) and the median peak memory.
 #
 #   bench/run.sh [N...]
 #   OV_PROGRAM=path/to/UserServiceCommand (default: build/UserServiceCommand)
@@ -121,17 +121,22 @@ session_input() {
 
 # One run of row i; appends "seconds kB" to its samples.
 run_row() {
-    local i=$1 dir=${ROW_DIRS[$1]} input=${ROW_INPUTS[$1]:-/dev/null} count
-    (cd "$dir" && eval "$TIME -f '%e %M' -o '$WORK/time' ${ROW_COMMANDS[$i]}" <"$input" \
+    local i=$1 dir=${ROW_DIRS[$1]} input=${ROW_INPUTS[$1]:-/dev/null} count start end
+    # Wall time from the clock in nanoseconds (time's own is in 10 ms steps),
+    # peak memory from time.
+    start=$(date +%s%N)
+    (cd "$dir" && eval "$TIME -f '%M' -o '$WORK/time' ${ROW_COMMANDS[$i]}" <"$input" \
         >"$WORK/out" 2>"$WORK/err") ||
         { echo "bench: ${ROW_NAMES[$i]} failed: $(tail -3 "$WORK/err")" >&2; exit 1; }
+    end=$(date +%s%N)
     count=$(grep -c -- "${ROW_PATTERNS[$i]}" "$WORK/out" || true)
     if [[ $count -lt ${ROW_COUNTS[$i]} ]]; then
         echo "bench: ${ROW_NAMES[$i]} listed $count entries, not ${ROW_COUNTS[$i]}" >&2
         tail -5 "$WORK/out" >&2
         exit 1
     fi
-    tail -1 "$WORK/time" >>"$WORK/samples.$i"
+    printf '%s %s\n' "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')" \
+        "$(tail -1 "$WORK/time")" >>"$WORK/samples.$i"
 }
 
 median() {

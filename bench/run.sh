@@ -1,129 +1,236 @@
 #!/usr/bin/env bash
-# Times command 2 (GetUsers) on one container of N users (default 100000):
-# the program with the ldap backend against a private stock slapd (schemas
-# core, cosine, inetorgperson and nis only, as Debian installs it), ldapsearch on
-# the same server and container (paged, DN only) for comparison, and the
-# program with the embedded backend reading the same directory as LDIF
-# (load included). Prints wall time and peak memory of each, best of RUNS
-# runs, and the ratio program / ldapsearch, against ldapsearch's own filter
-# and against the filter that command 2 sends.
+# Listing benchmark against a private stock slapd (schemas core, cosine,
+# inetorgperson and nis only, as Debian installs it), for each size N of the
+# arguments (default: 10000 100000; add 1000000 for the million, which takes
+# a few minutes more):
 #
-#   bench/run.sh [N]
+# - command 2 (GetUsers) on one container of N users: the program with the
+#   ldap backend, ldapsearch with the same filter on the same server (paged,
+#   DN only), their ratio, and the program with the embedded backend reading
+#   the same directory as LDIF (load included);
+# - once, on a directory of 10,000 groups: command 3 (GetGroups) on their
+#   container and command 6 (GetUsersForGroup) on a group of 10,000 members,
+#   each with the ldapsearch of the same entries beside it;
+# - start-up to the first "Selection: " without a parameter file;
+# - a second command 2 in the same session, and whether it used the open
+#   connection (the program's connections to the server, read from /proc).
+#
+# Runs are interleaved (one run of every row, RUNS times over) and each row
+# shows the median wall time (ms steps) and the median peak memory.
+#
+#   bench/run.sh [N...]
 #   OV_PROGRAM=path/to/UserServiceCommand (default: build/UserServiceCommand)
-#   RUNS=3
-#   OV_BENCH_KEEP=1: leaves the folder and its slapd running, for a closer look
+#   RUNS=5
+#   OV_BENCH_KEEP=1: leaves the folder and its slapd servers running
 #   PAGE_LIMIT=N: the server answers at most N entries a page (size.pr) and
 #   at most 500 a search without paging; default: no limits at all
 set -euo pipefail
 
-N=${1:-100000}
-RUNS=${RUNS:-3}
+SIZES=("$@")
+[[ ${#SIZES[@]} -gt 0 ]] || SIZES=(10000 100000)
+RUNS=${RUNS:-5}
 PAGE_LIMIT=${PAGE_LIMIT:-}
+GROUPS_N=10000
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 PROGRAM=${OV_PROGRAM:-$ROOT/build/UserServiceCommand}
 FIXTURE=$ROOT/tests/ldap/slapd-fixture.sh
 TIME=/usr/bin/time
-CONTAINER="ou=People,dc=bench,dc=test"
+PEOPLE="ou=People,dc=bench,dc=test"
+GROUPS_OU="ou=Groups,dc=bench,dc=test"
+BIG="cn=Big Group,$GROUPS_OU"
+USER_FILTER="(objectClass=person)"
+GROUP_FILTER="(|(objectClass=groupOfNames)(objectClass=groupOfUniqueNames)(objectClass=posixGroup))"
 
-[[ $N =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/run.sh [N]" >&2; exit 2; }
+for n in "${SIZES[@]}"; do
+    [[ $n =~ ^[1-9][0-9]*$ ]] || { echo "usage: bench/run.sh [N...]" >&2; exit 2; }
+done
 [[ -x $PROGRAM ]] || { echo "bench: no program at $PROGRAM (build it, or set OV_PROGRAM)" >&2; exit 1; }
 PROGRAM=$(cd "$(dirname "$PROGRAM")" && pwd)/$(basename "$PROGRAM")
 [[ -x $TIME ]] || { echo "bench: $TIME is missing (Debian: apt-get install time)" >&2; exit 1; }
 command -v ldapsearch >/dev/null || { echo "bench: ldapsearch is missing (Debian: ldap-utils)" >&2; exit 1; }
+command -v python3 >/dev/null || { echo "bench: python3 is missing" >&2; exit 1; }
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/ov-bench.XXXXXX")
 cleanup() {
     [[ -n ${OV_BENCH_KEEP:-} ]] && return
-    bash "$FIXTURE" stop "$WORK/slapd" >/dev/null 2>&1 || true
+    for state in "$WORK"/*/slapd; do
+        [[ -d $state ]] && bash "$FIXTURE" stop "$state" >/dev/null 2>&1
+    done
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-echo "Generating $N users in $CONTAINER ..."
-awk -v n="$N" 'BEGIN {
-    print "dn: dc=bench,dc=test\nobjectClass: dcObject\nobjectClass: organization\ndc: bench\no: Bench\n"
-    print "dn: ou=People,dc=bench,dc=test\nobjectClass: organizationalUnit\nou: People\n"
-    for (i = 1; i <= n; i++) {
-        id = sprintf("%06d", i)
-        printf "dn: cn=Bench User %s,ou=People,dc=bench,dc=test\n", id
-        printf "objectClass: person\nobjectClass: organizationalPerson\nobjectClass: inetOrgPerson\n"
-        printf "cn: Bench User %s\nsn: User\n", id
-        printf "uid: user%s\nmail: user%s@bench.test\n\n", id, id
-    }
-}' >"$WORK/bench.ldif"
-
-echo "Loading it into a private slapd ..."
-if [[ -n $PAGE_LIMIT ]]; then
-    bash "$FIXTURE" start "$WORK/slapd" --page-limit "$PAGE_LIMIT" "$WORK/bench.ldif" >/dev/null
-else
-    bash "$FIXTURE" start "$WORK/slapd" --no-limits "$WORK/bench.ldif" >/dev/null
-fi
-PORT=$(cat "$WORK/slapd/port")
-SERVER="127.0.0.1:$PORT"
-
-mkdir -p "$WORK/ldap" "$WORK/embedded"
-printf '[UserService]\nDirectory=ldap://%s\n' "$SERVER" >"$WORK/ldap/orvane.ini"
-printf '[UserService]\nDirectory=%s\n' "$WORK/bench.ldif" >"$WORK/embedded/orvane.ini"
-# Two empty answers at the start-up prompts, then command 2 and 0.
-printf '\n\n2\nLDAP://%s %s\n0\n' "$SERVER" "$CONTAINER" >"$WORK/input"
-
-# Runs "$@" RUNS times in folder $1 with standard input $2; prints the best
-# wall time and the peak memory (kB) of that run; checks the listing size.
-measure() {
-    local folder=$1 input=$2 expect=$3; shift 3
-    local best="" memory="" run line seconds kb count
-    for ((run = 0; run < RUNS; run++)); do
-        (cd "$folder" && "$TIME" -f "%e %M" -o "$WORK/time" "$@" <"$input" >"$WORK/out" 2>"$WORK/err") ||
-            { echo "bench: $1 failed: $(tail -3 "$WORK/err")" >&2; exit 1; }
-        line=$(tail -1 "$WORK/time")
-        seconds=${line% *}
-        kb=${line#* }
-        count=$(grep -c "$expect" "$WORK/out" || true)
-        if [[ $count -lt $N ]]; then
-            echo "bench: $* listed $count entries, not $N" >&2
-            tail -5 "$WORK/out" >&2
-            exit 1
-        fi
-        if [[ -z $best ]] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-            best=$seconds
-            memory=$kb
-        fi
-    done
-    echo "$best $memory"
+# dc=bench,dc=test with N users in ou=People; with groups=yes also GROUPS_N
+# groups of one member each and one group of GROUPS_N members in ou=Groups.
+generate() {
+    awk -v n="$1" -v groups="$2" -v g="$GROUPS_N" 'BEGIN {
+        print "dn: dc=bench,dc=test\nobjectClass: dcObject\nobjectClass: organization\ndc: bench\no: Bench\n"
+        print "dn: ou=People,dc=bench,dc=test\nobjectClass: organizationalUnit\nou: People\n"
+        for (i = 1; i <= n; i++) {
+            id = sprintf("%07d", i)
+            printf "dn: cn=Bench User %s,ou=People,dc=bench,dc=test\n", id
+            printf "objectClass: person\nobjectClass: organizationalPerson\nobjectClass: inetOrgPerson\n"
+            printf "cn: Bench User %s\nsn: User\n", id
+            printf "uid: user%s\nmail: user%s@bench.test\n\n", id, id
+        }
+        if (groups != "yes") exit
+        print "dn: ou=Groups,dc=bench,dc=test\nobjectClass: organizationalUnit\nou: Groups\n"
+        for (i = 1; i <= g; i++) {
+            printf "dn: cn=Bench Group %07d,ou=Groups,dc=bench,dc=test\n", i
+            printf "objectClass: groupOfNames\ncn: Bench Group %07d\n", i
+            printf "member: cn=Bench User %07d,ou=People,dc=bench,dc=test\n\n", i
+        }
+        print "dn: cn=Big Group,ou=Groups,dc=bench,dc=test\nobjectClass: groupOfNames\ncn: Big Group"
+        for (i = 1; i <= g; i++)
+            printf "member: cn=Bench User %07d,ou=People,dc=bench,dc=test\n", i
+        print ""
+    }'
 }
 
-: >"$WORK/empty"
-# One unmeasured pass so that every run finds the database in memory.
-ldapsearch -x -LLL -H "ldap://$SERVER" -b "$CONTAINER" -E pr=1000/noprompt 1.1 >/dev/null
+# A folder for one directory: its LDIF, a slapd, and the program's folders.
+prepare() {
+    local dir=$1 n=$2 groups=$3
+    mkdir -p "$dir/ldap" "$dir/embedded"
+    generate "$n" "$groups" >"$dir/bench.ldif"
+    if [[ -n $PAGE_LIMIT ]]; then
+        bash "$FIXTURE" start "$dir/slapd" --page-limit "$PAGE_LIMIT" "$dir/bench.ldif" >/dev/null
+    else
+        bash "$FIXTURE" start "$dir/slapd" --no-limits "$dir/bench.ldif" >/dev/null
+    fi
+    local server="127.0.0.1:$(cat "$dir/slapd/port")"
+    printf '[UserService]\nDirectory=ldap://%s\n' "$server" >"$dir/ldap/orvane.ini"
+    printf '[UserService]\nDirectory=%s\n' "$dir/bench.ldif" >"$dir/embedded/orvane.ini"
+    # One unmeasured pass, so that every run finds the database in memory.
+    ldapsearch -x -LLL -H "ldap://$server" -b "dc=bench,dc=test" -E pr=1000/noprompt 1.1 >/dev/null
+}
 
-read -r LDAP_S LDAP_KB < <(measure "$WORK/ldap" "$WORK/input" $'^\tLDAP://' "$PROGRAM")
-read -r SEARCH_S SEARCH_KB < <(measure "$WORK" "$WORK/empty" '^dn: cn=Bench' \
-    ldapsearch -x -LLL -H "ldap://$SERVER" -b "$CONTAINER" -E pr=1000/noprompt 1.1)
-# The same search with the filter command 2 sends for users, which slapd
-# must test against every entry. The server is a stock slapd, which has no
-# class "computer": the program learns that from its schema and asks for
-# persons alone.
-read -r USERS_S USERS_KB < <(measure "$WORK" "$WORK/empty" '^dn: cn=Bench' \
-    ldapsearch -x -LLL -H "ldap://$SERVER" -b "$CONTAINER" -E pr=1000/noprompt \
-    "(objectClass=person)" 1.1)
-read -r EMB_S EMB_KB < <(measure "$WORK/embedded" "$WORK/input" $'^\tLDAP://' "$PROGRAM")
+# Rows: name, folder, input file ("" for none), the count of lines matching a
+# pattern that the output must reach, and the command.
+ROW_NAMES=() ROW_DIRS=() ROW_INPUTS=() ROW_PATTERNS=() ROW_COUNTS=() ROW_COMMANDS=()
+row() {
+    ROW_NAMES+=("$1") ROW_DIRS+=("$2") ROW_INPUTS+=("$3") ROW_PATTERNS+=("$4") ROW_COUNTS+=("$5")
+    ROW_COMMANDS+=("$6")
+}
+
+# The program's session: two empty answers at the start-up prompts, one
+# command, then 0.
+session_input() {
+    printf '\n\n%s\n%s\n0\n' "$2" "$3" >"$1"
+}
+
+# One run of row i; appends "seconds kB" to its samples.
+run_row() {
+    local i=$1 dir=${ROW_DIRS[$1]} input=${ROW_INPUTS[$1]:-/dev/null} count start end
+    # Wall time from the clock in nanoseconds (time's own is in 10 ms steps),
+    # peak memory from time.
+    start=$(date +%s%N)
+    (cd "$dir" && eval "$TIME -f '%M' -o '$WORK/time' ${ROW_COMMANDS[$i]}" <"$input" \
+        >"$WORK/out" 2>"$WORK/err") ||
+        { echo "bench: ${ROW_NAMES[$i]} failed: $(tail -3 "$WORK/err")" >&2; exit 1; }
+    end=$(date +%s%N)
+    count=$(grep -c -- "${ROW_PATTERNS[$i]}" "$WORK/out" || true)
+    if [[ $count -lt ${ROW_COUNTS[$i]} ]]; then
+        echo "bench: ${ROW_NAMES[$i]} listed $count entries, not ${ROW_COUNTS[$i]}" >&2
+        tail -5 "$WORK/out" >&2
+        exit 1
+    fi
+    printf '%s %s\n' "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')" \
+        "$(tail -1 "$WORK/time")" >>"$WORK/samples.$i"
+}
+
+median() {
+    sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# Runs every row RUNS times, interleaved, and prints each row's medians.
+run_rows() {
+    local run i seconds kb
+    rm -f "$WORK"/samples.*
+    for ((run = 0; run < RUNS; run++)); do
+        for ((i = 0; i < ${#ROW_NAMES[@]}; i++)); do run_row "$i"; done
+    done
+    for ((i = 0; i < ${#ROW_NAMES[@]}; i++)); do
+        seconds=$(awk '{ print $1 }' "$WORK/samples.$i" | median)
+        kb=$(awk '{ print $2 }' "$WORK/samples.$i" | median)
+        printf '  %-52s %7s s %9s kB\n' "${ROW_NAMES[$i]}" "$seconds" "$kb"
+        printf '%s %s\n' "$seconds" "$kb" >"$WORK/median.$i"
+    done
+}
+
+ratio() {
+    awk -v a="$(cut -d' ' -f1 "$WORK/median.$1")" -v b="$(cut -d' ' -f1 "$WORK/median.$2")" \
+        'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "n/a" }'
+}
+
+ldapsearch_command() {
+    printf "ldapsearch -x -LLL -H ldap://%s -b '%s' -E pr=1000/noprompt %s" "$1" "$2" "$3"
+}
+
+echo "Program: $PROGRAM; $RUNS interleaved runs a row, medians; server page limit: ${PAGE_LIMIT:-none}"
+TABLE=()
+for n in "${SIZES[@]}"; do
+    dir="$WORK/users-$n"
+    echo
+    echo "Generating $n users and loading them into a private slapd ..."
+    prepare "$dir" "$n" no
+    server="127.0.0.1:$(cat "$dir/slapd/port")"
+    session_input "$dir/input" 2 "LDAP://$server $PEOPLE"
+    ROW_NAMES=() ROW_DIRS=() ROW_INPUTS=() ROW_PATTERNS=() ROW_COUNTS=() ROW_COMMANDS=()
+    row "command 2, ldap backend" "$dir/ldap" "$dir/input" $'^\tLDAP://' "$n" "'$PROGRAM'"
+    row "ldapsearch, command 2's filter, paged 1000, DN only" "$dir" "" '^dn: cn=Bench' "$n" \
+        "$(ldapsearch_command "$server" "$PEOPLE" "'$USER_FILTER' 1.1")"
+    row "command 2, embedded backend (load included)" "$dir/embedded" "$dir/input" $'^\tLDAP://' \
+        "$n" "'$PROGRAM'"
+    echo "Command 2 on $PEOPLE, $n users:"
+    run_rows
+    echo "  ratio program / ldapsearch: $(ratio 0 1)"
+    TABLE+=("$(printf '%9d %8s %9s %8s %8s %9s' "$n" "$(cut -d' ' -f1 "$WORK/median.0")" \
+        "$(cut -d' ' -f2 "$WORK/median.0")" "$(ratio 0 1)" "$(cut -d' ' -f1 "$WORK/median.2")" \
+        "$(cut -d' ' -f2 "$WORK/median.2")")")
+    reused="$dir"
+    [[ -n ${OV_BENCH_KEEP:-} ]] || [[ $n == "${SIZES[-1]}" ]] || {
+        bash "$FIXTURE" stop "$dir/slapd" >/dev/null 2>&1
+        rm -rf "$dir"
+    }
+done
 
 echo
-echo "Command 2 on $CONTAINER, $N users, best of $RUNS runs (server page limit: ${PAGE_LIMIT:-none}):"
-printf '  %-44s %8s s %10s kB\n' "program, ldap backend" "$LDAP_S" "$LDAP_KB"
-printf '  %-44s %8s s %10s kB\n' "ldapsearch -LLL, paged 1000, DN only" "$SEARCH_S" "$SEARCH_KB"
-printf '  %-44s %8s s %10s kB\n' "  the same with command 2's user filter" "$USERS_S" "$USERS_KB"
-printf '  %-44s %8s s %10s kB\n' "program, embedded backend (load included)" "$EMB_S" "$EMB_KB"
-awk -v a="$LDAP_S" -v b="$SEARCH_S" -v c="$USERS_S" 'BEGIN {
-    if (b > 0 && c > 0) {
-        printf "  ratio program / ldapsearch: %.2f\n", a / b
-        printf "  ratio program / ldapsearch with the user filter: %.2f\n", a / c
-    } else {
-        print "  ratio program / ldapsearch: ldapsearch took no measurable time"
-    }
-}'
+echo "Users   ldap: s       kB   ratio  embedded: s       kB"
+printf '%s\n' "${TABLE[@]}"
 
+dir="$WORK/groups"
+echo
+echo "Generating $GROUPS_N groups and a group of $GROUPS_N members over $GROUPS_N users ..."
+prepare "$dir" "$GROUPS_N" yes
+server="127.0.0.1:$(cat "$dir/slapd/port")"
+session_input "$dir/groups-input" 3 "LDAP://$server $GROUPS_OU"
+session_input "$dir/members-input" 6 "LDAP://$server $BIG"
+ROW_NAMES=() ROW_DIRS=() ROW_INPUTS=() ROW_PATTERNS=() ROW_COUNTS=() ROW_COMMANDS=()
+row "command 3, ldap backend" "$dir/ldap" "$dir/groups-input" $'^\tLDAP://' "$GROUPS_N" "'$PROGRAM'"
+row "ldapsearch, command 3's filter, paged 1000, DN only" "$dir" "" '^dn: cn=' "$GROUPS_N" \
+    "$(ldapsearch_command "$server" "$GROUPS_OU" "'$GROUP_FILTER' 1.1")"
+row "command 3, embedded backend (load included)" "$dir/embedded" "$dir/groups-input" \
+    $'^\tLDAP://' "$GROUPS_N" "'$PROGRAM'"
+row "command 6, ldap backend" "$dir/ldap" "$dir/members-input" $'^\tLDAP://' "$GROUPS_N" \
+    "'$PROGRAM'"
+# The group holds every user of the directory: one search reads the same
+# entries that command 6 looks up member by member.
+row "ldapsearch, the members' entries in one search" "$dir" "" '^dn: cn=Bench User' \
+    "$GROUPS_N" "$(ldapsearch_command "$server" "$PEOPLE" "'$USER_FILTER' 1.1")"
+row "command 6, embedded backend (load included)" "$dir/embedded" "$dir/members-input" \
+    $'^\tLDAP://' "$GROUPS_N" "'$PROGRAM'"
+echo "Command 3 on $GROUPS_OU ($GROUPS_N groups) and command 6 on $BIG ($GROUPS_N members):"
+run_rows
+echo "  ratio command 3 / ldapsearch: $(ratio 0 1); command 6 / ldapsearch: $(ratio 3 4)"
+
+echo
+echo "Start-up to the first \"Selection: \", no orvane.ini, median of 21: $(python3 "$HERE/session.py" startup "$PROGRAM" 21) ms"
+server="127.0.0.1:$(cat "$reused/slapd/port")"
+read -r first second before after same < <(python3 "$HERE/session.py" reuse "$PROGRAM" \
+    "$reused/ldap" "$(cat "$reused/slapd/port")" "LDAP://$server $PEOPLE")
+echo "One session, command 2 twice on $PEOPLE: $first ms, then $second ms;" \
+    "connections to the server after each: $before, $after; the second used the first's: $same"
 # One record of many distinct attributes: the load time should double with
 # the number of attributes, not quadruple.
 mkdir -p "$WORK/wide"

@@ -13,6 +13,42 @@ namespace ovdir {
 
 Directory::~Directory() = default;
 
+EntryVisitor::~EntryVisitor() = default;
+
+unsigned Directory::SearchEach(const SearchRequest& request, EntryVisitor& visitor)
+{
+    std::vector<Entry> found;
+    const unsigned status = Search(request, found);
+    if (status != 0) return status;
+    for (Entry& entry : found) visitor.Visit(entry);
+    return 0;
+}
+
+namespace {
+
+// Gathers a streamed answer; a restart drops what came before it.
+class Gatherer final : public EntryVisitor {
+public:
+    explicit Gatherer(std::vector<Entry>& out) : out_(out) {}
+    void Visit(Entry& entry) override { out_.push_back(std::move(entry)); }
+    void Restart() override { out_.clear(); }
+
+private:
+    std::vector<Entry>& out_;
+};
+
+}  // namespace
+
+unsigned Directory::GatherEach(const SearchRequest& request, std::vector<Entry>& out)
+{
+    out.clear();
+    Gatherer gatherer(out);
+    const unsigned status = SearchEach(request, gatherer);
+    // Nothing of a failed answer stays behind, and its memory goes back.
+    if (status != 0) std::vector<Entry>().swap(out);
+    return status;
+}
+
 unsigned Directory::QuickNamingContexts(std::vector<std::string>& out, unsigned /*timeLimitMs*/)
 {
     return NamingContexts(out);

@@ -12,6 +12,14 @@
 // what the caller left in it.
 //
 // Search.
+// - Entries are handed over one by one as the directory gives them
+//   (SearchEach), so that a caller works on each while the next is on its
+//   way; Search gathers them into a vector. A backend that has to begin an
+//   answer again (another page size, another server of the directory) says
+//   so with EntryVisitor::Restart before it hands over the first entry anew:
+//   what was handed over before is no part of the answer. An answer whose
+//   status is not 0 is no answer at all: the caller drops whatever it was
+//   handed, never a silent part.
 // - The base must name an entry of the directory; otherwise the answer is
 //   kStatusNoSuchEntry. The empty DN (the server's root DSE) is no entry of
 //   the directory and is answered the same way. A base that does not parse
@@ -174,9 +182,24 @@ struct SearchRequest {
     unsigned timeLimitMs = 0;
 };
 
+// Takes a search's entries as they arrive.
+class EntryVisitor {
+public:
+    virtual ~EntryVisitor();
+    // One entry of the answer; the visitor may take its contents over.
+    virtual void Visit(Entry& entry) = 0;
+    // The answer begins again: every entry handed over so far is void.
+    virtual void Restart() = 0;
+};
+
 class Directory {
 public:
     virtual ~Directory();
+
+    // The same answer as Search, each entry handed to visitor as it comes;
+    // see the contract above. The default gathers the answer with Search
+    // and hands it over afterwards.
+    virtual unsigned SearchEach(const SearchRequest& request, EntryVisitor& visitor);
 
     // 0 and every matching entry, in any order; kStatusNoSuchEntry when the
     // base does not exist; another status when the directory fails. See the
@@ -204,6 +227,10 @@ public:
     // The server part of printed names when the input named none:
     // "localhost" for the embedded backend, host[:port] for ldap.
     virtual std::string DefaultServer() const = 0;
+
+protected:
+    // Search by way of SearchEach, for a backend that streams.
+    unsigned GatherEach(const SearchRequest& request, std::vector<Entry>& out);
 };
 
 // Room for a directory of a million users with their groups and containers.

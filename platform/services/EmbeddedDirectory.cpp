@@ -163,10 +163,10 @@ bool EmbeddedDirectory::Matches(const Entry& entry, const Filter& filter) const
 }
 
 void EmbeddedDirectory::Collect(std::size_t index, const SearchRequest& request,
-                                std::vector<Entry>& out) const
+                                EntryVisitor& visitor, std::size_t& handed) const
 {
     const Entry& entry = entries_[index];
-    if (request.sizeLimit != 0 && out.size() >= request.sizeLimit) return;
+    if (request.sizeLimit != 0 && handed >= request.sizeLimit) return;
     if (!Matches(entry, request.filter)) return;
     Entry copy;
     copy.dn = entry.dn;
@@ -174,12 +174,17 @@ void EmbeddedDirectory::Collect(std::size_t index, const SearchRequest& request,
         const std::vector<std::string>* values = entry.Find(name);
         if (values != nullptr) copy.attributes.emplace_back(name, *values);
     }
-    out.push_back(std::move(copy));
+    ++handed;
+    visitor.Visit(copy);
 }
 
 unsigned EmbeddedDirectory::Search(const SearchRequest& request, std::vector<Entry>& out)
 {
-    out.clear();
+    return GatherEach(request, out);
+}
+
+unsigned EmbeddedDirectory::SearchEach(const SearchRequest& request, EntryVisitor& visitor)
+{
     Dn baseDn;
     if (!Dn::Parse(request.base, baseDn) || !WellFormed(request.filter))
         return kStatusMalformedName;
@@ -191,20 +196,22 @@ unsigned EmbeddedDirectory::Search(const SearchRequest& request, std::vector<Ent
     prepared.filter = Prepare(request.filter);
     prepared.attributes = request.attributes;
     prepared.sizeLimit = request.sizeLimit;
+    std::size_t handed = 0;
     switch (request.scope) {
         case Scope::Base:
-            Collect(base->second, prepared, out);
+            Collect(base->second, prepared, visitor, handed);
             break;
         case Scope::OneLevel:
-            for (std::size_t child : children_[base->second]) Collect(child, prepared, out);
+            for (std::size_t child : children_[base->second])
+                Collect(child, prepared, visitor, handed);
             break;
         case Scope::Subtree: {
             std::vector<std::size_t> pending{base->second};
             while (!pending.empty() &&
-                   (request.sizeLimit == 0 || out.size() < request.sizeLimit)) {
+                   (request.sizeLimit == 0 || handed < request.sizeLimit)) {
                 const std::size_t index = pending.back();
                 pending.pop_back();
-                Collect(index, prepared, out);
+                Collect(index, prepared, visitor, handed);
                 const auto& below = children_[index];
                 pending.insert(pending.end(), below.rbegin(), below.rend());
             }

@@ -21,6 +21,7 @@ public:
     static std::unique_ptr<EmbeddedDirectory> FromText(std::string text, std::string location);
 
     unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override;
+    unsigned SearchEach(const SearchRequest& request, EntryVisitor& visitor) override;
     unsigned NamingContexts(std::vector<std::string>& out) override;
     unsigned CheckPassword(const std::string& dn, const std::string& password,
                            bool& accepted) override;
@@ -34,7 +35,9 @@ private:
     // 0 once the entries are in memory, kStatusLoadFailed otherwise.
     unsigned Load();
     bool Matches(const Entry& entry, const Filter& filter) const;
-    void Collect(std::size_t index, const SearchRequest& request, std::vector<Entry>& out) const;
+    // Hands the entry to the visitor when it matches; counts it in handed.
+    void Collect(std::size_t index, const SearchRequest& request, EntryVisitor& visitor,
+                 std::size_t& handed) const;
     const Entry* FindEntry(const std::string& dn) const;
 
     std::string location_;

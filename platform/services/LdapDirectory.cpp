@@ -215,6 +215,9 @@ constexpr unsigned kLost = 1;
 // Internal outcome: an answer did not decode; the connection's stream cannot
 // be trusted with another request, and the request counts as refused.
 constexpr unsigned kUndecodable = 2;
+// Internal outcome: the filter cannot be written for the server's schema; the
+// request is malformed, and the server was never asked.
+constexpr unsigned kUnrenderable = 3;
 
 // The largest message a server may send: a header that announces more (a
 // broken or hostile server's 2 GB) ends the connection before anything is
@@ -566,8 +569,10 @@ unsigned SearchFailure(int rc) {
     }
 }
 
-void ReadEntry(LDAP* ld, LDAPMessage* message, std::vector<Entry>& out) {
-    Entry entry;
+// Reads one entry of a search's answer into entry, reusing its storage.
+void ReadEntry(LDAP* ld, LDAPMessage* message, Entry& entry) {
+    entry.dn.clear();
+    entry.attributes.clear();
     if (char* dn = ldap_get_dn(ld, message)) {
         entry.dn = dn;
         ldap_memfree(dn);
@@ -586,7 +591,6 @@ void ReadEntry(LDAP* ld, LDAPMessage* message, std::vector<Entry>& out) {
         ldap_memfree(name);
     }
     if (ber != nullptr) ber_free(ber, 0);
-    out.push_back(std::move(entry));
 }
 
 struct Query {
@@ -610,124 +614,203 @@ Query NamingContextsQuery() {
     return query;
 }
 
-// One search, page by page. Continuation references are passed over. An
-// answer of more than maxEntries entries is abandoned: kStatusTooManyEntries.
-unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize,
-                   std::size_t maxEntries) {
-    const ldapseam::Calls& calls = ldapseam::Active();
-    const Timeouts timeouts = CurrentTimeouts(query.timeLimitMs);
-    std::vector<char*> attributes;
-    static char noAttributes[] = "1.1";
-    for (const std::string& name : query.attributes) {
-        attributes.push_back(const_cast<char*>(name.c_str()));
-    }
-    if (attributes.empty()) attributes.push_back(noAttributes);
-    attributes.push_back(nullptr);
-    // A base search answers one entry at most, and a limited one is asked
-    // for its few entries at once; every other one is paged.
-    const bool limited = query.sizeLimit > 0;
-    const bool paged = query.scope != LDAP_SCOPE_BASE && !limited;
+// Gathers an answer into a vector; a restart drops what came before it.
+class Collector final : public EntryVisitor {
+public:
+    explicit Collector(std::vector<Entry>& out) : out_(out) {}
+    void Visit(Entry& entry) override { out_.push_back(std::move(entry)); }
+    void Restart() override { std::vector<Entry>().swap(out_); }
 
-    berval cookie{};
-    std::unique_ptr<char, void (*)(char*)> cookieOwner(nullptr, [](char* p) { ber_memfree(p); });
-    for (;;) {
-        const std::size_t before = out.size();
+private:
+    std::vector<Entry>& out_;
+};
+
+// One search, page by page, its entries handed to the visitor as they
+// arrive, so that the caller's work on them overlaps the server's. Continuation
+// references are passed over. An answer of more than maxEntries entries is
+// abandoned: kStatusTooManyEntries.
+//
+// A server that refuses the size of the first page is asked again with a
+// smaller one (kPageSize, then half as many each time down to
+// kSmallestPageSize); the visitor is told to start again. Once a page has
+// been answered the server's cookie belongs to the size it accepted, and a
+// refusal is the search's answer.
+class PagedSearch {
+public:
+    PagedSearch(LDAP* ld, const Query& query, EntryVisitor& visitor, int& pageSize,
+                std::size_t maxEntries)
+        : ld_(ld), query_(query), visitor_(visitor), pageSize_(pageSize),
+          maxEntries_(maxEntries), timeouts_(CurrentTimeouts(query.timeLimitMs)),
+          limited_(query.sizeLimit > 0),
+          // A base search answers one entry at most, and a limited one is
+          // asked for its few entries at once; every other one is paged.
+          paged_(query.scope != LDAP_SCOPE_BASE && !limited_),
+          cookieOwner_(nullptr, [](char* p) { ber_memfree(p); }) {
+        static char noAttributes[] = "1.1";
+        for (const std::string& name : query.attributes) {
+            attributes_.push_back(const_cast<char*>(name.c_str()));
+        }
+        if (attributes_.empty()) attributes_.push_back(noAttributes);
+        attributes_.push_back(nullptr);
+    }
+
+    unsigned Run() {
+        for (;;) {
+            int msgid = -1;
+            if (const unsigned status = SendPage(msgid)) return status;
+            int code = LDAP_OTHER;
+            bool more = false;
+            if (const unsigned status = ReadPage(msgid, code, more)) return status;
+            if (RetryFirstPage(code)) continue;
+            // A limited search that reached its limit has what it asked for.
+            if (limited_ && code == LDAP_SIZELIMIT_EXCEEDED) return 0;
+            if (code != LDAP_SUCCESS) return SearchFailure(code);
+            if (!more) return 0;
+            stage_ = Stage::LaterPage;
+        }
+    }
+
+private:
+    // Whether the page being read is the search's first: only it may be
+    // asked for again with a smaller size.
+    enum class Stage { FirstPage, LaterPage };
+
+    // Sends the request for the next page (the whole answer when unpaged).
+    unsigned SendPage(int& msgid) {
         LDAPControl* pageControl = nullptr;
-        if (paged && ldap_create_page_control(ld, pageSize, &cookie, 0, &pageControl) !=
-                         LDAP_SUCCESS) {
+        if (paged_ &&
+            ldap_create_page_control(ld_, pageSize_, &cookie_, 0, &pageControl) != LDAP_SUCCESS) {
             return kStatusRefused;
         }
         LDAPControl* controls[] = {pageControl, nullptr};
-        timeval limit = timeouts.method;
-        int msgid = -1;
-        int rc = calls.searchExt(ld, query.base.c_str(), query.scope, query.filter.c_str(),
-                                 attributes.data(), 0, paged ? controls : nullptr, nullptr, &limit,
-                                 limited ? query.sizeLimit : LDAP_NO_LIMIT, &msgid);
+        timeval limit = timeouts_.method;
+        const int rc = ldapseam::Active().searchExt(
+            ld_, query_.base.c_str(), query_.scope, query_.filter.c_str(), attributes_.data(), 0,
+            paged_ ? controls : nullptr, nullptr, &limit,
+            limited_ ? query_.sizeLimit : LDAP_NO_LIMIT, &msgid);
         if (pageControl != nullptr) ldap_control_free(pageControl);
-        if (rc != LDAP_SUCCESS) return SearchFailure(rc);
+        return rc == LDAP_SUCCESS ? 0u : SearchFailure(rc);
+    }
 
-        // Entries are taken one by one as they arrive, so that reading them
-        // overlaps the server's work and no page is held whole in memory.
-        int code = LDAP_OTHER;
-        bool more = false;
+    // Takes the page's messages one by one as they arrive, so that no page
+    // is held whole in memory, until its result; code and more receive
+    // the result code and whether another page follows.
+    unsigned ReadPage(int msgid, int& code, bool& more) {
         for (bool done = false; !done;) {
-            timeval wait = timeouts.method;
+            timeval wait = timeouts_.method;
             LDAPMessage* answer = nullptr;
-            rc = calls.result(ld, msgid, LDAP_MSG_ONE, &wait, &answer);
-            if (rc == 0) {
+            const int rc = ldapseam::Active().result(ld_, msgid, LDAP_MSG_ONE, &wait, &answer);
+            if (rc <= 0) {
                 if (answer != nullptr) ldap_msgfree(answer);
-                ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-                return kStatusTimeout;
-            }
-            if (rc < 0) {
-                if (answer != nullptr) ldap_msgfree(answer);
-                const int error = LastError(ld);
+                const int error = LastError(ld_);
                 // An answer that did not decode leaves libldap's record of
                 // the request in use; unbinding with it so aborts the
                 // process. Abandoning the request first settles it.
-                ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+                ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+                if (rc == 0) return kStatusTimeout;
                 return SearchFailure(error) == kLost ? kLost : kUndecodable;
             }
-            for (LDAPMessage* message = ldap_first_message(ld, answer); message != nullptr;
-                 message = ldap_next_message(ld, message)) {
-                const int type = ldap_msgtype(message);
-                if (type == LDAP_RES_SEARCH_ENTRY) {
-                    if (out.size() >= maxEntries) {
-                        ldap_msgfree(answer);
-                        ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-                        return kStatusTooManyEntries;
-                    }
-                    ReadEntry(ld, message, out);
-                } else if (type == LDAP_RES_SEARCH_RESULT) {
-                    done = true;
-                    LDAPControl** returned = nullptr;
-                    if (ldap_parse_result(ld, message, &code, nullptr, nullptr, nullptr, &returned,
-                                          0) != LDAP_SUCCESS) {
-                        code = LastError(ld);
-                    }
-                    LDAPControl* response =
-                        returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)
-                                 : nullptr;
-                    // A control without a value, or with an empty one, is
-                    // malformed, and libldap's parser crashes on it: read
-                    // as no cookie, like any other control that does not parse.
-                    if (paged && response != nullptr && response->ldctl_value.bv_val != nullptr &&
-                        response->ldctl_value.bv_len > 0) {
-                        ber_int_t estimate = 0;
-                        berval next{};
-                        if (ldap_parse_pageresponse_control(ld, response, &estimate, &next) ==
-                            LDAP_SUCCESS) {
-                            cookieOwner.reset(next.bv_val);
-                            cookie = next;
-                            more = cookie.bv_len > 0;
-                        }
-                    }
-                    if (returned != nullptr) ldap_controls_free(returned);
-                }
-                // LDAP_RES_SEARCH_REFERENCE: passed over, never chased.
+            unsigned status = 0;
+            for (LDAPMessage* message = ldap_first_message(ld_, answer);
+                 message != nullptr && status == 0; message = ldap_next_message(ld_, message)) {
+                status = TakeMessage(message, code, more, done);
             }
             ldap_msgfree(answer);
+            if (status != 0) {
+                ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+                return status;
+            }
         }
-        // Only the first page is asked again: past it the server's cookie
-        // belongs to the size it accepted.
-        const bool firstPage = paged && cookie.bv_len == 0;
-        if (firstPage && pageSize > kPageSize &&
-            (code == LDAP_ADMINLIMIT_EXCEEDED || code == LDAP_UNWILLING_TO_PERFORM ||
-             code == LDAP_SIZELIMIT_EXCEEDED)) {
-            out.resize(before);
-            pageSize = kPageSize;
-            continue;
-        }
-        if (firstPage && code == LDAP_ADMINLIMIT_EXCEEDED && pageSize > kSmallestPageSize) {
-            out.resize(before);
-            pageSize /= 2;
-            continue;
-        }
-        // A limited search that reached its limit has what it asked for.
-        if (limited && code == LDAP_SIZELIMIT_EXCEEDED) return 0;
-        if (code != LDAP_SUCCESS) return SearchFailure(code);
-        if (!more) return 0;
+        return 0;
     }
+
+    unsigned TakeMessage(LDAPMessage* message, int& code, bool& more, bool& done) {
+        const int type = ldap_msgtype(message);
+        if (type == LDAP_RES_SEARCH_ENTRY) {
+            if (handed_ >= maxEntries_) return kStatusTooManyEntries;
+            ReadEntry(ld_, message, entry_);
+            ++handed_;
+            visitor_.Visit(entry_);
+        } else if (type == LDAP_RES_SEARCH_RESULT) {
+            done = true;
+            LDAPControl** returned = nullptr;
+            if (ldap_parse_result(ld_, message, &code, nullptr, nullptr, nullptr, &returned, 0) !=
+                LDAP_SUCCESS) {
+                code = LastError(ld_);
+            }
+            more = paged_ && ReadPageResponse(returned);
+            if (returned != nullptr) ldap_controls_free(returned);
+        }
+        // LDAP_RES_SEARCH_REFERENCE: passed over, never chased.
+        return 0;
+    }
+
+    // Keeps the cookie of the page control among returned; whether it asks
+    // for another page.
+    bool ReadPageResponse(LDAPControl** returned) {
+        LDAPControl* response =
+            returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr) : nullptr;
+        // A control without a value, or with an empty one, is malformed, and
+        // libldap's parser crashes on it: read as no cookie, like any other
+        // control that does not parse.
+        if (response == nullptr || response->ldctl_value.bv_val == nullptr ||
+            response->ldctl_value.bv_len == 0) {
+            return false;
+        }
+        ber_int_t estimate = 0;
+        berval next{};
+        if (ldap_parse_pageresponse_control(ld_, response, &estimate, &next) != LDAP_SUCCESS)
+            return false;
+        cookieOwner_.reset(next.bv_val);
+        cookie_ = next;
+        return cookie_.bv_len > 0;
+    }
+
+    // A first page refused for its size is asked for again, smaller, and
+    // the visitor starts over.
+    bool RetryFirstPage(int code) {
+        if (!paged_ || stage_ != Stage::FirstPage) return false;
+        const bool tooLarge = code == LDAP_ADMINLIMIT_EXCEEDED ||
+                              code == LDAP_UNWILLING_TO_PERFORM || code == LDAP_SIZELIMIT_EXCEEDED;
+        if (tooLarge && pageSize_ > kPageSize) {
+            pageSize_ = kPageSize;
+        } else if (code == LDAP_ADMINLIMIT_EXCEEDED && pageSize_ > kSmallestPageSize) {
+            pageSize_ /= 2;
+        } else {
+            return false;
+        }
+        cookieOwner_.reset();
+        cookie_ = berval{};
+        handed_ = 0;
+        visitor_.Restart();
+        return true;
+    }
+
+    LDAP* ld_;
+    const Query& query_;
+    EntryVisitor& visitor_;
+    int& pageSize_;
+    const std::size_t maxEntries_;
+    const Timeouts timeouts_;
+    const bool limited_;
+    const bool paged_;
+    std::vector<char*> attributes_;
+    Stage stage_ = Stage::FirstPage;
+    berval cookie_{};
+    std::unique_ptr<char, void (*)(char*)> cookieOwner_;
+    std::size_t handed_ = 0;
+    Entry entry_;  // storage reused from entry to entry
+};
+
+unsigned RunSearch(LDAP* ld, const Query& query, EntryVisitor& visitor, int& pageSize,
+                   std::size_t maxEntries) {
+    return PagedSearch(ld, query, visitor, pageSize, maxEntries).Run();
+}
+
+unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize,
+                   std::size_t maxEntries) {
+    Collector collector(out);
+    return RunSearch(ld, query, collector, pageSize, maxEntries);
 }
 
 // Puts together the values that the server answered in parts (LdapRanges.h):
@@ -780,6 +863,32 @@ unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
     }
     return 0;
 }
+
+// Passes entries on as they come, except those with an attribute whose
+// values came in parts (LdapRanges.h): they are held until the rest of their
+// values has been read.
+class RangeHolder final : public EntryVisitor {
+public:
+    explicit RangeHolder(EntryVisitor& next) : next_(next) {}
+    void Visit(Entry& entry) override {
+        for (const auto& attribute : entry.attributes) {
+            ldap::ValueRange range;
+            if (ldap::ParseValueRange(attribute.first, range)) {
+                held.push_back(std::move(entry));
+                return;
+            }
+        }
+        next_.Visit(entry);
+    }
+    void Restart() override {
+        std::vector<Entry>().swap(held);
+        next_.Restart();
+    }
+    std::vector<Entry> held;
+
+private:
+    EntryVisitor& next_;
+};
 
 // One server a request goes to, how, and as whom.
 struct Target {
@@ -861,7 +970,10 @@ public:
     }
 
     unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override {
-        out.clear();
+        return GatherEach(request, out);
+    }
+
+    unsigned SearchEach(const SearchRequest& request, EntryVisitor& visitor) override {
         if (!valid_) return kStatusUnreachable;
         if (!request.server.empty() && !ldap::ValidServer(request.server))
             return kStatusMalformedName;
@@ -878,7 +990,7 @@ public:
         query.attributes = request.attributes;
         query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
         query.timeLimitMs = request.timeLimitMs;
-        return Run(request.server, query, out);
+        return Run(request.server, query, visitor);
     }
 
     unsigned NamingContexts(std::vector<std::string>& out) override {
@@ -891,7 +1003,8 @@ public:
         std::vector<Entry> found;
         Query query = NamingContextsQuery();
         query.timeLimitMs = timeLimitMs;
-        const unsigned status = Run(std::string(), query, found);
+        Collector collector(found);
+        const unsigned status = Run(std::string(), query, collector);
         if (status != 0) return status;
         for (const Entry& entry : found) {
             if (const auto* values = entry.Find("namingcontexts")) {
@@ -1065,12 +1178,14 @@ private:
 
     // Runs the query on the first server of the request's targets that
     // answers; a server that cannot be reached gives way to the next.
-    unsigned Run(const std::string& server, const Query& query, std::vector<Entry>& out) {
+    unsigned Run(const std::string& server, const Query& query, EntryVisitor& visitor) {
         const std::vector<Target> targets = Targets(server);
         unsigned status = kStatusUnreachable;
         for (std::size_t i = 0; i < targets.size(); ++i) {
             Connection failed;
-            status = RunOn(targets[i], query, out, failed);
+            // The next server answers from the start.
+            if (i > 0) visitor.Restart();
+            status = RunOn(targets[i], query, visitor, failed);
             if (status == 0) {
                 Answered(targets[i]);
                 return 0;
@@ -1088,65 +1203,29 @@ private:
     // Runs the query on the target's kept connection, opening it first when
     // needed; a connection found broken is re-opened once. failed receives
     // what the server said to a request that failed.
-    unsigned RunOn(const Target& target, const Query& query, std::vector<Entry>& out,
+    unsigned RunOn(const Target& target, const Query& query, EntryVisitor& visitor,
                    Connection& failed) {
         const std::string key = ldap::Lower(target.server);
         for (int attempt = 0; attempt < 2; ++attempt) {
             auto it = connections_.find(key);
             const bool fresh = it == connections_.end();
             if (fresh) {
-                if (target.serviceAccount && settings_.passwordUnreadable)
-                    return kStatusPasswordFileUnreadable;
-                auto connection = std::make_unique<Connection>();
-                int bindResult = LDAP_SUCCESS;
-                const std::string& dn = target.serviceAccount ? settings_.bindDn : std::string();
-                const std::string_view password =
-                    target.serviceAccount ? settings_.bindPassword.View() : std::string_view();
-                unsigned status =
-                    Open(target.server, target.transport, dn, password, *connection, bindResult,
-                         query.timeLimitMs);
-                if (status != 0) {
-                    Keep(failed, *connection);
-                    if (!target.serviceAccount && bindResult != LDAP_SUCCESS)
-                        status = kStatusAnonymousRefused;
+                std::unique_ptr<Connection> connection;
+                if (const unsigned status = Connect(target, query, connection, failed))
                     return status;
-                }
                 it = connections_.emplace(key, std::move(connection)).first;
             }
-            std::vector<Entry> found;
-            Connection& connection = *it->second;
-            if (query.tree != nullptr && !connection.schemaRead) {
-                connection.schemaRead = true;
-                ReadSchema(connection);
-            }
-            Query adapted;
-            if (query.tree != nullptr && connection.schema.known) {
-                adapted = query;
-                if (!ldap::RenderFilterFor(*query.tree, connection.schema, adapted.filter))
-                    return kStatusMalformedName;
-            }
-            unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
-                                        found, connection.pageSize, settings_.maxEntries);
+            // A connection re-opened asks again from the start.
+            if (attempt > 0) visitor.Restart();
             bool rangesBroken = false;
-            if (status == 0) {
-                status = ReadRangedValues(connection.ld, found, connection.pageSize,
-                                          settings_.maxEntries);
-                rangesBroken = status == kStatusRefused;
-            }
-            if (status == 0) {
-                // A listing's entries are handed over whole, not moved one by one.
-                if (out.empty())
-                    out.swap(found);
-                else
-                    out.insert(out.end(), std::make_move_iterator(found.begin()),
-                               std::make_move_iterator(found.end()));
-                return 0;
-            }
+            unsigned status = SearchOn(*it->second, query, visitor, rangesBroken);
+            if (status == 0) return 0;
+            if (status == kUnrenderable) return kStatusMalformedName;
             if (status == kStatusTooManyEntries) {
                 // The server may still be sending the rest: the connection
                 // goes, and the memory of what was read goes back to the
                 // system rather than staying in the allocator's free lists.
-                std::vector<Entry>().swap(found);
+                visitor.Restart();
                 connections_.erase(it);
                 malloc_trim(0);
                 ReportServiceFault(status, target.transport.scheme + "://" + target.server, 0,
@@ -1155,24 +1234,22 @@ private:
                                        " entries (MaxEntries)");
                 return status;
             }
-            if (status == kUndecodable) {
-                it->second->NoteFailure("search", LastError(it->second->ld));
-                it->second->diagnostic = "the server's answer could not be decoded";
-                Keep(failed, *it->second);
-                connections_.erase(it);
-                return kStatusRefused;
-            }
-            it->second->NoteFailure("search", LastError(it->second->ld));
-            if (rangesBroken)
-                it->second->diagnostic =
+            Connection& connection = *it->second;
+            connection.NoteFailure("search", LastError(connection.ld));
+            if (status == kUndecodable)
+                connection.diagnostic = "the server's answer could not be decoded";
+            else if (rangesBroken)
+                connection.diagnostic =
                     "the server's ranges of an attribute's values do not go on where they ended";
-            Keep(failed, *it->second);
-            if (status == kLost || status == kStatusTimeout) {
-                // A connection with a request still open cannot be trusted
-                // with the next one.
+            Keep(failed, connection);
+            if (status == kUndecodable || status == kLost || status == kStatusTimeout) {
+                // A connection with a request still open, or whose stream
+                // did not decode, cannot be trusted with the next one.
                 connections_.erase(it);
                 if (status == kLost && !fresh) continue;
-                return status == kLost ? kStatusUnreachable : status;
+                return status == kUndecodable ? kStatusRefused
+                       : status == kLost      ? kStatusUnreachable
+                                              : status;
             }
             if (!target.serviceAccount && status == kStatusRefused &&
                 RefusesAnonymous(failed.failedCode))
@@ -1180,6 +1257,52 @@ private:
             return status;
         }
         return kStatusUnreachable;
+    }
+
+    // Opens and binds a connection to the target, as the service account or
+    // anonymously; failed receives what the server said when that fails.
+    unsigned Connect(const Target& target, const Query& query,
+                     std::unique_ptr<Connection>& connection, Connection& failed) {
+        if (target.serviceAccount && settings_.passwordUnreadable)
+            return kStatusPasswordFileUnreadable;
+        connection = std::make_unique<Connection>();
+        int bindResult = LDAP_SUCCESS;
+        const std::string& dn = target.serviceAccount ? settings_.bindDn : std::string();
+        const std::string_view password =
+            target.serviceAccount ? settings_.bindPassword.View() : std::string_view();
+        unsigned status = Open(target.server, target.transport, dn, password, *connection,
+                               bindResult, query.timeLimitMs);
+        if (status == 0) return 0;
+        Keep(failed, *connection);
+        if (!target.serviceAccount && bindResult != LDAP_SUCCESS) status = kStatusAnonymousRefused;
+        return status;
+    }
+
+    // The query on an open connection, its filter adapted to the server's
+    // schema; entries with values in parts are completed before they are
+    // handed over. rangesBroken: the parts did not go on where they ended.
+    unsigned SearchOn(Connection& connection, const Query& query, EntryVisitor& visitor,
+                      bool& rangesBroken) {
+        if (query.tree != nullptr && !connection.schemaRead) {
+            connection.schemaRead = true;
+            ReadSchema(connection);
+        }
+        Query adapted;
+        if (query.tree != nullptr && connection.schema.known) {
+            adapted = query;
+            if (!ldap::RenderFilterFor(*query.tree, connection.schema, adapted.filter))
+                return kStatusMalformedName;
+        }
+        RangeHolder holder(visitor);
+        unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
+                                    holder, connection.pageSize, settings_.maxEntries);
+        if (status != 0 || holder.held.empty()) return status;
+        status = ReadRangedValues(connection.ld, holder.held, connection.pageSize,
+                                  settings_.maxEntries);
+        rangesBroken = status == kStatusRefused;
+        if (status == 0)
+            for (Entry& entry : holder.held) visitor.Visit(entry);
+        return status;
     }
 
     // What the server's schema knows, from the subschema entry its root DSE

@@ -564,17 +564,48 @@ std::string FormatContext(const std::string& server, const Dn& dn)
     return "LDAP://" + server + " " + dn.Format();
 }
 
+KeyedName KeyName(std::string name)
+{
+    std::string key = FoldCase(name);
+    return {std::move(key), std::move(name)};
+}
+
+void SortKeyedNames(std::vector<KeyedName>& keyed)
+{
+    if (keyed.empty()) return;
+    // The names of one listing mostly share their server and container: the
+    // keys' common beginning is compared once, not at every step.
+    std::size_t common = keyed.front().first.size();
+    for (const KeyedName& name : keyed) {
+        const std::string& first = keyed.front().first;
+        const std::string& key = name.first;
+        std::size_t i = 0;
+        const std::size_t end = std::min(common, key.size());
+        while (i < end && key[i] == first[i]) ++i;
+        common = i;
+    }
+    std::sort(keyed.begin(), keyed.end(), [common](const KeyedName& a, const KeyedName& b) {
+        const int order = a.first.compare(common, std::string::npos, b.first, common,
+                                          std::string::npos);
+        return order != 0 ? order < 0 : a.second < b.second;
+    });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        if (kept > 0 && keyed[i].first == keyed[kept - 1].first) continue;
+        if (kept != i) keyed[kept] = std::move(keyed[i]);
+        ++kept;
+    }
+    keyed.resize(kept);
+}
+
 void SortNames(std::vector<std::string>& names)
 {
-    std::vector<std::pair<std::string, std::string>> keyed;
+    std::vector<KeyedName> keyed;
     keyed.reserve(names.size());
-    for (std::string& name : names) keyed.emplace_back(FoldCase(name), std::move(name));
-    std::sort(keyed.begin(), keyed.end());
+    for (std::string& name : names) keyed.push_back(KeyName(std::move(name)));
+    SortKeyedNames(keyed);
     names.clear();
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        if (i > 0 && keyed[i].first == keyed[i - 1].first) continue;
-        names.push_back(std::move(keyed[i].second));
-    }
+    for (KeyedName& name : keyed) names.push_back(std::move(name.second));
 }
 
 }  // namespace ovdir

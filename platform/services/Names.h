@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace ovdir {
@@ -118,5 +119,12 @@ std::string FormatContext(const std::string& server, const Dn& dn);
 
 // Sorts by text ignoring case and drops duplicates.
 void SortNames(std::vector<std::string>& names);
+
+// A name with its sort key (FoldCase of it), made once as the name comes.
+using KeyedName = std::pair<std::string, std::string>;  // key, name
+KeyedName KeyName(std::string name);
+// Sorts keyed names as SortNames sorts names and drops those whose key an
+// earlier one has.
+void SortKeyedNames(std::vector<KeyedName>& keyed);
 
 }  // namespace ovdir

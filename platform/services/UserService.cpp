@@ -3,7 +3,9 @@
 #include "platform/services/UserService.h"
 
 #include <deque>
+#include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 namespace ovdir {
@@ -93,6 +95,23 @@ std::string Trimmed(const OvWString& text)
     return std::string(TrimBlanks(Narrow(text)));
 }
 
+// Sorted, and each narrow name and key released once its wide one is made.
+void ToWide(std::vector<KeyedName>& names, std::vector<OvWString>& out)
+{
+    SortKeyedNames(names);
+    out.clear();
+    out.reserve(names.size());
+    for (KeyedName& name : names) {
+        // Swapped in: a wide string is copied, never moved.
+        OvWString wide = makeWideString(name.second);
+        out.emplace_back();
+        out.back().swap(wide);
+        std::string().swap(name.first);
+        std::string().swap(name.second);
+    }
+    std::vector<KeyedName>().swap(names);
+}
+
 void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
 {
     SortNames(names);
@@ -116,6 +135,80 @@ OvWString PrintedName(const std::string& server, const Entry& entry)
     Dn dn;
     Dn::Parse(entry.dn, dn);
     return makeWideString(FormatEntryName(server, dn));
+}
+
+// Makes each entry's printed name as the entry arrives, while the directory
+// is still reading the next ones.
+class NamePrinter final : public EntryVisitor {
+public:
+    explicit NamePrinter(const std::string& server) : formatter_(server) {}
+    void Visit(Entry& entry) override
+    {
+        if (formatter_.Format(entry.dn, name_)) printed.push_back(KeyName(std::move(name_)));
+    }
+    void Restart() override { std::vector<KeyedName>().swap(printed); }
+
+    std::vector<KeyedName> printed;
+
+private:
+    EntryNameFormatter formatter_;
+    std::string name_;
+};
+
+// Members of one container are read with one search of the container, not
+// one by one, from this many on.
+constexpr std::size_t kMembersReadTogether = 64;
+
+// The entries of the members (their DNs parsed and not empty) that exist, with
+// kGroupAttributes. Where many members share a container, the container's
+// entries are read in one search, at most a few times as many as the members
+// there; a member that search does not show (a larger container, a server's
+// size limit) is looked up on its own, so the answer is the same as with a
+// lookup for each. A failed read fails the listing, as a failed lookup does.
+unsigned ReadMembers(Directory& directory, const std::string& server,
+                     const std::vector<Dn>& members, std::vector<Entry>& found)
+{
+    std::map<std::string, std::vector<std::size_t>> byParent;
+    for (std::size_t i = 0; i < members.size(); ++i)
+        byParent[members[i].Parent().Normalized()].push_back(i);
+    std::vector<bool> done(members.size(), false);
+    for (const auto& [parent, indices] : byParent) {
+        if (indices.size() < kMembersReadTogether) continue;
+        std::unordered_map<std::string, std::size_t> wanted;
+        for (std::size_t index : indices) wanted.emplace(members[index].Normalized(), index);
+        SearchRequest request;
+        request.server = server;
+        request.base = members[indices.front()].Parent().Format();
+        request.scope = Scope::OneLevel;
+        request.filter = Filter::Present("objectclass");
+        request.attributes = kGroupAttributes;
+        request.sizeLimit = indices.size() * 4 + 16;
+        std::vector<Entry> listed;
+        const unsigned status = directory.Search(request, listed);
+        if (status == kStatusNoSuchEntry) continue;
+        if (status != 0) return status;
+        for (Entry& entry : listed) {
+            const auto member = wanted.find(NormalizeDn(entry.dn));
+            if (member == wanted.end() || done[member->second]) continue;
+            done[member->second] = true;
+            found.push_back(std::move(entry));
+        }
+    }
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (done[i]) continue;
+        SearchRequest request;
+        request.server = server;
+        request.base = members[i].Format();
+        request.scope = Scope::Base;
+        request.filter = Filter::Present("objectclass");
+        request.attributes = kGroupAttributes;
+        std::vector<Entry> entry;
+        const unsigned status = directory.Search(request, entry);
+        if (status == kStatusNoSuchEntry) continue;  // a member since deleted
+        if (status != 0) return status;
+        for (Entry& one : entry) found.push_back(std::move(one));
+    }
+    return 0;
 }
 
 // Wipes a narrow copy of a secret when the call ends, however it ends.
@@ -301,15 +394,9 @@ unsigned UserService::ListEntries(const std::string& server, const Dn& base, con
     request.server = server;
     request.base = base.Format();
     request.filter = filter;
-    std::vector<Entry> found;
-    if (const unsigned status = directory_.Search(request, found)) return status;
-    std::vector<std::string> printed;
-    printed.reserve(found.size());
-    EntryNameFormatter formatter(server);
-    std::string name;
-    for (const Entry& entry : found)
-        if (formatter.Format(entry.dn, name)) printed.push_back(std::move(name));
-    ToWide(printed, names);
+    NamePrinter printer(server);
+    if (const unsigned status = directory_.SearchEach(request, printer)) return status;
+    ToWide(printer.printed, names);
     return 0;
 }
 
@@ -405,28 +492,23 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
             if (const auto* values = current.Find(attribute))
                 for (const std::string& value : *values)
                     members.emplace_back(StripUniqueId(value));
+        std::vector<Dn> unseen;
         for (const std::string& member : members) {
             Dn memberDn;
             if (!Dn::Parse(member, memberDn) || memberDn.Empty()) continue;
-            if (!seen.insert(memberDn.Normalized()).second) continue;
-            SearchRequest request;
-            request.server = context.server;
-            request.base = memberDn.Format();
-            request.scope = Scope::Base;
-            request.filter = Filter::Present("objectclass");
-            request.attributes = kGroupAttributes;
-            std::vector<Entry> found;
-            const unsigned status = directory_.Search(request, found);
-            if (status == kStatusNoSuchEntry) continue;  // a member since deleted
-            if (status != 0) return status;
-            for (Entry& entry : found) {
-                Dn dn;
-                if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
-                if (IsUser(entry))
-                    printed.push_back(FormatEntryName(context.server, dn));
-                else if (IsGroup(entry))
-                    pending.push_back(std::move(entry));
-            }
+            if (seen.insert(memberDn.Normalized()).second) unseen.push_back(std::move(memberDn));
+        }
+        std::vector<Entry> memberEntries;
+        if (const unsigned status =
+                ReadMembers(directory_, context.server, unseen, memberEntries))
+            return status;
+        for (Entry& entry : memberEntries) {
+            Dn dn;
+            if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
+            if (IsUser(entry))
+                printed.push_back(FormatEntryName(context.server, dn));
+            else if (IsGroup(entry))
+                pending.push_back(std::move(entry));
         }
         if (const auto* logins = current.Find("memberuid")) {
             for (const std::string& login : *logins) {

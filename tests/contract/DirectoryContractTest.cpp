@@ -113,11 +113,27 @@ protected:
         return directory_->Search(request, out);
     }
 
+    // Takes a streamed answer; a restart voids what came before it.
+    class Recorder final : public ovdir::EntryVisitor {
+    public:
+        void Visit(Entry& entry) override { entries.push_back(std::move(entry)); }
+        void Restart() override { entries.clear(); }
+        std::vector<Entry> entries;
+    };
+
+    // The answer of Search, checked to be the one SearchEach hands over.
     static Names Found(const std::string& base, Scope scope, const Filter& filter)
     {
         std::vector<Entry> out;
         const unsigned status = Search(base, scope, filter, out);
         EXPECT_EQ(status, 0u) << "base " << base;
+        SearchRequest request;
+        request.base = base;
+        request.scope = scope;
+        request.filter = filter;
+        Recorder streamed;
+        EXPECT_EQ(directory_->SearchEach(request, streamed), status) << "base " << base;
+        EXPECT_EQ(Relative(streamed.entries), Relative(out)) << "base " << base;
         return Relative(out);
     }
 

@@ -153,6 +153,13 @@ TEST_F(HostileServerTest, SendsAnEntryThatDoesNotDecode) {
     ExpectFailureThenAnswer("undecodable", {ovdir::kStatusRefused, ovdir::kStatusUnreachable});
 }
 
+// A page after the first that the server refuses ends the search with an
+// error: only the first page is asked for again with a smaller size, so
+// nothing is read twice and no part is taken for the whole.
+TEST_F(HostileServerTest, RefusesALaterPage) {
+    ExpectFailureThenAnswer("laterpage", {ovdir::kStatusRefused});
+}
+
 // A paged-results control without a value is no cookie: the listing ends
 // with what came, and the process does not abort in libldap's parser.
 TEST_F(HostileServerTest, SendsAPageControlWithoutAValue) {

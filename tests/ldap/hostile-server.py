@@ -18,6 +18,10 @@ started it does (or after five minutes). MODE:
               paged-results control has no value
     undecodable  accepts the bind, then sends an entry whose inner lengths
               do not fit its outer one
+    laterpage accepts the bind, answers the first page with one entry and a
+              cookie, refuses the second page (adminLimitExceeded) with an
+              empty cookie, and answers any search after that whole, with
+              three entries
 """
 import os
 import socket
@@ -65,6 +69,14 @@ def entry(msgid, number):
         tlv(0x30, tlv(0x04, name) + tlv(0x31, b"".join(tlv(0x04, v) for v in values)))
         for name, values in attributes)
     return message(msgid, tlv(0x64, tlv(0x04, dn) + tlv(0x30, encoded)))
+
+
+def paged_done(msgid, code, cookie):
+    """A search result with the result code and a paged-results control."""
+    value = tlv(0x30, integer(0) + tlv(0x04, cookie))
+    control = tlv(0xA0, tlv(0x30, tlv(0x04, b"1.2.840.113556.1.4.319") + tlv(0x04, value)))
+    result = tlv(0x0A, bytes([code])) + tlv(0x04, b"") + tlv(0x04, b"")
+    return message(msgid, tlv(0x65, result) + control)
 
 
 def read_exactly(sock, count):
@@ -125,6 +137,12 @@ def hostile(sock, mode):
         done = message(search_id, tlv(0x65, tlv(0x0A, b"\x00") + tlv(0x04, b"") + tlv(0x04, b""))
                        + control)
         sock.sendall(entry(search_id, 1) + done)
+        wait_for_close(sock)
+    elif mode == "laterpage":
+        sock.sendall(entry(search_id, 1) + paged_done(search_id, 0, b"next"))
+        sock.sendall(paged_done(read_request(sock), 11, b""))
+        again = read_request(sock)
+        sock.sendall(b"".join(entry(again, n) for n in (1, 2, 3)) + paged_done(again, 0, b""))
         wait_for_close(sock)
     elif mode == "undecodable":
         sock.sendall(bytes.fromhex(UNDECODABLE_ENTRY))

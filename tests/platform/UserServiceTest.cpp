@@ -7,6 +7,7 @@
 #include "platform/services/EmbeddedDirectory.h"
 #include "platform/services/SampleData.h"
 #include "platform/services/UserService.h"
+#include "tests/platform/FailingDirectory.h"
 
 using namespace ovdir;
 
@@ -290,6 +291,50 @@ TEST_F(UserServiceTest, MemberUidAndUniqueMember)
               (Names{p + "Carl Xu"}));
     EXPECT_EQ(List(&UserService::GetUsersForGroup, "LDAP://h ou=Groups,dc=corp,dc=test/Unique"),
               (Names{p + "Alice Young"}));
+}
+
+// A group with many members in one container: the container is read in one
+// search, capped at a few times the members there, and the members past the
+// cap are looked up one by one. The answer is the same as with a lookup for
+// each member, and any failing read fails the listing.
+TEST(LargeGroupTest, MembersOfAContainerReadTogetherOrOneByOne)
+{
+    std::string ldif = "dn: dc=big,dc=test\nobjectClass: domain\ndc: big\n\n"
+                       "dn: ou=Many,dc=big,dc=test\nobjectClass: organizationalUnit\nou: Many\n\n"
+                       "dn: ou=Other,dc=big,dc=test\nobjectClass: organizationalUnit\nou: Other\n\n"
+                       "dn: cn=Outside,ou=Other,dc=big,dc=test\nobjectClass: person\ncn: Outside\n\n"
+                       "dn: cn=Inner,ou=Many,dc=big,dc=test\nobjectClass: groupOfNames\ncn: Inner\n"
+                       "member: cn=Outside,ou=Other,dc=big,dc=test\n\n";
+    std::string group = "dn: cn=Big,dc=big,dc=test\nobjectClass: groupOfNames\ncn: Big\n"
+                        "member: cn=Inner,ou=Many,dc=big,dc=test\n"
+                        "member: cn=Gone,ou=Many,dc=big,dc=test\n";
+    Names expected;
+    for (int i = 0; i < 400; ++i) {
+        const std::string name = "User " + std::to_string(1000 + i);
+        ldif += "dn: cn=" + name + ",ou=Many,dc=big,dc=test\nobjectClass: person\ncn: " + name +
+                "\n\n";
+        if (i % 6 != 0) continue;
+        group += "member: cn=" + name + ",ou=Many,dc=big,dc=test\n";
+        expected.push_back("LDAP://h ou=Many,dc=big,dc=test/" + name);
+    }
+    expected.push_back("LDAP://h ou=Other,dc=big,dc=test/Outside");
+    auto embedded = EmbeddedDirectory::FromText(ldif + group, "test");
+    ovtest::FailingDirectory failing(*embedded);
+    UserService service(failing);
+    const OvWString context = makeWideString("LDAP://h dc=big,dc=test/Big");
+    std::vector<OvWString> users;
+    ASSERT_EQ(service.GetUsersForGroup(context, users), 0u);
+    EXPECT_EQ(Narrow(users), expected);
+    const int calls = failing.Calls();
+    // Resolving the group, its domain, one read of ou=Many, the members past
+    // its cap, the one below Inner: far fewer than the members.
+    EXPECT_LT(calls, 40);
+    for (int call = 0; call < calls; ++call) {
+        failing.FailAt(call, kStatusRefused, 1000);
+        users.clear();
+        EXPECT_EQ(service.GetUsersForGroup(context, users), kStatusRefused) << "call " << call;
+        EXPECT_TRUE(users.empty()) << "call " << call;
+    }
 }
 
 TEST_F(UserServiceTest, AUserIsNoGroup)

@@ -9,6 +9,7 @@
 #include "platform/services/LdapMemory.h"
 #include "platform/services/LdapSeam.h"
 #include "platform/services/LdapServers.h"
+#include "platform/services/Names.h"
 #include "framework/OvApplication.h"
 #include "services/OvCommFramework.h"
 #include "services/OvUserServiceBase.h"
@@ -124,42 +125,6 @@ bool RenderFilter(const Filter& filter, std::string& text) {
         }
     }
     text += ')';
-    return true;
-}
-
-bool ValidServer(std::string_view server) {
-    std::string_view host = server;
-    std::string_view port;
-    if (!server.empty() && server.front() == '[') {
-        const auto close = server.find(']');
-        if (close == std::string_view::npos || close < 3) return false;
-        for (char c : server.substr(1, close - 1)) {
-            if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
-        }
-        const std::string_view rest = server.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest.front() != ':') return false;
-            port = rest.substr(1);
-            if (port.empty()) return false;
-        }
-        host = {};
-    } else {
-        const auto colon = server.find(':');
-        if (colon != std::string_view::npos) {
-            host = server.substr(0, colon);
-            port = server.substr(colon + 1);
-            if (port.empty()) return false;
-        }
-        if (host.empty() || host.front() == '-' || host.front() == '.') return false;
-        for (char c : host) {
-            if (!IsAlnum(c) && c != '-' && c != '.' && c != '_') return false;
-        }
-    }
-    if (!port.empty()) {
-        if (port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit)) return false;
-        const long number = std::stol(std::string(port));
-        if (number < 1 || number > 65535) return false;
-    }
     return true;
 }
 
@@ -940,7 +905,7 @@ public:
                              std::vector<std::string>& domains, int& searchStatus) override {
         domains.clear();
         const std::string target = server.empty() ? server_ : server;
-        if (!ldap::ValidServer(target)) {
+        if (!ValidServer(target)) {
             searchStatus = kDomainSearchConnectionFailed;
             return 0;
         }

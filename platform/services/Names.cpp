@@ -101,17 +101,29 @@ bool IsTypeChar(char c)
            c == '.';
 }
 
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// A host name (letters, digits, '-', '.', '_'; not beginning with '-' or
+// '.'), an IPv4 address or a bracketed IPv6 address, then optionally ':' and
+// a port of 1 to 65535. Nothing else may stand there: the server becomes part
+// of an LDAP URL.
 bool ValidServer(std::string_view server)
 {
-    if (server.empty()) return false;
     std::string_view host = server;
     std::string_view port;
-    if (server.front() == '[') {
+    if (!server.empty() && server.front() == '[') {
         const std::size_t close = server.find(']');
-        if (close == std::string_view::npos || close == 1) return false;
+        if (close == std::string_view::npos || close < 3) return false;
         for (char c : server.substr(1, close - 1))
             if (HexDigit(c) < 0 && c != ':' && c != '.') return false;
-        std::string_view rest = server.substr(close + 1);
+        const std::string_view rest = server.substr(close + 1);
         if (!rest.empty()) {
             if (rest.front() != ':') return false;
             port = rest.substr(1);
@@ -125,31 +137,19 @@ bool ValidServer(std::string_view server)
             port = server.substr(colon + 1);
             if (port.empty()) return false;
         }
-        if (host.empty()) return false;
+        if (host.empty() || host.front() == '-' || host.front() == '.') return false;
         for (char c : host)
             if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  c == '.' || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80))
+                  c == '.' || c == '-' || c == '_'))
                 return false;
     }
-    if (!port.empty()) {
-        if (port.size() > 5) return false;
-        unsigned value = 0;
-        for (char c : port) {
-            if (c < '0' || c > '9') return false;
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        }
-        if (value == 0 || value > 65535) return false;
+    if (port.size() > 5) return false;
+    unsigned value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
     }
-    return true;
-}
-
-}  // namespace
-
-std::string_view TrimBlanks(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
+    return port.empty() || (value >= 1 && value <= 65535);
 }
 
 std::string_view StripUniqueId(std::string_view value)

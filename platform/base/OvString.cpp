@@ -82,3 +82,18 @@ OvWString makeWideString(const std::string& text)
     }
     return out;
 }
+
+std::string OvAsciiLower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out) c = OvAsciiLower(c);
+    return out;
+}
+
+bool OvEqualsIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (OvAsciiLower(a[i]) != OvAsciiLower(b[i])) return false;
+    return true;
+}

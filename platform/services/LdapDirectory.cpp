@@ -3,6 +3,7 @@
 #include "platform/services/LdapDirectory.h"
 
 #include "framework/OvBoundedFile.h"
+#include "framework/OvString.h"
 #include "platform/services/LdapRanges.h"
 #include "platform/services/LdapSchema.h"
 #include "platform/services/IniSettings.h"
@@ -56,12 +57,7 @@ bool IsAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
+std::string Lower(std::string_view text) { return OvAsciiLower(text); }
 
 // A descriptor (letter, then letters, digits, hyphens) or a numeric OID.
 bool ValidAttributeName(std::string_view name) {

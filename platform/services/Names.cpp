@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "framework/OvString.h"
 #include "platform/base/Utf8.h"
 #include "platform/services/Directory.h"
 
@@ -14,11 +15,6 @@ namespace {
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 std::uint32_t FoldCodePoint(std::uint32_t cp)
@@ -82,7 +78,7 @@ void AppendRdns(const std::vector<std::vector<Ava>>& rdns, std::size_t first, st
 // An AVA as the normalised key has it: type in lower case, value prepared.
 void AppendNormalizedAva(const Ava& ava, std::string& out)
 {
-    for (char c : ava.type) out += AsciiLower(c);
+    for (char c : ava.type) out += OvAsciiLower(c);
     out += '=';
     AppendEscapedValue(ava, ava.hex ? ava.value : PrepareValue(ava.value), out);
 }
@@ -168,7 +164,7 @@ std::string FoldCase(std::string_view text)
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
-            out += AsciiLower(static_cast<char>(c));
+            out += OvAsciiLower(static_cast<char>(c));
             ++i;
             continue;
         }
@@ -192,7 +188,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
     for (std::size_t i = 0; i < common; ++i) {
         if (static_cast<unsigned char>(a[i]) >= 0x80 || static_cast<unsigned char>(b[i]) >= 0x80)
             return FoldCase(a.substr(i)) == FoldCase(b.substr(i));
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+        if (OvAsciiLower(a[i]) != OvAsciiLower(b[i])) return false;
     }
     if (a.size() == b.size()) return true;
     const std::string_view rest = a.size() > b.size() ? a.substr(common) : b.substr(common);
@@ -229,7 +225,7 @@ std::string PrepareValue(std::string_view text)
             }
             return out;
         }
-        out += AsciiLower(c);
+        out += OvAsciiLower(c);
     }
     return out;
 }

@@ -10,10 +10,11 @@
 #include "config/IniFileSystem.h"
 #include "framework/OvBoundedFile.h"
 #include "framework/OvPath.h"
+#include "framework/OvString.h"
 
 namespace {
 
-constexpr const char* kBlanks = " \t\r\n";
+constexpr const char* kBlanks = kOvLineBlanks;
 // What separates a header's word from the rest of its line (as isspace).
 constexpr const char* kSpaces = " \t\r\n\v\f";
 constexpr int kLockAttempts = 10;
@@ -148,13 +149,7 @@ int ParseLeadingInt(const char* text)
 
 }  // namespace
 
-std::string TrimBlanks(const std::string& text)
-{
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string::npos) return std::string();
-    const std::size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
+std::string_view TrimBlanks(std::string_view text) { return OvTrim(text, kOvLineBlanks); }
 
 void TrimBlanksInPlace(char* text)
 {
@@ -207,8 +202,8 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
         if (trimmed[0] == '[') break;
         const std::size_t equals = trimmed.find('=');
         if (equals == std::string::npos) continue;
-        if (TrimBlanks(trimmed.substr(0, equals)) == key) {
-            value = TrimBlanks(trimmed.substr(equals + 1));
+        if (TrimBlanks(std::string_view(trimmed).substr(0, equals)) == key) {
+            value.assign(TrimBlanks(std::string_view(trimmed).substr(equals + 1)));
             status = 0;
             break;
         }

@@ -45,6 +45,12 @@ std::wostream& operator<<(std::wostream& out, OvWString& text);
 std::string makeString(const OvWString& text);
 OvWString makeWideString(const std::string& text);
 
+// The text without the given blanks at either end; the one trimmer of names
+// (kOvNameBlanks) and of parameter-file lines (kOvLineBlanks).
+constexpr const char* kOvNameBlanks = " \t";
+constexpr const char* kOvLineBlanks = " \t\r\n";
+std::string_view OvTrim(std::string_view text, std::string_view blanks);
+
 // ASCII letters in lower case, every other byte as it is: the one case rule
 // for names that are ASCII by definition (parameter-file sections and keys,
 // LDAP attribute and class names, URL schemes and host names). Never depends

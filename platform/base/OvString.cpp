@@ -83,6 +83,13 @@ OvWString makeWideString(const std::string& text)
     return out;
 }
 
+std::string_view OvTrim(std::string_view text, std::string_view blanks)
+{
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 std::string OvAsciiLower(std::string_view text)
 {
     std::string out(text);

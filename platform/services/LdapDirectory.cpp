@@ -6,13 +6,13 @@
 #include "framework/OvString.h"
 #include "platform/services/LdapRanges.h"
 #include "platform/services/LdapSchema.h"
-#include "platform/services/IniSettings.h"
 #include "platform/services/LdapMemory.h"
 #include "platform/services/LdapSeam.h"
 #include "platform/services/LdapServers.h"
 #include "platform/services/Names.h"
 #include "framework/OvApplication.h"
 #include "services/OvCommFramework.h"
+#include "services/OvServiceSettings.h"
 #include "services/OvUserServiceBase.h"
 
 #include <lber.h>
@@ -197,10 +197,14 @@ struct Timeouts {
 // The network time-outs; a quick request's own limit (timeLimitMs, not 0)
 // shortens both.
 Timeouts CurrentTimeouts(unsigned timeLimitMs = 0) {
-    const OvCommParameters parameters = CurrentCommParameters();
-    // Zero would make every request fail at once; it means the default.
-    unsigned connectMs = parameters.connectionTimeout ? parameters.connectionTimeout : 3000;
-    unsigned long long methodMs = (parameters.methodTimeout ? parameters.methodTimeout : 120) * 1000ull;
+    // As the program handed them to the services where it put its parts
+    // together. Zero would make every request fail at once; it means the
+    // default.
+    const OvServiceTimeouts given = OvProvidedServiceTimeouts();
+    const OvServiceTimeouts defaults;
+    unsigned connectMs = given.connectionMs ? given.connectionMs : defaults.connectionMs;
+    unsigned long long methodMs =
+        (given.methodSeconds ? given.methodSeconds : defaults.methodSeconds) * 1000ull;
     if (timeLimitMs != 0) {
         connectMs = std::min(connectMs, timeLimitMs);
         methodMs = std::min<unsigned long long>(methodMs, timeLimitMs);
@@ -802,18 +806,12 @@ public:
             server_ = servers_.front().server;
         } else {
             // Every request then answers that the directory cannot be reached.
-            ReportServiceFault(kStatusMalformedName, kParameterFile, 0,
+            ReportServiceFault(kStatusMalformedName, settings_.source, 0,
                                "[UserService] Directory or Replicas: not a server: " +
                                    (bad.empty() ? settings_.directory : bad));
         }
         transport_.startTls = settings_.startTls && transport_.scheme == "ldap";
         transport_.caCertFile = settings_.caCertFile;
-        // A server that goes away under a write must give an error status,
-        // not end the process.
-        struct sigaction current {};
-        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-            std::signal(SIGPIPE, SIG_IGN);
-        }
     }
 
     ~LdapDirectory() override {

@@ -99,12 +99,7 @@ bool IsTypeChar(char c)
 
 }  // namespace
 
-std::string_view TrimBlanks(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
+std::string_view TrimBlanks(std::string_view text) { return OvTrim(text, kOvNameBlanks); }
 
 // A host name (letters, digits, '-', '.', '_'; not beginning with '-' or
 // '.'), an IPv4 address or a bracketed IPv6 address, then optionally ':' and

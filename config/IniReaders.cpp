@@ -176,12 +176,12 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
 
     LineReader reader(fd);
     unsigned status = kIniSectionMissing;
-    // Room for the longest line taken, so that neither text is ever moved
-    // (and a copy left behind) while a line grows.
+    // Room for the longest line taken, so that the text is never moved (and
+    // a copy left behind) while a line grows. The line is only looked at,
+    // never copied whole: a copy passes through registers that a later call
+    // may spill to the stack, where a password would outlive its wiping.
     std::string line;
     line.reserve(kMaxTextLine + 1);
-    std::string trimmed;
-    trimmed.reserve(kMaxTextLine + 1);
     for (;;) {
         const LineReader::Outcome outcome = reader.Next(line);
         if (outcome == LineReader::kFailed) {
@@ -189,11 +189,7 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
             break;
         }
         if (outcome != LineReader::kLine) break;
-        const std::size_t first = line.find_first_not_of(kBlanks);
-        if (first == std::string::npos)
-            trimmed.clear();
-        else
-            trimmed.assign(line, first, line.find_last_not_of(kBlanks) - first + 1);
+        const std::string_view trimmed = TrimBlanks(line);
         if (trimmed.empty() || trimmed[0] == '#') continue;
         if (status == kIniSectionMissing) {
             if (trimmed == header) status = kIniKeyMissing;
@@ -202,15 +198,14 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
         if (trimmed[0] == '[') break;
         const std::size_t equals = trimmed.find('=');
         if (equals == std::string::npos) continue;
-        if (TrimBlanks(std::string_view(trimmed).substr(0, equals)) == key) {
-            value.assign(TrimBlanks(std::string_view(trimmed).substr(equals + 1)));
+        if (TrimBlanks(trimmed.substr(0, equals)) == key) {
+            value.assign(TrimBlanks(trimmed.substr(equals + 1)));
             status = 0;
             break;
         }
     }
     CurrentIniFileSystem().close(fd);
     Wipe(line);
-    Wipe(trimmed);
     return status == 0 || Fail(status);
 }
 

@@ -390,22 +390,11 @@ unsigned BindFailure(int code) {
     }
 }
 
-// Opens a connection to server and binds as dn (anonymously when dn is
-// empty). bindResult receives the server's answer to a refused bind.
-unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
-              std::string_view password, Connection& connection, int& bindResult,
-              unsigned timeLimitMs = 0) {
+// Makes the handle for server and sets its options: LDAPv3, no referrals,
+// the connection time-out, the connection callbacks.
+unsigned Connect(const std::string& server, const Transport& transport, const Timeouts& timeouts,
+                 Connection& connection) {
     const ldapseam::Calls& calls = ldapseam::Active();
-    const Timeouts timeouts = CurrentTimeouts(timeLimitMs);
-    bindResult = LDAP_SUCCESS;
-
-    // An empty password with a DN would be an unauthenticated bind, which
-    // servers accept without checking anything.
-    if (!dn.empty() && password.empty()) {
-        bindResult = LDAP_INVALID_CREDENTIALS;
-        return kStatusBindFailed;
-    }
-
     connection.socketTimeout = timeouts.connect;
     connection.deadline = std::chrono::steady_clock::now() +
                           std::chrono::seconds(timeouts.connect.tv_sec) +
@@ -430,44 +419,66 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         connection.Close();
         return kStatusRefused;
     }
+    return 0;
+}
 
-    if (transport.UsesTls()) {
-        // Options on this handle alone, then a context of its own, so that
-        // every connection verifies against the CA the settings name.
-        const int demand = LDAP_OPT_X_TLS_DEMAND;
-        const int client = 0;
-        bool ok = calls.setOption(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
-        if (ok && !transport.caCertFile.empty()) {
-            // OpenSSL opens the file blocking and reads it whole: a FIFO or
-            // device there would hang or exhaust the process.
-            if (const int problem = OvCheckFileAt(transport.caCertFile, kOvCertificateFileLimit)) {
-                ReportServiceFault(kStatusTlsFailed, transport.caCertFile, 0,
-                                   "the CA certificate file cannot be read: " +
-                                       OvFileErrorText(problem, kOvCertificateFileLimit));
-                connection.Close();
-                return kStatusTlsFailed;
-            }
-            ok = calls.setOption(ld, LDAP_OPT_X_TLS_CACERTFILE, transport.caCertFile.c_str()) ==
-                 LDAP_OPT_SUCCESS;
-        }
-        ok = ok && calls.setOption(ld, LDAP_OPT_X_TLS_NEWCTX, &client) == LDAP_OPT_SUCCESS;
-        if (!ok) {
-            connection.NoteFailure("TLS settings", LastError(ld));
+// TLS options on this handle alone, then a context of its own, so that every
+// connection verifies against the CA the settings name.
+unsigned SetUpTls(const Transport& transport, Connection& connection) {
+    const ldapseam::Calls& calls = ldapseam::Active();
+    LDAP* ld = connection.ld;
+    const int demand = LDAP_OPT_X_TLS_DEMAND;
+    const int client = 0;
+    bool ok = calls.setOption(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
+    if (ok && !transport.caCertFile.empty()) {
+        // OpenSSL opens the file blocking and reads it whole: a FIFO or
+        // device there would hang or exhaust the process.
+        if (const int problem = OvCheckFileAt(transport.caCertFile, kOvCertificateFileLimit)) {
+            ReportServiceFault(kStatusTlsFailed, transport.caCertFile, 0,
+                               "the CA certificate file cannot be read: " +
+                                   OvFileErrorText(problem, kOvCertificateFileLimit));
             connection.Close();
             return kStatusTlsFailed;
         }
+        ok = calls.setOption(ld, LDAP_OPT_X_TLS_CACERTFILE, transport.caCertFile.c_str()) ==
+             LDAP_OPT_SUCCESS;
     }
-
-    if (transport.startTls && transport.scheme == "ldap") {
-        const int rc = calls.startTls(ld, nullptr, nullptr);
-        if (rc != LDAP_SUCCESS) {
-            connection.NoteFailure("StartTLS", rc);
-            connection.Close();
-            if (rc == LDAP_TIMEOUT || connection.expired) return kStatusTimeout;
-            return connection.reached ? kStatusTlsFailed : kStatusUnreachable;
-        }
+    ok = ok && calls.setOption(ld, LDAP_OPT_X_TLS_NEWCTX, &client) == LDAP_OPT_SUCCESS;
+    if (!ok) {
+        connection.NoteFailure("TLS settings", LastError(ld));
+        connection.Close();
+        return kStatusTlsFailed;
     }
+    return 0;
+}
 
+// Upgrades a plain connection with StartTLS.
+unsigned StartTls(Connection& connection) {
+    const int rc = ldapseam::Active().startTls(connection.ld, nullptr, nullptr);
+    if (rc == LDAP_SUCCESS) return 0;
+    connection.NoteFailure("StartTLS", rc);
+    connection.Close();
+    if (rc == LDAP_TIMEOUT || connection.expired) return kStatusTimeout;
+    return connection.reached ? kStatusTlsFailed : kStatusUnreachable;
+}
+
+// What is left of the connection time-out, at least a millisecond.
+timeval TimeLeft(const Connection& connection) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        connection.deadline - std::chrono::steady_clock::now());
+    const long long leftUs = std::max<long long>(left.count(), 1000);
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(leftUs / 1000000);
+    wait.tv_usec = static_cast<suseconds_t>(leftUs % 1000000);
+    return wait;
+}
+
+// A simple bind as dn with password, waiting what is left of the connection
+// time-out. bindResult receives the server's answer to a refused bind.
+unsigned Bind(const Transport& transport, const std::string& dn, std::string_view password,
+              Connection& connection, int& bindResult) {
+    const ldapseam::Calls& calls = ldapseam::Active();
+    LDAP* ld = connection.ld;
     berval credentials{};
     credentials.bv_len = password.size();
     credentials.bv_val = const_cast<char*>(password.data());
@@ -480,13 +491,7 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         connection.Close();
         return status;
     }
-    // The bind has what is left of the connection time-out.
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        connection.deadline - std::chrono::steady_clock::now());
-    const long long leftUs = std::max<long long>(left.count(), 1000);
-    timeval wait{};
-    wait.tv_sec = static_cast<time_t>(leftUs / 1000000);
-    wait.tv_usec = static_cast<suseconds_t>(leftUs % 1000000);
+    timeval wait = TimeLeft(connection);
     LDAPMessage* answer = nullptr;
     rc = calls.result(ld, msgid, LDAP_MSG_ALL, &wait, &answer);
     if (rc <= 0) {
@@ -502,13 +507,37 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         LDAP_SUCCESS) {
         code = LastError(ld);
     }
-    if (code != LDAP_SUCCESS) {
-        connection.NoteFailure("bind", code);
-        connection.Close();
-        bindResult = code;
-        if (IsConnectionError(code)) return ConnectFailure(connection, transport, code);
-        return BindFailure(code);
+    if (code == LDAP_SUCCESS) return 0;
+    connection.NoteFailure("bind", code);
+    connection.Close();
+    bindResult = code;
+    if (IsConnectionError(code)) return ConnectFailure(connection, transport, code);
+    return BindFailure(code);
+}
+
+// Opens a connection to server and binds as dn (anonymously when dn is
+// empty): connect, TLS, bind. bindResult receives the server's answer to a
+// refused bind.
+unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
+              std::string_view password, Connection& connection, int& bindResult,
+              unsigned timeLimitMs = 0) {
+    bindResult = LDAP_SUCCESS;
+    // An empty password with a DN would be an unauthenticated bind, which
+    // servers accept without checking anything.
+    if (!dn.empty() && password.empty()) {
+        bindResult = LDAP_INVALID_CREDENTIALS;
+        return kStatusBindFailed;
     }
+    if (const unsigned status = Connect(server, transport, CurrentTimeouts(timeLimitMs), connection))
+        return status;
+    if (transport.UsesTls()) {
+        if (const unsigned status = SetUpTls(transport, connection)) return status;
+    }
+    if (transport.startTls && transport.scheme == "ldap") {
+        if (const unsigned status = StartTls(connection)) return status;
+    }
+    if (const unsigned status = Bind(transport, dn, password, connection, bindResult))
+        return status;
     connection.ClearSocketTimeout();
     return 0;
 }

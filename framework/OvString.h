@@ -55,6 +55,9 @@ std::string_view OvTrim(std::string_view text, std::string_view blanks);
 // for names that are ASCII by definition (parameter-file sections and keys,
 // LDAP attribute and class names, URL schemes and host names). Never depends
 // on the process locale.
-inline char OvAsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char OvAsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 std::string OvAsciiLower(std::string_view text);
 bool OvEqualsIgnoringAsciiCase(std::string_view a, std::string_view b);

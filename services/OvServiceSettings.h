@@ -4,8 +4,8 @@
 // their own.
 #pragma once
 
-#include <string>
 #include <list>
+#include <string>
 
 // How long the services wait for a server: to connect (TLS and bind
 // included), and for each answer.

@@ -45,7 +45,7 @@ void OvServiceSettings::Clear()
 }
 
 OvServiceSettings::Setting* OvServiceSettings::Locate(const std::string& group,
-                                                     const std::string& name)
+                                                      const std::string& name)
 {
     for (Setting& setting : settings_) {
         if (OvEqualsIgnoringAsciiCase(setting.section, group) &&
@@ -56,7 +56,7 @@ OvServiceSettings::Setting* OvServiceSettings::Locate(const std::string& group,
 }
 
 const OvServiceSettings::Setting* OvServiceSettings::Locate(const std::string& group,
-                                                           const std::string& name) const
+                                                            const std::string& name) const
 {
     return const_cast<OvServiceSettings*>(this)->Locate(group, name);
 }

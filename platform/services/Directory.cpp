@@ -239,7 +239,8 @@ DirectorySettings ReadDirectorySettings(const OvServiceSettings& ini)
         settings.startTls =
             EqualsIgnoringCase(value, "yes") || EqualsIgnoringCase(value, "true") || value == "1";
     if (ini.FindSetting("UserService", "TLSCACertFile", value)) settings.caCertFile = value;
-    if (ini.FindSetting("UserService", "MaxEntries", value)) settings.maxEntries = ParseEntryLimit(value);
+    if (ini.FindSetting("UserService", "MaxEntries", value))
+        settings.maxEntries = ParseEntryLimit(value);
     OvWipe(value);
     return settings;
 }

@@ -171,7 +171,8 @@ bool LdifReader::AddLine(std::string_view line, int lineNumber)
     // Comments (with their own folded continuations) drop out.
     if (!line.empty() && line.front() == ' ') {
         if (inComment_) return true;
-        if (used_ == 0) return Fail(error_, lineNumber, "continuation line without a line before it");
+        if (used_ == 0)
+            return Fail(error_, lineNumber, "continuation line without a line before it");
         LogicalLine& last = record_[used_ - 1];
         if (!last.folded) last.joined.assign(last.view);
         last.folded = true;

@@ -21,8 +21,8 @@ OvUserServiceBase& TheUserService()
 
 OvTransIdServiceBase& TheTransIdService()
 {
-    static TransIdService* service = new TransIdService(
-        TransIdService::ConfiguredSessionsFile(OvProvidedServiceSettings()));
+    static TransIdService* service =
+        new TransIdService(TransIdService::ConfiguredSessionsFile(OvProvidedServiceSettings()));
     return *service;
 }
 

@@ -146,10 +146,11 @@ TEST(ServerTest, AcceptsHostsAddressesAndPorts)
 
 TEST(ServerTest, RefusesWhatWouldChangeTheUrl)
 {
-    for (const char* server : {"", "host:", "host:0", "host:65536", "host:12a", "host/x", "a b",
-                               "host?x", "[::1", "[::1]x", "-host", ".host", "user@host", "h:1:2",
-                               "[::1]:0", "[::1]:65536", "host:99999", "host:000001", "[:]",
-                               "h\xc3\xb4st", "host\x80"}) {
+    for (const char* server :
+         {"",          "host:",       "host:0",  "host:65536",  "host:12a",   "host/x",
+          "a b",       "host?x",      "[::1",    "[::1]x",      "-host",      ".host",
+          "user@host", "h:1:2",       "[::1]:0", "[::1]:65536", "host:99999", "host:000001",
+          "[:]",       "h\xc3\xb4st", "host\x80"}) {
         EXPECT_FALSE(ValidServer(server)) << server;
         Context context;
         EXPECT_EQ(ParseContext(std::string("LDAP://") + server + " dc=x", context),

@@ -225,98 +225,137 @@ std::string PrepareValue(std::string_view text)
     return out;
 }
 
+namespace {
+
+// Reads the attribute-value assertions of a DN's text, one at a time.
+class AvaReader {
+public:
+    explicit AvaReader(std::string_view text) : text_(text), n_(text.size()) {}
+
+    bool AtEnd() const { return i_ == n_; }
+    void SkipBlanks()
+    {
+        while (i_ < n_ && IsBlank(text_[i_])) ++i_;
+    }
+    char Next() { return text_[i_++]; }
+
+    // "type = value", blanks around '=' ignored; false when it does not parse.
+    bool Read(Ava& ava)
+    {
+        SkipBlanks();
+        const std::size_t typeStart = i_;
+        while (i_ < n_ && IsTypeChar(text_[i_])) ++i_;
+        if (i_ == typeStart) return false;
+        ava.type.assign(text_.substr(typeStart, i_ - typeStart));
+        SkipBlanks();
+        if (i_ == n_ || text_[i_] != '=') return false;
+        ++i_;
+        SkipBlanks();
+        if (i_ < n_ && text_[i_] == '#') return ReadHexValue(ava);
+        if (i_ < n_ && text_[i_] == '"') return ReadQuotedValue(ava);
+        return ReadStringValue(ava);
+    }
+
+private:
+    // "#" and an even number of hex digits, kept as written.
+    bool ReadHexValue(Ava& ava)
+    {
+        const std::size_t start = i_++;
+        while (i_ < n_ && HexDigit(text_[i_]) >= 0) ++i_;
+        if ((i_ - start) % 2 == 0 || i_ - start < 3) return false;
+        ava.value.assign(text_.substr(start, i_ - start));
+        ava.hex = true;
+        SkipBlanks();
+        return true;
+    }
+
+    // A value in double quotes; a backslash takes the next character as it is.
+    bool ReadQuotedValue(Ava& ava)
+    {
+        ++i_;
+        while (i_ < n_) {
+            const char c = text_[i_++];
+            if (c == '"') {
+                SkipBlanks();
+                return true;
+            }
+            if (c == '\\') {
+                if (i_ == n_) return false;
+                ava.value += text_[i_++];
+            } else {
+                ava.value += c;
+            }
+        }
+        return false;
+    }
+
+    // A value up to the next unescaped ',' or '+', its escapes resolved.
+    // Unescaped blanks at the end are not part of the value; escaped ones
+    // are, so the reader remembers how much of the value is significant.
+    bool ReadStringValue(Ava& ava)
+    {
+        std::size_t significant = 0;
+        while (i_ < n_ && text_[i_] != ',' && text_[i_] != '+') {
+            // Runs without escapes are taken whole.
+            std::size_t run = i_;
+            while (run < n_ && text_[run] != ',' && text_[run] != '+' && text_[run] != '\\') ++run;
+            if (run > i_) {
+                ava.value.append(text_.substr(i_, run - i_));
+                std::size_t last = ava.value.size();
+                while (last > significant && IsBlank(ava.value[last - 1])) --last;
+                significant = last;
+                i_ = run;
+                continue;
+            }
+            ++i_;  // the backslash
+            if (!ReadEscape(ava)) return false;
+            significant = ava.value.size();
+        }
+        ava.value.resize(significant);
+        return true;
+    }
+
+    // After a backslash: two hex digits (one byte) or one character as it is.
+    bool ReadEscape(Ava& ava)
+    {
+        if (i_ == n_) return false;
+        const int high = HexDigit(text_[i_]);
+        if (high >= 0 && i_ + 1 < n_ && HexDigit(text_[i_ + 1]) >= 0) {
+            ava.value += static_cast<char>(high * 16 + HexDigit(text_[i_ + 1]));
+            i_ += 2;
+            return true;
+        }
+        if (high >= 0) return false;
+        ava.value += text_[i_++];
+        return true;
+    }
+
+    std::string_view text_;
+    std::size_t i_ = 0;
+    std::size_t n_;
+};
+
+}  // namespace
+
 bool Dn::Parse(std::string_view text, Dn& out)
 {
     out.rdns_.clear();
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    const auto skipBlanks = [&] {
-        while (i < n && IsBlank(text[i])) ++i;
-    };
-    skipBlanks();
-    if (i == n) return true;
+    AvaReader reader(text);
+    reader.SkipBlanks();
+    if (reader.AtEnd()) return true;
     std::size_t separators = 1;
     for (char c : text) separators += c == ',' ? 1 : 0;
     out.rdns_.reserve(separators);
     std::vector<Ava> rdn;
     while (true) {
         Ava ava;
-        skipBlanks();
-        const std::size_t typeStart = i;
-        while (i < n && IsTypeChar(text[i])) ++i;
-        if (i == typeStart) return false;
-        ava.type.assign(text.substr(typeStart, i - typeStart));
-        skipBlanks();
-        if (i == n || text[i] != '=') return false;
-        ++i;
-        skipBlanks();
-        if (i < n && text[i] == '#') {
-            const std::size_t start = i++;
-            while (i < n && HexDigit(text[i]) >= 0) ++i;
-            if ((i - start) % 2 == 0 || i - start < 3) return false;
-            ava.value.assign(text.substr(start, i - start));
-            ava.hex = true;
-            skipBlanks();
-        } else if (i < n && text[i] == '"') {
-            ++i;
-            bool closed = false;
-            while (i < n) {
-                const char c = text[i++];
-                if (c == '"') {
-                    closed = true;
-                    break;
-                }
-                if (c == '\\') {
-                    if (i == n) return false;
-                    ava.value += text[i++];
-                } else {
-                    ava.value += c;
-                }
-            }
-            if (!closed) return false;
-            skipBlanks();
-        } else {
-            // Unescaped blanks at the end are not part of the value; escaped
-            // ones are, so remember how much of the value is significant.
-            std::size_t significant = 0;
-            while (i < n && text[i] != ',' && text[i] != '+') {
-                // Runs without escapes are taken whole.
-                std::size_t run = i;
-                while (run < n && text[run] != ',' && text[run] != '+' && text[run] != '\\') ++run;
-                if (run > i) {
-                    ava.value.append(text.substr(i, run - i));
-                    std::size_t last = ava.value.size();
-                    while (last > significant && IsBlank(ava.value[last - 1])) --last;
-                    significant = last;
-                    i = run;
-                    continue;
-                }
-                const char c = text[i++];
-                if (c == '\\') {
-                    if (i == n) return false;
-                    const int high = HexDigit(text[i]);
-                    if (high >= 0 && i + 1 < n && HexDigit(text[i + 1]) >= 0) {
-                        ava.value += static_cast<char>(high * 16 + HexDigit(text[i + 1]));
-                        i += 2;
-                    } else if (high >= 0) {
-                        return false;
-                    } else {
-                        ava.value += text[i++];
-                    }
-                    significant = ava.value.size();
-                } else {
-                    ava.value += c;
-                    if (!IsBlank(c)) significant = ava.value.size();
-                }
-            }
-            ava.value.resize(significant);
-        }
+        if (!reader.Read(ava)) return false;
         rdn.push_back(std::move(ava));
-        if (i == n) {
+        if (reader.AtEnd()) {
             out.rdns_.push_back(std::move(rdn));
             return true;
         }
-        const char separator = text[i++];
+        const char separator = reader.Next();
         if (separator == ',') {
             out.rdns_.push_back(std::move(rdn));
             rdn.clear();

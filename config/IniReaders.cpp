@@ -10,10 +10,11 @@
 #include "config/IniFileSystem.h"
 #include "framework/OvBoundedFile.h"
 #include "framework/OvPath.h"
+#include "framework/OvString.h"
 
 namespace {
 
-constexpr const char* kBlanks = " \t\r\n";
+constexpr const char* kBlanks = kOvLineBlanks;
 // What separates a header's word from the rest of its line (as isspace).
 constexpr const char* kSpaces = " \t\r\n\v\f";
 constexpr int kLockAttempts = 10;
@@ -148,13 +149,7 @@ int ParseLeadingInt(const char* text)
 
 }  // namespace
 
-std::string TrimBlanks(const std::string& text)
-{
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string::npos) return std::string();
-    const std::size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
+std::string_view TrimBlanks(std::string_view text) { return OvTrim(text, kOvLineBlanks); }
 
 void TrimBlanksInPlace(char* text)
 {
@@ -181,12 +176,12 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
 
     LineReader reader(fd);
     unsigned status = kIniSectionMissing;
-    // Room for the longest line taken, so that neither text is ever moved
-    // (and a copy left behind) while a line grows.
+    // Room for the longest line taken, so that the text is never moved (and
+    // a copy left behind) while a line grows. The line is only looked at,
+    // never copied whole: a copy passes through registers that a later call
+    // may spill to the stack, where a password would outlive its wiping.
     std::string line;
     line.reserve(kMaxTextLine + 1);
-    std::string trimmed;
-    trimmed.reserve(kMaxTextLine + 1);
     for (;;) {
         const LineReader::Outcome outcome = reader.Next(line);
         if (outcome == LineReader::kFailed) {
@@ -194,11 +189,7 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
             break;
         }
         if (outcome != LineReader::kLine) break;
-        const std::size_t first = line.find_first_not_of(kBlanks);
-        if (first == std::string::npos)
-            trimmed.clear();
-        else
-            trimmed.assign(line, first, line.find_last_not_of(kBlanks) - first + 1);
+        const std::string_view trimmed = TrimBlanks(line);
         if (trimmed.empty() || trimmed[0] == '#') continue;
         if (status == kIniSectionMissing) {
             if (trimmed == header) status = kIniKeyMissing;
@@ -208,16 +199,135 @@ bool ReadIniString(const std::string& fileName, const std::string& section,
         const std::size_t equals = trimmed.find('=');
         if (equals == std::string::npos) continue;
         if (TrimBlanks(trimmed.substr(0, equals)) == key) {
-            value = TrimBlanks(trimmed.substr(equals + 1));
+            value.assign(TrimBlanks(trimmed.substr(equals + 1)));
             status = 0;
             break;
         }
     }
     CurrentIniFileSystem().close(fd);
     Wipe(line);
-    Wipe(trimmed);
     return status == 0 || Fail(status);
 }
+
+namespace {
+
+// Takes the byte reader's lock on the file's first bytes, retrying while
+// another process holds it; false once the attempts are spent or the lock
+// fails for another reason.
+bool LockRange(IniFileSystem& fs, int fd)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (fs.lockRange(fd, true, kLockedBytes) == 0) return true;
+        const bool heldByOther = errno == EACCES || errno == EAGAIN;
+        if (!heldByOther || attempt == kLockAttempts) return false;
+        fs.sleep(fs.retryWaitMilliseconds);
+    }
+}
+
+// Reads the file one line at a time into a buffer of its own: a piece of at
+// most kBytePiece bytes, cut after its first line feed, the bytes after it
+// handed back to the file. The buffer is wiped when the reader goes.
+class PieceReader {
+public:
+    PieceReader(IniFileSystem& fs, int fd) : fs_(fs), fd_(fd) {}
+    PieceReader(const PieceReader&) = delete;
+    PieceReader& operator=(const PieceReader&) = delete;
+    ~PieceReader() { explicit_bzero(piece_, sizeof piece_); }
+
+    // The next line, zero-terminated (its line feed kept); null at the end,
+    // on a failed read or seek, and once the file grew past its limit.
+    char* Next()
+    {
+        // A file that keeps growing under the reader ends its scan.
+        if (consumed_ > kOvParameterFileLimit) return nullptr;
+        const ssize_t got = fs_.read(fd_, piece_, kBytePiece);
+        if (got <= 0) return nullptr;
+        std::size_t length = static_cast<std::size_t>(got);
+        const void* newline = std::memchr(piece_, '\n', length);
+        if (newline != nullptr) {
+            const std::size_t lineLength =
+                static_cast<std::size_t>(static_cast<const char*>(newline) - piece_) + 1;
+            if (lineLength < length) {
+                // Hand the bytes after the line back to the file for the next turn.
+                if (fs_.seek(fd_, static_cast<off_t>(lineLength) - static_cast<off_t>(length),
+                             SEEK_CUR) < 0) {
+                    return nullptr;
+                }
+                length = lineLength;
+            }
+        }
+        piece_[length] = '\0';
+        consumed_ += length;
+        return piece_;
+    }
+
+private:
+    IniFileSystem& fs_;
+    int fd_;
+    char piece_[kBytePiece + 1];
+    std::size_t consumed_ = 0;
+};
+
+// Whether a header line (its first character '[') names the section
+// `header`: the first blank-delimited word after the '[', cut at its ']' and
+// trimmed. A word without ']' names no section.
+bool HeaderNames(const char* piece, const char* header)
+{
+    const char* word = piece + 1;
+    while (*word != '\0' && std::strchr(kSpaces, *word) != nullptr) ++word;
+    char name[kHeaderWord + 1];
+    std::size_t nameLength = 0;
+    while (nameLength < kHeaderWord && word[nameLength] != '\0' &&
+           std::strchr(kSpaces, word[nameLength]) == nullptr) {
+        name[nameLength] = word[nameLength];
+        ++nameLength;
+    }
+    name[nameLength] = '\0';
+    char* close = std::strchr(name, ']');
+    if (close == nullptr) return false;
+    *close = '\0';
+    TrimBlanksInPlace(name);
+    return std::strcmp(name, header) == 0;
+}
+
+// For a line "key = value" of the key `wanted`: copies the value into value
+// and gives true. The line is cut in place.
+bool TakeValue(char* piece, const char* wanted, char* value)
+{
+    char* equals = std::strchr(piece, '=');
+    if (equals == nullptr) return false;
+    *equals = '\0';
+    TrimBlanksInPlace(piece);
+    if (std::strcmp(piece, wanted) != 0) return false;
+    char* text = equals + 1;
+    TrimBlanksInPlace(text);
+    CopyValue(value, text);
+    return true;
+}
+
+// Scans the lines for the key `wanted` in the section `header`: 0,
+// kIniKeyMissing or kIniSectionMissing. Only a '[' in the first column starts a header; the
+// section's first header counts, and the next header after it ends it.
+unsigned ScanForValue(PieceReader& reader, const char* header, const char* wanted, char* value)
+{
+    unsigned result = kIniSectionMissing;
+    bool inSection = false;
+    while (char* piece = reader.Next()) {
+        if (piece[0] == '[') {
+            if (HeaderNames(piece, header)) {
+                inSection = true;
+                result = kIniKeyMissing;
+                continue;
+            }
+            if (inSection) break;
+            continue;
+        }
+        if (inSection && TakeValue(piece, wanted, value)) return 0;
+    }
+    return result;
+}
+
+}  // namespace
 
 int ReadIniValue(const char* fileName, const char* section, const char* key, char* value)
 {
@@ -232,85 +342,17 @@ int ReadIniValue(const char* fileName, const char* section, const char* key, cha
         fs.close(fd);
         return static_cast<int>(kIniSectionMissing);
     }
-
-    for (int attempt = 1;; ++attempt) {
-        if (fs.lockRange(fd, true, kLockedBytes) == 0) break;
-        const bool heldByOther = errno == EACCES || errno == EAGAIN;
-        if (!heldByOther || attempt == kLockAttempts) {
-            fs.close(fd);
-            return static_cast<int>(kIniFileMissing);
-        }
-        fs.sleep(fs.retryWaitMilliseconds);
+    if (!LockRange(fs, fd)) {
+        fs.close(fd);
+        return static_cast<int>(kIniFileMissing);
     }
-
-    unsigned result = kIniSectionMissing;
-    int headersSeen = 0;
-    int sectionHeader = 0;
-    char piece[kBytePiece + 1];
-    std::size_t consumed = 0;
-    for (;;) {
-        // A file that keeps growing under the reader ends its scan.
-        if (consumed > kOvParameterFileLimit) break;
-        const ssize_t got = fs.read(fd, piece, kBytePiece);
-        if (got <= 0) break;
-        std::size_t length = static_cast<std::size_t>(got);
-        const void* newline = std::memchr(piece, '\n', length);
-        if (newline != nullptr) {
-            const std::size_t lineLength =
-                static_cast<std::size_t>(static_cast<const char*>(newline) - piece) + 1;
-            if (lineLength < length) {
-                // Hand the bytes after the line back to the file for the next turn.
-                if (fs.seek(fd, static_cast<off_t>(lineLength) - static_cast<off_t>(length),
-                            SEEK_CUR) < 0) {
-                    break;
-                }
-                length = lineLength;
-            }
-        }
-        piece[length] = '\0';
-        consumed += length;
-
-        if (piece[0] == '[') {
-            ++headersSeen;
-            const char* word = piece + 1;
-            while (*word != '\0' && std::strchr(kSpaces, *word) != nullptr) ++word;
-            char name[kHeaderWord + 1];
-            std::size_t nameLength = 0;
-            while (nameLength < kHeaderWord && word[nameLength] != '\0' &&
-                   std::strchr(kSpaces, word[nameLength]) == nullptr) {
-                name[nameLength] = word[nameLength];
-                ++nameLength;
-            }
-            name[nameLength] = '\0';
-            char* close = std::strchr(name, ']');
-            if (close != nullptr) {
-                *close = '\0';
-                TrimBlanksInPlace(name);
-                if (std::strcmp(name, section) == 0) {
-                    sectionHeader = headersSeen;
-                    result = kIniKeyMissing;
-                    continue;
-                }
-            }
-            if (sectionHeader != 0) break;
-            continue;
-        }
-        if (sectionHeader == 0) continue;
-        char* equals = std::strchr(piece, '=');
-        if (equals == nullptr) continue;
-        *equals = '\0';
-        TrimBlanksInPlace(piece);
-        if (std::strcmp(piece, key) != 0) continue;
-        char* text = equals + 1;
-        TrimBlanksInPlace(text);
-        CopyValue(value, text);
-        result = 0;
-        break;
+    unsigned result;
+    {
+        PieceReader reader(fs, fd);
+        result = ScanForValue(reader, section, key, value);
     }
-
     fs.lockRange(fd, false, kLockedBytes);
     fs.close(fd);
-    explicit_bzero(piece, sizeof piece);
     return static_cast<int>(result);
 }
 

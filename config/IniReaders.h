@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // Read statuses of both readers.
 constexpr unsigned kIniFileMissing = 0x300;     // missing, or cannot be opened, locked or read
@@ -31,6 +32,6 @@ int ReadIniValue(const char* fileName, const char* section, const char* key, cha
 int ReadIniInt(const char* fileName, const char* section, const char* key, int& value);
 
 // Without the blanks " \t\r\n" at both ends.
-std::string TrimBlanks(const std::string& text);
+std::string_view TrimBlanks(std::string_view text);
 // The same, on a zero-terminated text in its own buffer.
 void TrimBlanksInPlace(char* text);

@@ -5,7 +5,8 @@
 #include <streambuf>
 #include <string>
 
-// A wide stream buffer that encodes every character as UTF-8 into whatever
+// A wide stream buffer that encodes every character as UTF-8 (by the
+// framework's conversion, makeString) into whatever
 // buffer a narrow stream has at the time of writing. The code points
 // U+DC80..U+DCFF, which the framework's conversion uses to carry bytes that
 // were not UTF-8, come out as those bytes again; a character with no UTF-8
@@ -23,9 +24,6 @@ private:
     bool Write(const std::string& bytes);
     std::ostream& target_;
 };
-
-// Appends the UTF-8 form of one wide character (rules as above).
-void OvAppendUtf8(std::string& out, wchar_t c);
 
 // Makes std::wcout write UTF-8 into std::cout's buffer, whatever the locale.
 // Wide and narrow writes to the C library's one stdout do not mix: the wide

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 class OvString {
 public:
@@ -43,3 +44,20 @@ std::wostream& operator<<(std::wostream& out, OvWString& text);
 // a wide character with no UTF-8 form comes out as '?'.
 std::string makeString(const OvWString& text);
 OvWString makeWideString(const std::string& text);
+
+// The text without the given blanks at either end; the one trimmer of names
+// (kOvNameBlanks) and of parameter-file lines (kOvLineBlanks).
+constexpr const char* kOvNameBlanks = " \t";
+constexpr const char* kOvLineBlanks = " \t\r\n";
+std::string_view OvTrim(std::string_view text, std::string_view blanks);
+
+// ASCII letters in lower case, every other byte as it is: the one case rule
+// for names that are ASCII by definition (parameter-file sections and keys,
+// LDAP attribute and class names, URL schemes and host names). Never depends
+// on the process locale.
+inline char OvAsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+std::string OvAsciiLower(std::string_view text);
+bool OvEqualsIgnoringAsciiCase(std::string_view a, std::string_view b);

@@ -9,7 +9,7 @@
 
 #include "config/IniFileSystem.h"
 #include "config/IniReaders.h"
-#include "platform/services/IniSettings.h"
+#include "config/OvServiceSettingsFile.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (ReadIniValue(path.c_str(), key[0], key[1], value) == 0 && value[kIniValueSize - 1] != 0)
             __builtin_trap();
         std::string setting;
-        ovdir::ReadIniSetting(path, key[0], key[1], setting);
+        ReadServiceSettings(path).FindSetting(key[0], key[1], setting);
     }
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,13 @@ namespace {
 const std::uint8_t* g_data = nullptr;
 std::size_t g_size = 0;
 std::vector<int> g_peers;  // the server ends, closed after each input
+
+// As the program does where it puts its parts together: a server end closed
+// under a write is an error status, not the end of the run.
+const bool kBrokenPipesIgnored = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
 
 int FromInput(LDAP** ld, const char* url)
 {

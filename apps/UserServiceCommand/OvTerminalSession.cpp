@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "config/IniReaders.h"
+#include "framework/OvString.h"
 
 namespace {
 
@@ -14,13 +15,8 @@ const char* const kTypes[] = {"LDAP://", "ADS://", "NDS://", "IPLANET://"};
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& start)
 {
-    if (start.size() > text.size()) return false;
-    for (std::size_t i = 0; i < start.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(start[i])))
-            return false;
-    }
-    return true;
+    return start.size() <= text.size() &&
+           OvEqualsIgnoringAsciiCase(std::string_view(text).substr(0, start.size()), start);
 }
 
 }  // namespace
@@ -68,7 +64,7 @@ bool OvHistoryFileWanted(const std::string& parameterFile)
     if (::access(parameterFile.c_str(), R_OK) != 0) return true;
     std::string value;
     if (!ReadIniString(parameterFile, "UserServiceCommand", "HistoryFile", value)) return true;
-    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    value = OvAsciiLower(value);
     return !(value == "no" || value == "off" || value == "false" || value == "0");
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "apps/UserServiceCommand/OvMenu.h"
+#include "apps/UserServiceCommand/OvProgramParts.h"
 #include "apps/UserServiceCommand/OvTerminalSession.h"
 #include "config/OvIniParameters.h"
 #include "console/OvConsoleIo.h"
@@ -17,6 +18,9 @@
 #include "services/ProxyHandle.h"
 
 namespace {
+
+// The installation's parameter file, in the working folder.
+const char* const kParameterFile = "orvane.ini";
 
 // As atoi gives it, kept to the low 16 bits: 70000 is port 4464, text is 0.
 unsigned short PortFromText(const std::string& text)
@@ -37,9 +41,9 @@ int OvUserServiceCommandApp::Run()
     io.SetFlushEachLine(isatty(STDOUT_FILENO) == 1);
     std::ostream& out = io.Out();
 
-    OvIniParameters parameters("orvane.ini");
+    OvIniParameters parameters(kParameterFile);
     // At a terminal every prompt from here on is read through a line editor.
-    OvTerminalSession terminalSession(io, "orvane.ini");
+    OvTerminalSession terminalSession(io, kParameterFile);
     unsigned short port = 0;
     std::string host;
     parameters.GetPolicyServerPort(port);
@@ -75,8 +79,10 @@ int OvUserServiceCommandApp::Run()
     out << "Using PolicyServer location " << location << std::endl << std::endl;
 
     OvCommParameters commParameters = parameters.GetCommParameters();
+    // The program waits up to ten minutes for a service's answer.
     commParameters.methodTimeout = 600;
     OvConfigServiceProxy::SetLocation(location.c_str());
+    OvAssembleServices(kParameterFile, commParameters);
 
     ProxyHandle<OvCommFramework> framework(0);
     framework.Acquire();

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -37,12 +38,31 @@ private:
     int fd_;
 };
 
-// What was read is wiped before it is dropped: the parameter file holds secrets.
+// What was read is wiped before it is dropped, its whole buffer: the
+// parameter file holds secrets.
 void Discard(std::string& content)
 {
+    content.resize(content.capacity());
     volatile char* bytes = content.empty() ? nullptr : &content[0];
     for (std::size_t i = 0; i < content.size(); ++i) bytes[i] = 0;
     content.clear();
+}
+
+// Makes the text size bytes long. A text that outgrows its buffer moves to a
+// larger one and the old buffer is wiped, so that no copy of what was read is
+// left behind in freed memory.
+void Grow(std::string& content, std::size_t size)
+{
+    if (size <= content.capacity()) {
+        content.resize(size);
+        return;
+    }
+    std::string larger;
+    larger.reserve(std::max(size, content.capacity() * 2));
+    larger.assign(content);
+    larger.resize(size);
+    Discard(content);
+    content.swap(larger);
 }
 
 }  // namespace
@@ -91,7 +111,7 @@ int OvReadBoundedFile(const std::string& path, std::size_t limit, std::string& c
         // One byte beyond the limit tells a file at the limit from a larger one.
         const std::size_t want = room < kPiece ? room + 1 : kPiece;
         const std::size_t old = content.size();
-        content.resize(old + want);
+        Grow(content, old + want);
         const ssize_t got = ::read(file.get(), &content[old], want);
         if (got < 0) {
             const int error = errno;

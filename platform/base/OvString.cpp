@@ -82,3 +82,25 @@ OvWString makeWideString(const std::string& text)
     }
     return out;
 }
+
+std::string_view OvTrim(std::string_view text, std::string_view blanks)
+{
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+std::string OvAsciiLower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out) c = OvAsciiLower(c);
+    return out;
+}
+
+bool OvEqualsIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (OvAsciiLower(a[i]) != OvAsciiLower(b[i])) return false;
+    return true;
+}

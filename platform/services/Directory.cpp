@@ -4,7 +4,6 @@
 
 #include "framework/OvApplication.h"
 #include "platform/services/EmbeddedDirectory.h"
-#include "platform/services/IniSettings.h"
 #include "platform/services/Names.h"
 #include "platform/services/SampleData.h"
 #include "services/OvCommFramework.h"
@@ -229,21 +228,19 @@ namespace {
 // The service account's password: the file BindPasswordFile names, else
 // BindPassword. A BindPassword in a parameter file that other users may read
 // is taken, with a warning record.
-void ReadBindPassword(DirectorySettings& settings)
+void ReadBindPassword(const OvServiceSettings& ini, DirectorySettings& settings)
 {
     std::string value;
-    const bool given = ReadIniSetting(kParameterFile, "UserService", "BindPassword", value) &&
-                         !value.empty();
+    const bool given = ini.FindSetting("UserService", "BindPassword", value) && !value.empty();
     if (given) {
         settings.bindPassword = value;
         WipeText(value);
-        if (ReadableByOthers(kParameterFile))
-            ReportServiceFault(kWarningPasswordReadable, kParameterFile, 0,
+        if (ReadableByOthers(ini.Source()))
+            ReportServiceFault(kWarningPasswordReadable, ini.Source(), 0,
                                "BindPassword is in a file that other users can read; "
                                "BindPasswordFile can name a file of its own");
     }
-    if (ReadIniSetting(kParameterFile, "UserService", "BindPasswordFile", value) &&
-        !value.empty()) {
+    if (ini.FindSetting("UserService", "BindPasswordFile", value) && !value.empty()) {
         std::string reason;
         if (!ReadSecretFile(value, settings.bindPassword, reason)) {
             settings.bindPassword.clear();
@@ -265,21 +262,20 @@ std::size_t ParseEntryLimit(const std::string& text)
     return limit == 0 ? kDefaultMaxEntries : static_cast<std::size_t>(limit);
 }
 
-DirectorySettings ReadDirectorySettings()
+DirectorySettings ReadDirectorySettings(const OvServiceSettings& ini)
 {
     DirectorySettings settings;
+    settings.source = ini.Source();
     std::string value;
-    if (ReadIniSetting(kParameterFile, "UserService", "Directory", value))
-        settings.directory = value;
-    if (ReadIniSetting(kParameterFile, "UserService", "Replicas", value)) settings.replicas = value;
-    if (ReadIniSetting(kParameterFile, "UserService", "BindDN", value)) settings.bindDn = value;
-    ReadBindPassword(settings);
-    if (ReadIniSetting(kParameterFile, "UserService", "StartTLS", value))
+    if (ini.FindSetting("UserService", "Directory", value)) settings.directory = value;
+    if (ini.FindSetting("UserService", "Replicas", value)) settings.replicas = value;
+    if (ini.FindSetting("UserService", "BindDN", value)) settings.bindDn = value;
+    ReadBindPassword(ini, settings);
+    if (ini.FindSetting("UserService", "StartTLS", value))
         settings.startTls =
             EqualsIgnoringCase(value, "yes") || EqualsIgnoringCase(value, "true") || value == "1";
-    if (ReadIniSetting(kParameterFile, "UserService", "TLSCACertFile", value))
-        settings.caCertFile = value;
-    if (ReadIniSetting(kParameterFile, "UserService", "MaxEntries", value))
+    if (ini.FindSetting("UserService", "TLSCACertFile", value)) settings.caCertFile = value;
+    if (ini.FindSetting("UserService", "MaxEntries", value))
         settings.maxEntries = ParseEntryLimit(value);
     OvWipe(value);
     return settings;
@@ -300,7 +296,9 @@ Directory& ConfiguredDirectory()
     // Opened once and kept to process exit: services answer calls made from
     // static destructors too.
     static Directory* directory = [] {
-        DirectorySettings settings = ReadDirectorySettings();
+        DirectorySettings settings = ReadDirectorySettings(OvProvidedServiceSettings());
+        // The directory holds the one copy of the service account's password.
+        OvForgetProvidedServiceSetting("UserService", "BindPassword");
         return OpenDirectory(std::move(settings)).release();
     }();
     return *directory;

@@ -66,6 +66,7 @@
 #pragma once
 
 #include "platform/services/Secret.h"
+#include "services/OvServiceSettings.h"
 
 #include <memory>
 #include <string>
@@ -236,8 +237,10 @@ protected:
 // Room for a directory of a million users with their groups and containers.
 constexpr std::size_t kDefaultMaxEntries = 2000000;
 
-// Settings of [UserService] in orvane.ini of the current directory.
+// Settings of [UserService] of the parameter file.
 struct DirectorySettings {
+    // The file they come from, named in messages about them.
+    std::string source;
     // An LDIF path; or ldap:// and ldaps:// URLs separated by blanks, the
     // servers of one directory in the order they are tried; or empty: the
     // sample.
@@ -258,7 +261,8 @@ struct DirectorySettings {
     std::size_t maxEntries = kDefaultMaxEntries;
 };
 
-DirectorySettings ReadDirectorySettings();
+// The directory's settings among those the program handed to the services.
+DirectorySettings ReadDirectorySettings(const OvServiceSettings& ini);
 
 // The value of MaxEntries: a positive decimal number, else the default.
 std::size_t ParseEntryLimit(const std::string& text);
@@ -267,7 +271,8 @@ std::size_t ParseEntryLimit(const std::string& text);
 // Settings are taken by value: move them in to keep one copy of the password.
 std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings);
 
-// The process's directory, opened from the settings on first use.
+// The process's directory, opened on first use from the settings the program
+// handed to the services.
 Directory& ConfiguredDirectory();
 
 // The ldap backend (LdapDirectory.cpp).

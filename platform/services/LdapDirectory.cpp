@@ -3,14 +3,16 @@
 #include "platform/services/LdapDirectory.h"
 
 #include "framework/OvBoundedFile.h"
+#include "framework/OvString.h"
 #include "platform/services/LdapRanges.h"
 #include "platform/services/LdapSchema.h"
-#include "platform/services/IniSettings.h"
 #include "platform/services/LdapMemory.h"
 #include "platform/services/LdapSeam.h"
 #include "platform/services/LdapServers.h"
+#include "platform/services/Names.h"
 #include "framework/OvApplication.h"
 #include "services/OvCommFramework.h"
+#include "services/OvServiceSettings.h"
 #include "services/OvUserServiceBase.h"
 
 #include <lber.h>
@@ -55,12 +57,7 @@ bool IsAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
+std::string Lower(std::string_view text) { return OvAsciiLower(text); }
 
 // A descriptor (letter, then letters, digits, hyphens) or a numeric OID.
 bool ValidAttributeName(std::string_view name) {
@@ -124,42 +121,6 @@ bool RenderFilter(const Filter& filter, std::string& text) {
         }
     }
     text += ')';
-    return true;
-}
-
-bool ValidServer(std::string_view server) {
-    std::string_view host = server;
-    std::string_view port;
-    if (!server.empty() && server.front() == '[') {
-        const auto close = server.find(']');
-        if (close == std::string_view::npos || close < 3) return false;
-        for (char c : server.substr(1, close - 1)) {
-            if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
-        }
-        const std::string_view rest = server.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest.front() != ':') return false;
-            port = rest.substr(1);
-            if (port.empty()) return false;
-        }
-        host = {};
-    } else {
-        const auto colon = server.find(':');
-        if (colon != std::string_view::npos) {
-            host = server.substr(0, colon);
-            port = server.substr(colon + 1);
-            if (port.empty()) return false;
-        }
-        if (host.empty() || host.front() == '-' || host.front() == '.') return false;
-        for (char c : host) {
-            if (!IsAlnum(c) && c != '-' && c != '.' && c != '_') return false;
-        }
-    }
-    if (!port.empty()) {
-        if (port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit)) return false;
-        const long number = std::stol(std::string(port));
-        if (number < 1 || number > 65535) return false;
-    }
     return true;
 }
 
@@ -239,10 +200,14 @@ struct Timeouts {
 // The network time-outs; a quick request's own limit (timeLimitMs, not 0)
 // shortens both.
 Timeouts CurrentTimeouts(unsigned timeLimitMs = 0) {
-    const OvCommParameters parameters = CurrentCommParameters();
-    // Zero would make every request fail at once; it means the default.
-    unsigned connectMs = parameters.connectionTimeout ? parameters.connectionTimeout : 3000;
-    unsigned long long methodMs = (parameters.methodTimeout ? parameters.methodTimeout : 120) * 1000ull;
+    // As the program handed them to the services where it put its parts
+    // together. Zero would make every request fail at once; it means the
+    // default.
+    const OvServiceTimeouts given = OvProvidedServiceTimeouts();
+    const OvServiceTimeouts defaults;
+    unsigned connectMs = given.connectionMs ? given.connectionMs : defaults.connectionMs;
+    unsigned long long methodMs =
+        (given.methodSeconds ? given.methodSeconds : defaults.methodSeconds) * 1000ull;
     if (timeLimitMs != 0) {
         connectMs = std::min(connectMs, timeLimitMs);
         methodMs = std::min<unsigned long long>(methodMs, timeLimitMs);
@@ -428,22 +393,11 @@ unsigned BindFailure(int code) {
     }
 }
 
-// Opens a connection to server and binds as dn (anonymously when dn is
-// empty). bindResult receives the server's answer to a refused bind.
-unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
-              std::string_view password, Connection& connection, int& bindResult,
-              unsigned timeLimitMs = 0) {
+// Makes the handle for server and sets its options: LDAPv3, no referrals,
+// the connection time-out, the connection callbacks.
+unsigned Connect(const std::string& server, const Transport& transport, const Timeouts& timeouts,
+                 Connection& connection) {
     const ldapseam::Calls& calls = ldapseam::Active();
-    const Timeouts timeouts = CurrentTimeouts(timeLimitMs);
-    bindResult = LDAP_SUCCESS;
-
-    // An empty password with a DN would be an unauthenticated bind, which
-    // servers accept without checking anything.
-    if (!dn.empty() && password.empty()) {
-        bindResult = LDAP_INVALID_CREDENTIALS;
-        return kStatusBindFailed;
-    }
-
     connection.socketTimeout = timeouts.connect;
     connection.deadline = std::chrono::steady_clock::now() +
                           std::chrono::seconds(timeouts.connect.tv_sec) +
@@ -468,44 +422,66 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         connection.Close();
         return kStatusRefused;
     }
+    return 0;
+}
 
-    if (transport.UsesTls()) {
-        // Options on this handle alone, then a context of its own, so that
-        // every connection verifies against the CA the settings name.
-        const int demand = LDAP_OPT_X_TLS_DEMAND;
-        const int client = 0;
-        bool ok = calls.setOption(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
-        if (ok && !transport.caCertFile.empty()) {
-            // OpenSSL opens the file blocking and reads it whole: a FIFO or
-            // device there would hang or exhaust the process.
-            if (const int problem = OvCheckFileAt(transport.caCertFile, kOvCertificateFileLimit)) {
-                ReportServiceFault(kStatusTlsFailed, transport.caCertFile, 0,
-                                   "the CA certificate file cannot be read: " +
-                                       OvFileErrorText(problem, kOvCertificateFileLimit));
-                connection.Close();
-                return kStatusTlsFailed;
-            }
-            ok = calls.setOption(ld, LDAP_OPT_X_TLS_CACERTFILE, transport.caCertFile.c_str()) ==
-                 LDAP_OPT_SUCCESS;
-        }
-        ok = ok && calls.setOption(ld, LDAP_OPT_X_TLS_NEWCTX, &client) == LDAP_OPT_SUCCESS;
-        if (!ok) {
-            connection.NoteFailure("TLS settings", LastError(ld));
+// TLS options on this handle alone, then a context of its own, so that every
+// connection verifies against the CA the settings name.
+unsigned SetUpTls(const Transport& transport, Connection& connection) {
+    const ldapseam::Calls& calls = ldapseam::Active();
+    LDAP* ld = connection.ld;
+    const int demand = LDAP_OPT_X_TLS_DEMAND;
+    const int client = 0;
+    bool ok = calls.setOption(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand) == LDAP_OPT_SUCCESS;
+    if (ok && !transport.caCertFile.empty()) {
+        // OpenSSL opens the file blocking and reads it whole: a FIFO or
+        // device there would hang or exhaust the process.
+        if (const int problem = OvCheckFileAt(transport.caCertFile, kOvCertificateFileLimit)) {
+            ReportServiceFault(kStatusTlsFailed, transport.caCertFile, 0,
+                               "the CA certificate file cannot be read: " +
+                                   OvFileErrorText(problem, kOvCertificateFileLimit));
             connection.Close();
             return kStatusTlsFailed;
         }
+        ok = calls.setOption(ld, LDAP_OPT_X_TLS_CACERTFILE, transport.caCertFile.c_str()) ==
+             LDAP_OPT_SUCCESS;
     }
-
-    if (transport.startTls && transport.scheme == "ldap") {
-        const int rc = calls.startTls(ld, nullptr, nullptr);
-        if (rc != LDAP_SUCCESS) {
-            connection.NoteFailure("StartTLS", rc);
-            connection.Close();
-            if (rc == LDAP_TIMEOUT || connection.expired) return kStatusTimeout;
-            return connection.reached ? kStatusTlsFailed : kStatusUnreachable;
-        }
+    ok = ok && calls.setOption(ld, LDAP_OPT_X_TLS_NEWCTX, &client) == LDAP_OPT_SUCCESS;
+    if (!ok) {
+        connection.NoteFailure("TLS settings", LastError(ld));
+        connection.Close();
+        return kStatusTlsFailed;
     }
+    return 0;
+}
 
+// Upgrades a plain connection with StartTLS.
+unsigned StartTls(Connection& connection) {
+    const int rc = ldapseam::Active().startTls(connection.ld, nullptr, nullptr);
+    if (rc == LDAP_SUCCESS) return 0;
+    connection.NoteFailure("StartTLS", rc);
+    connection.Close();
+    if (rc == LDAP_TIMEOUT || connection.expired) return kStatusTimeout;
+    return connection.reached ? kStatusTlsFailed : kStatusUnreachable;
+}
+
+// What is left of the connection time-out, at least a millisecond.
+timeval TimeLeft(const Connection& connection) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        connection.deadline - std::chrono::steady_clock::now());
+    const long long leftUs = std::max<long long>(left.count(), 1000);
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(leftUs / 1000000);
+    wait.tv_usec = static_cast<suseconds_t>(leftUs % 1000000);
+    return wait;
+}
+
+// A simple bind as dn with password, waiting what is left of the connection
+// time-out. bindResult receives the server's answer to a refused bind.
+unsigned Bind(const Transport& transport, const std::string& dn, std::string_view password,
+              Connection& connection, int& bindResult) {
+    const ldapseam::Calls& calls = ldapseam::Active();
+    LDAP* ld = connection.ld;
     berval credentials{};
     credentials.bv_len = password.size();
     credentials.bv_val = const_cast<char*>(password.data());
@@ -518,13 +494,7 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         connection.Close();
         return status;
     }
-    // The bind has what is left of the connection time-out.
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        connection.deadline - std::chrono::steady_clock::now());
-    const long long leftUs = std::max<long long>(left.count(), 1000);
-    timeval wait{};
-    wait.tv_sec = static_cast<time_t>(leftUs / 1000000);
-    wait.tv_usec = static_cast<suseconds_t>(leftUs % 1000000);
+    timeval wait = TimeLeft(connection);
     LDAPMessage* answer = nullptr;
     rc = calls.result(ld, msgid, LDAP_MSG_ALL, &wait, &answer);
     if (rc <= 0) {
@@ -540,13 +510,37 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         LDAP_SUCCESS) {
         code = LastError(ld);
     }
-    if (code != LDAP_SUCCESS) {
-        connection.NoteFailure("bind", code);
-        connection.Close();
-        bindResult = code;
-        if (IsConnectionError(code)) return ConnectFailure(connection, transport, code);
-        return BindFailure(code);
+    if (code == LDAP_SUCCESS) return 0;
+    connection.NoteFailure("bind", code);
+    connection.Close();
+    bindResult = code;
+    if (IsConnectionError(code)) return ConnectFailure(connection, transport, code);
+    return BindFailure(code);
+}
+
+// Opens a connection to server and binds as dn (anonymously when dn is
+// empty): connect, TLS, bind. bindResult receives the server's answer to a
+// refused bind.
+unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
+              std::string_view password, Connection& connection, int& bindResult,
+              unsigned timeLimitMs = 0) {
+    bindResult = LDAP_SUCCESS;
+    // An empty password with a DN would be an unauthenticated bind, which
+    // servers accept without checking anything.
+    if (!dn.empty() && password.empty()) {
+        bindResult = LDAP_INVALID_CREDENTIALS;
+        return kStatusBindFailed;
     }
+    if (const unsigned status = Connect(server, transport, CurrentTimeouts(timeLimitMs), connection))
+        return status;
+    if (transport.UsesTls()) {
+        if (const unsigned status = SetUpTls(transport, connection)) return status;
+    }
+    if (transport.startTls && transport.scheme == "ldap") {
+        if (const unsigned status = StartTls(connection)) return status;
+    }
+    if (const unsigned status = Bind(transport, dn, password, connection, bindResult))
+        return status;
     connection.ClearSocketTimeout();
     return 0;
 }
@@ -950,18 +944,12 @@ public:
             server_ = servers_.front().server;
         } else {
             // Every request then answers that the directory cannot be reached.
-            ReportServiceFault(kStatusMalformedName, kParameterFile, 0,
+            ReportServiceFault(kStatusMalformedName, settings_.source, 0,
                                "[UserService] Directory or Replicas: not a server: " +
                                    (bad.empty() ? settings_.directory : bad));
         }
         transport_.startTls = settings_.startTls && transport_.scheme == "ldap";
         transport_.caCertFile = settings_.caCertFile;
-        // A server that goes away under a write must give an error status,
-        // not end the process.
-        struct sigaction current {};
-        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-            std::signal(SIGPIPE, SIG_IGN);
-        }
     }
 
     ~LdapDirectory() override {
@@ -1053,7 +1041,7 @@ public:
                              std::vector<std::string>& domains, int& searchStatus) override {
         domains.clear();
         const std::string target = server.empty() ? server_ : server;
-        if (!ldap::ValidServer(target)) {
+        if (!ValidServer(target)) {
             searchStatus = kDomainSearchConnectionFailed;
             return 0;
         }

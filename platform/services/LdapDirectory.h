@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/services/Directory.h"
+#include "platform/services/Names.h"
 
 #include <string>
 #include <string_view>
@@ -17,9 +18,8 @@ std::string EscapeFilterValue(std::string_view value);
 // descriptors or OIDs give false: nothing but a name may stand there.
 bool RenderFilter(const Filter& filter, std::string& text);
 
-// A server as typed in a context: a host name, an IPv4 address or a
-// bracketed IPv6 address, then optionally ':' and a port of 1 to 65535.
-bool ValidServer(std::string_view server);
+// Servers are checked by the same rule as contexts take them.
+using ovdir::ValidServer;
 
 // Splits "ldap://HOST[:PORT][/]" or "ldaps://..." (scheme compared ignoring
 // case) into the lower-case scheme and host[:port].

@@ -1,21 +1,13 @@
 // Range options of attribute descriptions (LdapRanges.h).
 #include "platform/services/LdapRanges.h"
 
+#include "framework/OvString.h"
+
 #include <cctype>
 #include <utility>
 
 namespace ovdir::ldap {
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 bool ParseNumber(std::string_view text, unsigned long& number) {
     if (text.empty() || text.size() > 18) return false;
@@ -38,7 +30,7 @@ bool ParseValueRange(std::string_view description, ValueRange& range) {
         const std::string_view option = description.substr(
             start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
         if (option.size() > kOption.size() &&
-            EqualsIgnoringCase(option.substr(0, kOption.size()), kOption)) {
+            OvEqualsIgnoringAsciiCase(option.substr(0, kOption.size()), kOption)) {
             const std::string_view bounds = option.substr(kOption.size());
             const std::size_t dash = bounds.find('-');
             if (dash == std::string_view::npos) return false;

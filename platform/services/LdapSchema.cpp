@@ -1,6 +1,7 @@
 // Learning a server's schema and rewriting filters for it.
 #include "platform/services/LdapSchema.h"
 
+#include "framework/OvString.h"
 #include "platform/services/LdapDirectory.h"
 
 #include <ldap_schema.h>
@@ -11,15 +12,10 @@
 namespace ovdir::ldap {
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 void AddNames(const char* oid, char** names, std::unordered_set<std::string>& into) {
-    if (oid != nullptr) into.insert(Lower(oid));
-    for (char** name = names; name != nullptr && *name != nullptr; ++name) into.insert(Lower(*name));
+    if (oid != nullptr) into.insert(OvAsciiLower(oid));
+    for (char** name = names; name != nullptr && *name != nullptr; ++name)
+        into.insert(OvAsciiLower(*name));
 }
 
 enum class Truth { Always, Never, Depends };
@@ -68,11 +64,11 @@ Truth Simplify(const Filter& filter, const KnownSchema& schema, Filter& out) {
         case Filter::Kind::Initial:
             break;
     }
-    const std::string attribute = Lower(filter.attribute);
+    const std::string attribute = OvAsciiLower(filter.attribute);
     if (schema.known && attribute != "objectclass" && schema.attributes.count(attribute) == 0)
         return Truth::Never;
     if (schema.known && attribute == "objectclass" && filter.kind == Filter::Kind::Equals &&
-        schema.classes.count(Lower(filter.value)) == 0)
+        schema.classes.count(OvAsciiLower(filter.value)) == 0)
         return Truth::Never;
     out = filter;
     return Truth::Depends;

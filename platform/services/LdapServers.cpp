@@ -1,6 +1,7 @@
 // Server lists and the comparison of servers as typed in contexts.
 #include "platform/services/LdapServers.h"
 
+#include "framework/OvString.h"
 #include "platform/services/LdapDirectory.h"
 
 #include <algorithm>
@@ -23,9 +24,7 @@ bool ParseServer(std::string_view scheme, std::string_view server, ServerAddress
         host = server.substr(0, colon);
         port = server.substr(colon + 1);
     }
-    address.host.assign(host.begin(), host.end());
-    std::transform(address.host.begin(), address.host.end(), address.host.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    address.host = OvAsciiLower(host);
     // A host name's closing dot names the same host.
     if (address.host.size() > 1 && address.host.back() == '.') address.host.pop_back();
     if (!port.empty())

@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "framework/OvString.h"
 #include "platform/services/Names.h"
 
 namespace ovdir {
@@ -30,14 +31,6 @@ struct LogicalLine {
     std::string_view Text() const { return folded ? std::string_view(joined) : view; }
 };
 
-std::string LowerAscii(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 // Records of at most this many attribute lines are grouped by looking
 // through the names seen so far; longer ones through a hash table.
 constexpr std::size_t kShortRecord = 16;
@@ -63,7 +56,7 @@ bool SplitAttribute(const LogicalLine& line, std::string& name, std::string& val
               c == '-' || c == ';' || c == '.'))
             return Fail(error, line.line, "bad attribute name");
     description = description.substr(0, description.find(';'));
-    name = LowerAscii(description);
+    name = OvAsciiLower(description);
     std::size_t i = colon + 1;
     if (i < text.size() && text[i] == '<')
         return Fail(error, line.line, "values read from a URL are not supported");
@@ -130,6 +123,183 @@ std::string EncodeBase64(std::string_view bytes)
     return out;
 }
 
+namespace {
+
+// Reads the records of one LDIF text: lines are added one at a time, an
+// empty line (or the end) finishes a record into an entry. The buffers are
+// kept from record to record so that a long file reuses their storage.
+class LdifReader {
+public:
+    LdifReader(std::vector<Entry>& entries, LdifError& error, std::vector<int>* dnLines,
+               std::vector<std::string>* normalizedDns)
+        : entries_(entries), error_(error), dnLines_(dnLines), normalizedDns_(normalizedDns)
+    {
+    }
+
+    // One physical line, without its line end; false on an error.
+    bool AddLine(std::string_view line, int lineNumber);
+    // The record read so far becomes an entry; false on an error.
+    bool FinishRecord();
+
+private:
+    bool SkipVersion(std::size_t count, std::size_t& first);
+    bool SplitValueLines(std::size_t first, std::size_t count, std::size_t& parts);
+    void GroupByName(std::size_t parts);
+    void FillAttributes(std::size_t parts, Entry& entry);
+
+    std::vector<Entry>& entries_;
+    LdifError& error_;
+    std::vector<int>* dnLines_;
+    std::vector<std::string>* normalizedDns_;
+
+    std::vector<LogicalLine> record_;
+    std::size_t used_ = 0;  // lines of record_ in use; the rest keep their storage
+    bool inComment_ = false;
+    bool versionAllowed_ = true;
+    std::string name_;
+    std::string value_;
+    std::vector<std::pair<std::string, std::string>> split_;
+    // The attribute of each line, by name, and the number of values of each.
+    std::unordered_map<std::string_view, std::size_t> slots_;
+    std::vector<std::string_view> names_;  // distinct names in order
+    std::vector<std::size_t> slotOf_;
+    std::vector<std::size_t> counts_;
+};
+
+bool LdifReader::AddLine(std::string_view line, int lineNumber)
+{
+    // Comments (with their own folded continuations) drop out.
+    if (!line.empty() && line.front() == ' ') {
+        if (inComment_) return true;
+        if (used_ == 0)
+            return Fail(error_, lineNumber, "continuation line without a line before it");
+        LogicalLine& last = record_[used_ - 1];
+        if (!last.folded) last.joined.assign(last.view);
+        last.folded = true;
+        last.joined.append(line.substr(1));
+    } else if (line.empty()) {
+        inComment_ = false;
+        return FinishRecord();
+    } else if (line.front() == '#') {
+        inComment_ = true;
+    } else {
+        inComment_ = false;
+        if (used_ == record_.size()) record_.emplace_back();
+        record_[used_].view = line;
+        record_[used_].folded = false;
+        record_[used_].line = lineNumber;
+        ++used_;
+    }
+    return true;
+}
+
+// The first record may begin with "version: 1"; first is then the next line.
+bool LdifReader::SkipVersion(std::size_t count, std::size_t& first)
+{
+    first = 0;
+    if (!versionAllowed_) return true;
+    versionAllowed_ = false;
+    if (!SplitAttribute(record_[0], name_, value_, error_)) return false;
+    if (name_ != "version") return true;
+    if (value_ != "1") return Fail(error_, record_[0].line, "unsupported LDIF version");
+    first = count > 1 ? 1 : count;
+    return true;
+}
+
+// Splits every line after the dn, so each attribute's values are counted and
+// stored without growing.
+bool LdifReader::SplitValueLines(std::size_t first, std::size_t count, std::size_t& parts)
+{
+    parts = 0;
+    for (std::size_t k = first + 1; k < count; ++k) {
+        const LogicalLine& line = record_[k];
+        if (line.Text() == "-") return Fail(error_, line.line, "change records are not supported");
+        if (parts == split_.size()) split_.emplace_back();
+        auto& part = split_[parts++];
+        if (!SplitAttribute(line, part.first, part.second, error_)) return false;
+        if (part.first == "changetype" || part.first == "control")
+            return Fail(error_, line.line, "change records are not supported");
+        if (part.first == "dn") return Fail(error_, line.line, "second dn: in one record");
+    }
+    return true;
+}
+
+// Lines of one name become one attribute, in the order of first appearance;
+// each line finds its attribute through a table, so that a record of many
+// distinct attributes costs no more than its size. A short record is looked
+// through instead: no table to fill.
+void LdifReader::GroupByName(std::size_t parts)
+{
+    slotOf_.resize(parts);
+    names_.clear();
+    const bool useTable = parts > kShortRecord;
+    if (useTable) {
+        // A large table left by a large record is not cleared bucket by
+        // bucket for every small record after it.
+        if (slots_.bucket_count() > 4096)
+            std::unordered_map<std::string_view, std::size_t>().swap(slots_);
+        else
+            slots_.clear();
+    }
+    for (std::size_t k = 0; k < parts; ++k) {
+        const std::string_view attributeName = split_[k].first;
+        std::size_t slot = names_.size();
+        if (useTable) {
+            slot = slots_.emplace(attributeName, slot).first->second;
+        } else {
+            for (std::size_t m = 0; m < names_.size(); ++m)
+                if (names_[m] == attributeName) slot = m;
+        }
+        if (slot == names_.size()) {
+            names_.push_back(attributeName);
+            if (slot == counts_.size()) counts_.emplace_back();
+            counts_[slot] = 0;
+        }
+        slotOf_[k] = slot;
+        ++counts_[slot];
+    }
+}
+
+void LdifReader::FillAttributes(std::size_t parts, Entry& entry)
+{
+    entry.attributes.resize(names_.size());
+    for (std::size_t k = 0; k < parts; ++k) {
+        auto& attribute = entry.attributes[slotOf_[k]];
+        if (attribute.second.empty()) {
+            attribute.first = split_[k].first;
+            attribute.second.reserve(counts_[slotOf_[k]]);
+        }
+        attribute.second.push_back(std::move(split_[k].second));
+    }
+}
+
+bool LdifReader::FinishRecord()
+{
+    if (used_ == 0) return true;
+    const std::size_t count = used_;
+    used_ = 0;
+    std::size_t first = 0;
+    if (!SkipVersion(count, first)) return false;
+    if (first == count) return true;
+    const LogicalLine& dnLine = record_[first];
+    if (!SplitAttribute(dnLine, name_, value_, error_)) return false;
+    if (name_ != "dn") return Fail(error_, dnLine.line, "record does not start with dn:");
+    Dn dn;
+    if (!Dn::Parse(value_, dn) || dn.Empty()) return Fail(error_, dnLine.line, "malformed DN");
+    Entry entry;
+    entry.dn = std::move(value_);
+    std::size_t parts = 0;
+    if (!SplitValueLines(first, count, parts)) return false;
+    GroupByName(parts);
+    FillAttributes(parts, entry);
+    entries_.push_back(std::move(entry));
+    if (dnLines_ != nullptr) dnLines_->push_back(dnLine.line);
+    if (normalizedDns_ != nullptr) normalizedDns_->push_back(dn.Normalized());
+    return true;
+}
+
+}  // namespace
+
 bool ReadLdif(std::string_view text, std::vector<Entry>& entries, LdifError& error,
               std::vector<int>* dnLines, std::vector<std::string>* normalizedDns)
 {
@@ -138,138 +308,19 @@ bool ReadLdif(std::string_view text, std::vector<Entry>& entries, LdifError& err
     if (normalizedDns != nullptr) normalizedDns->clear();
     error = LdifError();
 
-    // Physical lines into logical ones; comments (with their own folded
-    // continuations) drop out, an empty line ends a record.
-    std::vector<LogicalLine> record;
-    bool inComment = false;
-    bool versionAllowed = true;
+    LdifReader reader(entries, error, dnLines, normalizedDns);
     int lineNumber = 0;
     std::size_t position = 0;
-    std::string name;
-    std::string value;
-    std::vector<std::pair<std::string, std::string>> split;  // kept from record to record
-    // The attribute of each line, by name, and the number of values of each.
-    std::unordered_map<std::string_view, std::size_t> slots;
-    std::vector<std::string_view> names;  // distinct names in order
-    std::vector<std::size_t> slotOf;
-    std::vector<std::size_t> counts;
-
-    std::size_t used = 0;  // lines of record in use; the rest keep their storage
-    const auto finishRecord = [&]() -> bool {
-        if (used == 0) return true;
-        const std::size_t count = used;
-        used = 0;
-        const std::vector<LogicalLine>& lines = record;
-        std::size_t first = 0;
-        if (versionAllowed) {
-            versionAllowed = false;
-            if (!SplitAttribute(lines[0], name, value, error)) return false;
-            if (name == "version") {
-                if (value != "1") return Fail(error, lines[0].line, "unsupported LDIF version");
-                first = 1;
-                if (first == count) return true;
-            }
-        }
-        if (!SplitAttribute(lines[first], name, value, error)) return false;
-        if (name != "dn") return Fail(error, lines[first].line, "record does not start with dn:");
-        Dn dn;
-        if (!Dn::Parse(value, dn) || dn.Empty())
-            return Fail(error, lines[first].line, "malformed DN");
-        Entry entry;
-        entry.dn = std::move(value);
-        // Split every line first, so each attribute's values are counted and
-        // stored without growing.
-        std::size_t parts = 0;
-        for (std::size_t k = first + 1; k < count; ++k) {
-            if (lines[k].Text() == "-")
-                return Fail(error, lines[k].line, "change records are not supported");
-            if (parts == split.size()) split.emplace_back();
-            auto& part = split[parts++];
-            if (!SplitAttribute(lines[k], part.first, part.second, error)) return false;
-            if (part.first == "changetype" || part.first == "control")
-                return Fail(error, lines[k].line, "change records are not supported");
-            if (part.first == "dn") return Fail(error, lines[k].line, "second dn: in one record");
-        }
-        // Lines of one name become one attribute, in the order of first
-        // appearance; each line finds its attribute through a table, so that
-        // a record of many distinct attributes costs no more than its size.
-        // A short record is looked through instead: no table to fill.
-        slotOf.resize(parts);
-        names.clear();
-        const bool useTable = parts > kShortRecord;
-        if (useTable) {
-            // A large table left by a large record is not cleared bucket by
-            // bucket for every small record after it.
-            if (slots.bucket_count() > 4096)
-                std::unordered_map<std::string_view, std::size_t>().swap(slots);
-            else
-                slots.clear();
-        }
-        for (std::size_t k = 0; k < parts; ++k) {
-            const std::string_view attributeName = split[k].first;
-            std::size_t slot = names.size();
-            if (useTable) {
-                slot = slots.emplace(attributeName, slot).first->second;
-            } else {
-                for (std::size_t m = 0; m < names.size(); ++m)
-                    if (names[m] == attributeName) slot = m;
-            }
-            if (slot == names.size()) {
-                names.push_back(attributeName);
-                if (slot == counts.size()) counts.emplace_back();
-                counts[slot] = 0;
-            }
-            slotOf[k] = slot;
-            ++counts[slot];
-        }
-        const std::size_t distinct = names.size();
-        entry.attributes.resize(distinct);
-        for (std::size_t k = 0; k < parts; ++k) {
-            auto& attribute = entry.attributes[slotOf[k]];
-            if (attribute.second.empty()) {
-                attribute.first = split[k].first;
-                attribute.second.reserve(counts[slotOf[k]]);
-            }
-            attribute.second.push_back(std::move(split[k].second));
-        }
-        entries.push_back(std::move(entry));
-        if (dnLines != nullptr) dnLines->push_back(lines[first].line);
-        if (normalizedDns != nullptr) normalizedDns->push_back(dn.Normalized());
-        return true;
-    };
-
     while (position < text.size() || position == 0) {
         std::size_t end = text.find('\n', position);
         if (end == std::string_view::npos) end = text.size();
         std::string_view line = text.substr(position, end - position);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        ++lineNumber;
         position = end + 1;
-
-        if (!line.empty() && line.front() == ' ') {
-            if (inComment) continue;
-            if (used == 0)
-                return Fail(error, lineNumber, "continuation line without a line before it");
-            LogicalLine& last = record[used - 1];
-            if (!last.folded) last.joined.assign(last.view);
-            last.folded = true;
-            last.joined.append(line.substr(1));
-        } else if (line.empty()) {
-            inComment = false;
-            if (!finishRecord()) return false;
-        } else if (line.front() == '#') {
-            inComment = true;
-        } else {
-            inComment = false;
-            if (used == record.size()) record.emplace_back();
-            record[used].view = line;
-            record[used].folded = false;
-            record[used].line = lineNumber;
-            ++used;
-        }
+        if (!reader.AddLine(line, ++lineNumber)) return false;
         if (end >= text.size()) break;
     }
-    return finishRecord();
+    return reader.FinishRecord();
 }
 
 }  // namespace ovdir

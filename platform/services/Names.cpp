@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "framework/OvString.h"
 #include "platform/base/Utf8.h"
 #include "platform/services/Directory.h"
 
@@ -14,11 +15,6 @@ namespace {
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 std::uint32_t FoldCodePoint(std::uint32_t cp)
@@ -82,7 +78,7 @@ void AppendRdns(const std::vector<std::vector<Ava>>& rdns, std::size_t first, st
 // An AVA as the normalised key has it: type in lower case, value prepared.
 void AppendNormalizedAva(const Ava& ava, std::string& out)
 {
-    for (char c : ava.type) out += AsciiLower(c);
+    for (char c : ava.type) out += OvAsciiLower(c);
     out += '=';
     AppendEscapedValue(ava, ava.hex ? ava.value : PrepareValue(ava.value), out);
 }
@@ -101,17 +97,24 @@ bool IsTypeChar(char c)
            c == '.';
 }
 
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view text) { return OvTrim(text, kOvNameBlanks); }
+
+// A host name (letters, digits, '-', '.', '_'; not beginning with '-' or
+// '.'), an IPv4 address or a bracketed IPv6 address, then optionally ':' and
+// a port of 1 to 65535. Nothing else may stand there: the server becomes part
+// of an LDAP URL.
 bool ValidServer(std::string_view server)
 {
-    if (server.empty()) return false;
     std::string_view host = server;
     std::string_view port;
-    if (server.front() == '[') {
+    if (!server.empty() && server.front() == '[') {
         const std::size_t close = server.find(']');
-        if (close == std::string_view::npos || close == 1) return false;
+        if (close == std::string_view::npos || close < 3) return false;
         for (char c : server.substr(1, close - 1))
             if (HexDigit(c) < 0 && c != ':' && c != '.') return false;
-        std::string_view rest = server.substr(close + 1);
+        const std::string_view rest = server.substr(close + 1);
         if (!rest.empty()) {
             if (rest.front() != ':') return false;
             port = rest.substr(1);
@@ -125,31 +128,19 @@ bool ValidServer(std::string_view server)
             port = server.substr(colon + 1);
             if (port.empty()) return false;
         }
-        if (host.empty()) return false;
+        if (host.empty() || host.front() == '-' || host.front() == '.') return false;
         for (char c : host)
             if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  c == '.' || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80))
+                  c == '.' || c == '-' || c == '_'))
                 return false;
     }
-    if (!port.empty()) {
-        if (port.size() > 5) return false;
-        unsigned value = 0;
-        for (char c : port) {
-            if (c < '0' || c > '9') return false;
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        }
-        if (value == 0 || value > 65535) return false;
+    if (port.size() > 5) return false;
+    unsigned value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
     }
-    return true;
-}
-
-}  // namespace
-
-std::string_view TrimBlanks(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
+    return port.empty() || (value >= 1 && value <= 65535);
 }
 
 std::string_view StripUniqueId(std::string_view value)
@@ -168,7 +159,7 @@ std::string FoldCase(std::string_view text)
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
-            out += AsciiLower(static_cast<char>(c));
+            out += OvAsciiLower(static_cast<char>(c));
             ++i;
             continue;
         }
@@ -192,7 +183,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
     for (std::size_t i = 0; i < common; ++i) {
         if (static_cast<unsigned char>(a[i]) >= 0x80 || static_cast<unsigned char>(b[i]) >= 0x80)
             return FoldCase(a.substr(i)) == FoldCase(b.substr(i));
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+        if (OvAsciiLower(a[i]) != OvAsciiLower(b[i])) return false;
     }
     if (a.size() == b.size()) return true;
     const std::string_view rest = a.size() > b.size() ? a.substr(common) : b.substr(common);
@@ -229,103 +220,142 @@ std::string PrepareValue(std::string_view text)
             }
             return out;
         }
-        out += AsciiLower(c);
+        out += OvAsciiLower(c);
     }
     return out;
 }
 
+namespace {
+
+// Reads the attribute-value assertions of a DN's text, one at a time.
+class AvaReader {
+public:
+    explicit AvaReader(std::string_view text) : text_(text), n_(text.size()) {}
+
+    bool AtEnd() const { return i_ == n_; }
+    void SkipBlanks()
+    {
+        while (i_ < n_ && IsBlank(text_[i_])) ++i_;
+    }
+    char Next() { return text_[i_++]; }
+
+    // "type = value", blanks around '=' ignored; false when it does not parse.
+    bool Read(Ava& ava)
+    {
+        SkipBlanks();
+        const std::size_t typeStart = i_;
+        while (i_ < n_ && IsTypeChar(text_[i_])) ++i_;
+        if (i_ == typeStart) return false;
+        ava.type.assign(text_.substr(typeStart, i_ - typeStart));
+        SkipBlanks();
+        if (i_ == n_ || text_[i_] != '=') return false;
+        ++i_;
+        SkipBlanks();
+        if (i_ < n_ && text_[i_] == '#') return ReadHexValue(ava);
+        if (i_ < n_ && text_[i_] == '"') return ReadQuotedValue(ava);
+        return ReadStringValue(ava);
+    }
+
+private:
+    // "#" and an even number of hex digits, kept as written.
+    bool ReadHexValue(Ava& ava)
+    {
+        const std::size_t start = i_++;
+        while (i_ < n_ && HexDigit(text_[i_]) >= 0) ++i_;
+        if ((i_ - start) % 2 == 0 || i_ - start < 3) return false;
+        ava.value.assign(text_.substr(start, i_ - start));
+        ava.hex = true;
+        SkipBlanks();
+        return true;
+    }
+
+    // A value in double quotes; a backslash takes the next character as it is.
+    bool ReadQuotedValue(Ava& ava)
+    {
+        ++i_;
+        while (i_ < n_) {
+            const char c = text_[i_++];
+            if (c == '"') {
+                SkipBlanks();
+                return true;
+            }
+            if (c == '\\') {
+                if (i_ == n_) return false;
+                ava.value += text_[i_++];
+            } else {
+                ava.value += c;
+            }
+        }
+        return false;
+    }
+
+    // A value up to the next unescaped ',' or '+', its escapes resolved.
+    // Unescaped blanks at the end are not part of the value; escaped ones
+    // are, so the reader remembers how much of the value is significant.
+    bool ReadStringValue(Ava& ava)
+    {
+        std::size_t significant = 0;
+        while (i_ < n_ && text_[i_] != ',' && text_[i_] != '+') {
+            // Runs without escapes are taken whole.
+            std::size_t run = i_;
+            while (run < n_ && text_[run] != ',' && text_[run] != '+' && text_[run] != '\\') ++run;
+            if (run > i_) {
+                ava.value.append(text_.substr(i_, run - i_));
+                std::size_t last = ava.value.size();
+                while (last > significant && IsBlank(ava.value[last - 1])) --last;
+                significant = last;
+                i_ = run;
+                continue;
+            }
+            ++i_;  // the backslash
+            if (!ReadEscape(ava)) return false;
+            significant = ava.value.size();
+        }
+        ava.value.resize(significant);
+        return true;
+    }
+
+    // After a backslash: two hex digits (one byte) or one character as it is.
+    bool ReadEscape(Ava& ava)
+    {
+        if (i_ == n_) return false;
+        const int high = HexDigit(text_[i_]);
+        if (high >= 0 && i_ + 1 < n_ && HexDigit(text_[i_ + 1]) >= 0) {
+            ava.value += static_cast<char>(high * 16 + HexDigit(text_[i_ + 1]));
+            i_ += 2;
+            return true;
+        }
+        if (high >= 0) return false;
+        ava.value += text_[i_++];
+        return true;
+    }
+
+    std::string_view text_;
+    std::size_t i_ = 0;
+    std::size_t n_;
+};
+
+}  // namespace
+
 bool Dn::Parse(std::string_view text, Dn& out)
 {
     out.rdns_.clear();
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    const auto skipBlanks = [&] {
-        while (i < n && IsBlank(text[i])) ++i;
-    };
-    skipBlanks();
-    if (i == n) return true;
+    AvaReader reader(text);
+    reader.SkipBlanks();
+    if (reader.AtEnd()) return true;
     std::size_t separators = 1;
     for (char c : text) separators += c == ',' ? 1 : 0;
     out.rdns_.reserve(separators);
     std::vector<Ava> rdn;
     while (true) {
         Ava ava;
-        skipBlanks();
-        const std::size_t typeStart = i;
-        while (i < n && IsTypeChar(text[i])) ++i;
-        if (i == typeStart) return false;
-        ava.type.assign(text.substr(typeStart, i - typeStart));
-        skipBlanks();
-        if (i == n || text[i] != '=') return false;
-        ++i;
-        skipBlanks();
-        if (i < n && text[i] == '#') {
-            const std::size_t start = i++;
-            while (i < n && HexDigit(text[i]) >= 0) ++i;
-            if ((i - start) % 2 == 0 || i - start < 3) return false;
-            ava.value.assign(text.substr(start, i - start));
-            ava.hex = true;
-            skipBlanks();
-        } else if (i < n && text[i] == '"') {
-            ++i;
-            bool closed = false;
-            while (i < n) {
-                const char c = text[i++];
-                if (c == '"') {
-                    closed = true;
-                    break;
-                }
-                if (c == '\\') {
-                    if (i == n) return false;
-                    ava.value += text[i++];
-                } else {
-                    ava.value += c;
-                }
-            }
-            if (!closed) return false;
-            skipBlanks();
-        } else {
-            // Unescaped blanks at the end are not part of the value; escaped
-            // ones are, so remember how much of the value is significant.
-            std::size_t significant = 0;
-            while (i < n && text[i] != ',' && text[i] != '+') {
-                // Runs without escapes are taken whole.
-                std::size_t run = i;
-                while (run < n && text[run] != ',' && text[run] != '+' && text[run] != '\\') ++run;
-                if (run > i) {
-                    ava.value.append(text.substr(i, run - i));
-                    std::size_t last = ava.value.size();
-                    while (last > significant && IsBlank(ava.value[last - 1])) --last;
-                    significant = last;
-                    i = run;
-                    continue;
-                }
-                const char c = text[i++];
-                if (c == '\\') {
-                    if (i == n) return false;
-                    const int high = HexDigit(text[i]);
-                    if (high >= 0 && i + 1 < n && HexDigit(text[i + 1]) >= 0) {
-                        ava.value += static_cast<char>(high * 16 + HexDigit(text[i + 1]));
-                        i += 2;
-                    } else if (high >= 0) {
-                        return false;
-                    } else {
-                        ava.value += text[i++];
-                    }
-                    significant = ava.value.size();
-                } else {
-                    ava.value += c;
-                    if (!IsBlank(c)) significant = ava.value.size();
-                }
-            }
-            ava.value.resize(significant);
-        }
+        if (!reader.Read(ava)) return false;
         rdn.push_back(std::move(ava));
-        if (i == n) {
+        if (reader.AtEnd()) {
             out.rdns_.push_back(std::move(rdn));
             return true;
         }
-        const char separator = text[i++];
+        const char separator = reader.Next();
         if (separator == ',') {
             out.rdns_.push_back(std::move(rdn));
             rdn.clear();

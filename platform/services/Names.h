@@ -20,6 +20,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 std::string PrepareValue(std::string_view text);
 // The text without blanks (space, tab) at either end.
 std::string_view TrimBlanks(std::string_view text);
+// A server as a context or a directory URL names it: a host name, an IPv4
+// address or a bracketed IPv6 address, then optionally ':' and a port of 1 to
+// 65535.
+bool ValidServer(std::string_view server);
 // A member DN without the optional "#'0101'B" unique identifier that
 // uniqueMember values may carry.
 std::string_view StripUniqueId(std::string_view value);

@@ -1,6 +1,8 @@
 // Secrets in buffers of their own, wiped when released.
 #include "platform/services/Secret.h"
 
+#include "framework/OvBoundedFile.h"
+
 #include <fcntl.h>
 #include <openssl/crypto.h>
 #include <sys/prctl.h>
@@ -99,51 +101,25 @@ void Secret::clear()
 
 bool ReadSecretFile(const std::string& path, Secret& secret, std::string& reason)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    struct stat status {};
-    if (fstat(fd, &status) != 0) {
-        reason = std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        reason = std::strerror(S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
-        ::close(fd);
-        return false;
-    }
     ProtectProcessMemory();
-    // One byte more than the largest file taken tells a larger file apart.
-    char buffer[kLargestSecretFile + 1];
-    std::size_t filled = 0;
-    bool ok = true;
-    while (filled < sizeof buffer) {
-        const ssize_t got = ::read(fd, buffer + filled, sizeof buffer - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            reason = std::strerror(errno);
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
+    // The one bounded reader of whole files; it wipes every buffer it drops.
+    std::string content;
+    const int error = OvReadBoundedFile(path, kLargestSecretFile, content);
+    if (error != 0) {
+        // Said as the system says it: a FIFO or device is no argument the
+        // call takes, a larger file is too large.
+        reason = std::strerror(error == kOvFileTooLarge     ? EFBIG
+                               : error == kOvNotRegularFile ? EINVAL
+                                                            : error);
+        WipeText(content);
+        return false;
     }
-    ::close(fd);
-    if (ok && filled > kLargestSecretFile) {
-        reason = std::strerror(EFBIG);
-        ok = false;
-    }
-    if (ok) {
-        std::size_t length = filled;
-        if (length > 0 && buffer[length - 1] == '\n') --length;
-        if (length > 0 && buffer[length - 1] == '\r') --length;
-        secret = std::string_view(buffer, length);
-    }
-    WipeBytes(buffer, sizeof buffer);
-    return ok;
+    std::size_t length = content.size();
+    if (length > 0 && content[length - 1] == '\n') --length;
+    if (length > 0 && content[length - 1] == '\r') --length;
+    secret = std::string_view(content.data(), length);
+    WipeText(content);
+    return true;
 }
 
 bool ReadableByOthers(const std::string& path)

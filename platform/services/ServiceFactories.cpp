@@ -8,6 +8,7 @@
 #include "platform/services/TransIdService.h"
 #include "platform/services/UserService.h"
 #include "services/OvProxyFactories.h"
+#include "services/OvServiceSettings.h"
 
 namespace ovdir {
 namespace {
@@ -20,7 +21,8 @@ OvUserServiceBase& TheUserService()
 
 OvTransIdServiceBase& TheTransIdService()
 {
-    static TransIdService* service = new TransIdService(TransIdService::ConfiguredSessionsFile());
+    static TransIdService* service =
+        new TransIdService(TransIdService::ConfiguredSessionsFile(OvProvidedServiceSettings()));
     return *service;
 }
 

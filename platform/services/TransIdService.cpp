@@ -8,15 +8,14 @@
 
 #include "framework/OvBoundedFile.h"
 #include "platform/services/Directory.h"
-#include "platform/services/IniSettings.h"
 #include "platform/services/SampleData.h"
 
 namespace ovdir {
 
-std::string TransIdService::ConfiguredSessionsFile()
+std::string TransIdService::ConfiguredSessionsFile(const OvServiceSettings& ini)
 {
     std::string file;
-    ReadIniSetting(kParameterFile, "TransIdService", "Sessions", file);
+    ini.FindSetting("TransIdService", "Sessions", file);
     return file;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "services/OvServiceSettings.h"
 #include "services/OvTransIdServiceBase.h"
 
 namespace ovdir {
@@ -14,7 +15,7 @@ public:
     // sessionsFile empty: the built-in sample sessions.
     explicit TransIdService(std::string sessionsFile) : sessionsFile_(std::move(sessionsFile)) {}
     // From [TransIdService] Sessions= of the parameter file.
-    static std::string ConfiguredSessionsFile();
+    static std::string ConfiguredSessionsFile(const OvServiceSettings& ini);
 
     OvTransIdServiceBase* GetInterface() override { return this; }
     unsigned GetUser(const unsigned int& address, OvWString& user) override;

@@ -3,7 +3,7 @@
 documented in the manual page.
 
 The keys are found in the code itself: every call of a key reader
-(ReadIniString, ReadIniInt, ReadIniValue, ReadIniSetting, and any function or
+(ReadIniString, ReadIniInt, ReadIniValue, ReadIniSetting, FindSetting, and any function or
 lambda that takes a section and a key and passes them on) names its section
 and key as a text, as a constant defined as a text, or as the section and key
 fields of a table of {"section", "key"} rows. A call whose section or key is
@@ -36,6 +36,7 @@ BASE_READERS = {
     "ReadIniInt": (1, 2),
     "ReadIniValue": (1, 2),
     "ReadIniSetting": (1, 2),
+    "FindSetting": (0, 1),
 }
 SECTION_PARAMETER = "section"
 KEY_PARAMETER = "key"

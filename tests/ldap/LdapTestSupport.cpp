@@ -7,11 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
 
-#include "services/OvCommFramework.h"
-#include "services/ProxyHandle.h"
+#include "services/OvServiceSettings.h"
 
 namespace ldaptest {
 
@@ -41,12 +41,22 @@ ovdir::DirectorySettings ReaderSettings() {
 }
 
 void SetTimeouts(unsigned connectionMs, unsigned methodSeconds) {
-    OvCommParameters parameters;
-    parameters.SetConnectionTimeout(connectionMs);
-    parameters.SetMethodTimeout(methodSeconds);
-    ProxyHandle<OvCommFramework> framework;
-    framework.GetInterface()->SetCommParameters(parameters);
+    OvServiceSettings settings = OvProvidedServiceSettings();
+    settings.timeouts.connectionMs = connectionMs;
+    settings.timeouts.methodSeconds = methodSeconds;
+    OvProvideServiceSettings(settings);
 }
+
+namespace {
+
+// As the program does where it puts its parts together: a server that goes
+// away under a write is an error status, not the end of the test.
+const bool kBrokenPipesIgnored = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
+
+}  // namespace
 
 namespace {
 

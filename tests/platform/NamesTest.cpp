@@ -132,6 +132,33 @@ TEST(ContextTest, DnMayBeLeftOutWhereAServerIsEnough)
     EXPECT_TRUE(context.dn.Empty());
 }
 
+// One rule for servers, whether a context names one or a directory URL does:
+// the server becomes part of an LDAP URL.
+TEST(ServerTest, AcceptsHostsAddressesAndPorts)
+{
+    for (const char* server : {"127.0.0.1", "127.0.0.1:389", "dc1.example.com:3268", "[::1]",
+                               "[::1]:636", "Host_Name", "host:1", "host:65535", "[::1]:65535"}) {
+        EXPECT_TRUE(ValidServer(server)) << server;
+        Context context;
+        EXPECT_EQ(ParseContext(std::string("LDAP://") + server + " dc=x", context), 0u) << server;
+    }
+}
+
+TEST(ServerTest, RefusesWhatWouldChangeTheUrl)
+{
+    for (const char* server :
+         {"",          "host:",       "host:0",  "host:65536",  "host:12a",   "host/x",
+          "a b",       "host?x",      "[::1",    "[::1]x",      "-host",      ".host",
+          "user@host", "h:1:2",       "[::1]:0", "[::1]:65536", "host:99999", "host:000001",
+          "[:]",       "h\xc3\xb4st", "host\x80"}) {
+        EXPECT_FALSE(ValidServer(server)) << server;
+        Context context;
+        EXPECT_EQ(ParseContext(std::string("LDAP://") + server + " dc=x", context),
+                  kStatusMalformedName)
+            << server;
+    }
+}
+
 TEST(FqdnTest, WholeTextFirstThenSplitsFromTheLastSlash)
 {
     std::vector<FqdnReading> readings;

@@ -14,6 +14,7 @@
 #include <set>
 
 #include "TestApplication.h"
+#include "config/OvServiceSettingsFile.h"
 #include "platform/services/Directory.h"
 #include "platform/services/DirectoryService.h"
 #include "platform/services/EmbeddedDirectory.h"
@@ -216,6 +217,8 @@ protected:
         rmdir(folder_.c_str());
     }
     void Write(const std::string& text) { std::ofstream("orvane.ini", std::ios::binary) << text; }
+    // What the program hands the services: one reading of the file.
+    static OvServiceSettings Settings() { return ReadServiceSettings("orvane.ini"); }
 
     std::string folder_;
     char previous_[4096] = {};
@@ -229,7 +232,7 @@ TEST_F(ParameterFileTest, DirectorySettingsFromTheirSection)
         "[PolicyServer]\nDirectory=wrong\n; a comment\n[ userservice ]\n"
         "  directory = ldaps://dc.example.com:636  \r\nBindDN=cn=svc,dc=example,dc=com\n"
         "BindPassword= p w \nStartTLS=Yes\nTLSCACertFile=/etc/ca.pem\n[Other]\nStartTLS=no\n");
-    const DirectorySettings settings = ReadDirectorySettings();
+    const DirectorySettings settings = ReadDirectorySettings(Settings());
     EXPECT_EQ(settings.directory, "ldaps://dc.example.com:636");
     EXPECT_EQ(settings.bindDn, "cn=svc,dc=example,dc=com");
     EXPECT_EQ(settings.bindPassword, "p w");
@@ -237,12 +240,30 @@ TEST_F(ParameterFileTest, DirectorySettingsFromTheirSection)
     EXPECT_EQ(settings.caCertFile, "/etc/ca.pem");
 }
 
+// The one reading of the file that the program hands the services: which
+// line gives a key its value.
+TEST_F(ParameterFileTest, TheFirstValueOfAKeyInItsSectionCounts)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"Directory=outside\n[UserService]\nDirectory=inside\n", "inside"},
+        {"[UserService]\nDirectory=first\nDIRECTORY=second\n", "first"},
+        {"[UserService]\n[Other]\nDirectory=other\n[USERSERVICE]\nDirectory=later\n", "later"},
+        {"[UserService]\n# Directory=comment\n;Directory=comment\nDirectory\n", ""},
+        {"[UserService\nDirectory=unclosed\n", ""},
+        {"[UserService]\r\nDirectory = crlf \r\n", "crlf"},
+    };
+    for (const auto& [text, expected] : cases) {
+        Write(text);
+        EXPECT_EQ(ReadDirectorySettings(Settings()).directory, expected) << text;
+    }
+}
+
 TEST_F(ParameterFileTest, NoFileMeansTheSampleAndDefaults)
 {
-    const DirectorySettings settings = ReadDirectorySettings();
+    const DirectorySettings settings = ReadDirectorySettings(Settings());
     EXPECT_EQ(settings.directory, "");
     EXPECT_FALSE(settings.startTls);
-    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "");
+    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
 }
 
 TEST_F(ParameterFileTest, EntryLimitIsAPositiveNumberElseTheDefault)
@@ -255,7 +276,7 @@ TEST_F(ParameterFileTest, EntryLimitIsAPositiveNumberElseTheDefault)
     };
     for (const auto& [line, expected] : cases) {
         Write(std::string("[UserService]\n") + line);
-        EXPECT_EQ(ReadDirectorySettings().maxEntries, expected) << line;
+        EXPECT_EQ(ReadDirectorySettings(Settings()).maxEntries, expected) << line;
     }
 }
 
@@ -264,20 +285,20 @@ TEST_F(ParameterFileTest, EntryLimitIsAPositiveNumberElseTheDefault)
 TEST_F(ParameterFileTest, SpecialFilesGiveNoSettings)
 {
     ASSERT_EQ(mkfifo("orvane.ini", 0600), 0);
-    EXPECT_EQ(ReadDirectorySettings().directory, "");
-    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "");
+    EXPECT_EQ(ReadDirectorySettings(Settings()).directory, "");
+    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
     std::remove("orvane.ini");
     ASSERT_EQ(symlink("/dev/zero", "orvane.ini"), 0);
-    EXPECT_EQ(ReadDirectorySettings().directory, "");
+    EXPECT_EQ(ReadDirectorySettings(Settings()).directory, "");
     std::remove("orvane.ini");
     ASSERT_EQ(mkdir("orvane.ini", 0700), 0);
-    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "");
+    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
 }
 
 TEST_F(ParameterFileTest, SessionsFileFromItsSection)
 {
     Write("[TransIdService]\nSessions=/data/sessions\n");
-    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(), "/data/sessions");
+    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "/data/sessions");
 }
 
 namespace {
@@ -329,7 +350,7 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
         Write(std::string("[UserService]\nBindDN=cn=svc\n") + c.ini);
         ASSERT_EQ(chmod("orvane.ini", c.iniMode), 0);
         if (c.file != nullptr) std::ofstream("pw", std::ios::binary) << c.file;
-        const DirectorySettings settings = ReadDirectorySettings();
+        const DirectorySettings settings = ReadDirectorySettings(Settings());
         EXPECT_EQ(settings.bindPassword, c.password);
         EXPECT_EQ(settings.passwordUnreadable, c.unreadable);
         EXPECT_EQ(application.Records(), c.records);

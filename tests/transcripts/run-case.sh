@@ -15,6 +15,10 @@
 # key lines of OV_DIRECTORY_SETTINGS (newline-separated; default
 # Directory=@DATA@/directory.ldif, or the file that NAME.directory names in
 # the data folder: directory-ad.ldif for what only Active Directory has).
+# In .out a line @MENU@ stands for the menu as the program prints it, from
+# "1. GetUser" to the "Selection: " prompt (the file menu next to this
+# script); what follows the prompt on its line follows the marker's line
+# end. The expanded text is compared byte for byte.
 # OV_UPDATE_TRANSCRIPTS=1 rewrites the expected files from what the program
 # did instead of comparing; review the result before keeping it.
 set -u
@@ -43,8 +47,12 @@ if [ "$(head -c 2 "$case_path.in")" != "# " ]; then
     exit 2
 fi
 
+menu_file=$here/menu
+
 substitute() {
-    OV_S_DATA=$data OV_S_SERVER=$server OV_S_SETTINGS=$settings perl -0777 -pe '
+    OV_S_DATA=$data OV_S_SERVER=$server OV_S_SETTINGS=$settings OV_S_MENU=$menu_file perl -0777 -pe '
+        BEGIN { open my $m, "<", $ENV{OV_S_MENU} or die "$ENV{OV_S_MENU}: $!"; local $/; $menu = <$m>; }
+        s/^\@MENU\@$/$menu/mg;
         s/^\@DIRECTORY_SETTINGS\@$/$ENV{OV_S_SETTINGS}/mg;
         s/\@DATA\@/$ENV{OV_S_DATA}/g;
         s/\@SERVER\@/$ENV{OV_S_SERVER}/g;' "$1"
@@ -114,7 +122,9 @@ if [ -f "$case_path.status" ]; then expected_status=$(tr -d ' \n' < "$case_path.
 
 if [ "${OV_UPDATE_TRANSCRIPTS:-0}" = 1 ]; then
     unsubstitute() {
-        OV_S_DATA=$data OV_S_SERVER=$server perl -0777 -pe '
+        OV_S_DATA=$data OV_S_SERVER=$server OV_S_MENU=$menu_file perl -0777 -pe '
+            BEGIN { open my $m, "<", $ENV{OV_S_MENU} or die "$ENV{OV_S_MENU}: $!"; local $/; $menu = <$m>; }
+            s/^\Q$menu\E$/\@MENU\@/mg;
             s/\Q$ENV{OV_S_DATA}\E/\@DATA\@/g;
             s/\Q$ENV{OV_S_SERVER}\E/\@SERVER\@/g if length $ENV{OV_S_SERVER};' "$1"
     }

@@ -1,0 +1,63 @@
+// The settings the services take from the installation's parameter file. The
+// program reads the file once, where its parts are put together, and hands the
+// services what it read before their first call; the services read no file of
+// their own.
+#pragma once
+
+#include <list>
+#include <string>
+
+// How long the services wait for a server: to connect (TLS and bind
+// included), and for each answer.
+struct OvServiceTimeouts {
+    unsigned connectionMs = 3000;
+    unsigned methodSeconds = 120;
+};
+
+class OvServiceSettings {
+public:
+    OvServiceSettings() = default;
+    // source: the file the settings come from, named in messages about it.
+    explicit OvServiceSettings(std::string source);
+    OvServiceSettings(const OvServiceSettings& other) = default;
+    OvServiceSettings& operator=(const OvServiceSettings& other);
+    // Values may be secrets (a service account's password): wiped when dropped.
+    ~OvServiceSettings();
+
+    // The value of key `name` of section `group`. The first value of a key in
+    // a section counts; later ones are ignored.
+    void Add(const std::string& group, const std::string& name, const std::string& value);
+    // Section and key names ignore ASCII case. False when either is missing.
+    bool FindSetting(const std::string& section, const std::string& key, std::string& value) const;
+    const std::string& Source() const { return source_; }
+    bool Empty() const { return settings_.empty(); }
+    // Wipes and drops a key's value: a secret, once its one holder took it.
+    void Forget(const std::string& group, const std::string& name);
+
+    OvServiceTimeouts timeouts;
+
+private:
+    struct Setting {
+        std::string section;
+        std::string key;
+        std::string value;
+    };
+    Setting* Locate(const std::string& group, const std::string& name);
+    const Setting* Locate(const std::string& group, const std::string& name) const;
+    void Clear();
+
+    std::string source_;
+    // A list, so that a value never moves (and leaves a copy behind) while
+    // the settings grow.
+    std::list<Setting> settings_;
+};
+
+// Hands the settings to the services; the program does so once, before the
+// first service call. Until then the services see no settings at all.
+void OvProvideServiceSettings(const OvServiceSettings& settings);
+// A copy of the settings handed to the services.
+OvServiceSettings OvProvidedServiceSettings();
+// Their time-outs alone, for a request about to wait.
+OvServiceTimeouts OvProvidedServiceTimeouts();
+// Wipes and drops a value of the settings handed to the services.
+void OvForgetProvidedServiceSetting(const std::string& group, const std::string& name);

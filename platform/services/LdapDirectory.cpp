@@ -53,31 +53,8 @@ std::string EscapeFilterValue(std::string_view value) {
 
 namespace {
 
-bool IsAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
 std::string Lower(std::string_view text) { return OvAsciiLower(text); }
-
-// A descriptor (letter, then letters, digits, hyphens) or a numeric OID.
-bool ValidAttributeName(std::string_view name) {
-    if (name.empty()) return false;
-    if (IsAlpha(name.front())) {
-        return std::all_of(name.begin(), name.end(), [](char c) { return IsAlnum(c) || c == '-'; });
-    }
-    bool lastDot = true;
-    for (char c : name) {
-        if (c == '.') {
-            if (lastDot) return false;
-            lastDot = true;
-        } else if (IsDigit(c)) {
-            lastDot = false;
-        } else {
-            return false;
-        }
-    }
-    return !lastDot;
-}
 
 }  // namespace
 

@@ -67,8 +67,8 @@ void SleepFor(unsigned milliseconds) { OvOS::Sleep(milliseconds); }
 
 IniFileSystem DefaultIniFileSystem()
 {
-    return IniFileSystem{OpenReadOnly, LockShared, LockRange, ReadBytes, Seek, Close, SleepFor,
-                         1000};
+    return IniFileSystem{OpenReadOnly, LockShared, LockRange, ReadBytes,
+                         Seek,         Close,      SleepFor,  1000};
 }
 
 IniFileSystem& CurrentIniFileSystem()

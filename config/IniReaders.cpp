@@ -163,8 +163,8 @@ void TrimBlanksInPlace(char* text)
 
 unsigned GetLastIniReadStatus() { return g_lastIniReadStatus; }
 
-bool ReadIniString(const std::string& fileName, const std::string& section,
-                   const std::string& key, std::string& value)
+bool ReadIniString(const std::string& fileName, const std::string& section, const std::string& key,
+                   std::string& value)
 {
     const std::string header = "[" + section + "]";
     if (!OvFileSystem::Exists(OvPath(fileName))) return Fail(kIniFileMissing);

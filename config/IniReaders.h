@@ -6,7 +6,7 @@
 #include <string_view>
 
 // Read statuses of both readers.
-constexpr unsigned kIniFileMissing = 0x300;     // missing, or cannot be opened, locked or read
+constexpr unsigned kIniFileMissing = 0x300;  // missing, or cannot be opened, locked or read
 constexpr unsigned kIniSectionMissing = 0x301;
 constexpr unsigned kIniKeyMissing = 0x302;
 
@@ -16,8 +16,8 @@ constexpr std::size_t kIniValueSize = 512;
 // The text reader: true and the value (blanks trimmed, possibly empty) when
 // the key is found; false otherwise, with the reason in GetLastIniReadStatus().
 // Lines whose first non-blank character is '#' are comments.
-bool ReadIniString(const std::string& fileName, const std::string& section,
-                   const std::string& key, std::string& value);
+bool ReadIniString(const std::string& fileName, const std::string& section, const std::string& key,
+                   std::string& value);
 
 // The status of the text reader's last failed read (0 before any failure);
 // a successful read leaves it as it was.

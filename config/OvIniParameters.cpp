@@ -101,8 +101,7 @@ bool OvIniParameters::FileWentMissing(bool found, int line)
     return true;
 }
 
-bool OvIniParameters::ReadStringParameter(const char* section, const char* key,
-                                          std::string& field)
+bool OvIniParameters::ReadStringParameter(const char* section, const char* key, std::string& field)
 {
     std::string value;  // stays empty when the key is missing
     const bool found = ReadIniString(fileName_, section, key, value);
@@ -224,8 +223,7 @@ void OvIniParameters::ReadTexts()
     }
     readText(kWebService, "WebServiceIP", webServiceIP_);
     webServicePort_ = 0;
-    if (ReadIniInt(file, kWebService, "WebServicePort", value) == 0 &&
-        InRange(value, 1, 65535)) {
+    if (ReadIniInt(file, kWebService, "WebServicePort", value) == 0 && InRange(value, 1, 65535)) {
         webServicePort_ = static_cast<unsigned short>(value);
     }
     readText(kWebConsole, "WebServerPort", webServerPort_);

@@ -67,17 +67,28 @@ void MakeParents(const std::string& path)
 const char* OvAnswerKindName(OvAnswerKind kind)
 {
     switch (kind) {
-    case OvAnswerKind::None: return nullptr;
-    case OvAnswerKind::Selection: return "selection";
-    case OvAnswerKind::PolicyHost: return "policy-host";
-    case OvAnswerKind::PolicyPort: return "policy-port";
-    case OvAnswerKind::Context: return "context";
-    case OvAnswerKind::User: return "user";
-    case OvAnswerKind::Name: return "name";
-    case OvAnswerKind::Type: return "type";
-    case OvAnswerKind::Domain: return "domain";
-    case OvAnswerKind::Address: return "address";
-    case OvAnswerKind::Flag: return "flag";
+        case OvAnswerKind::None:
+            return nullptr;
+        case OvAnswerKind::Selection:
+            return "selection";
+        case OvAnswerKind::PolicyHost:
+            return "policy-host";
+        case OvAnswerKind::PolicyPort:
+            return "policy-port";
+        case OvAnswerKind::Context:
+            return "context";
+        case OvAnswerKind::User:
+            return "user";
+        case OvAnswerKind::Name:
+            return "name";
+        case OvAnswerKind::Type:
+            return "type";
+        case OvAnswerKind::Domain:
+            return "domain";
+        case OvAnswerKind::Address:
+            return "address";
+        case OvAnswerKind::Flag:
+            return "flag";
     }
     return nullptr;
 }

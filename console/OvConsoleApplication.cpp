@@ -47,8 +47,8 @@ void InstallSignalExit()
 void ReportEscaped(unsigned code, const std::string& message)
 {
     if (!OvApplication::Exists()) {
-        std::cerr << "Error: Code=" << Hex(code) << " ModuleId=0x0 Parameters: (" << message
-                  << ")" << std::endl;
+        std::cerr << "Error: Code=" << Hex(code) << " ModuleId=0x0 Parameters: (" << message << ")"
+                  << std::endl;
         return;
     }
     OvApplication::Itself().GetErrorStream(code, 0, nullptr, 0, -1) << message << ends;

@@ -3,11 +3,11 @@
 // whatever ends the process.
 #include "console/OvLineEditor.h"
 
+#include <locale.h>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <locale.h>
 #include <map>
 
 #include <cerrno>
@@ -28,10 +28,7 @@ namespace {
 // it reads the next line.
 volatile std::sig_atomic_t g_resized = 0;
 
-extern "C" void NoteResize(int)
-{
-    g_resized = 1;
-}
+extern "C" void NoteResize(int) { g_resized = 1; }
 
 // The terminal as the shell knows it, for the time the program is stopped.
 struct termios g_shellSettings;
@@ -72,10 +69,7 @@ void CatchStop()
     sigaction(SIGTSTP, &action, nullptr);
 }
 
-bool IsContinuationByte(char c)
-{
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // Characters (not bytes) of a UTF-8 text, as the editor counts them.
 int CharacterCount(const std::string& text)
@@ -86,10 +80,7 @@ int CharacterCount(const std::string& text)
     return count;
 }
 
-char Fold(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& start)
 {
@@ -248,8 +239,10 @@ private:
     {
         const LineInfo* info = el_line(editLine_);
         if (completer_ == nullptr || info == nullptr) return CC_NORM;
-        const std::string whole(info->buffer, static_cast<std::size_t>(info->lastchar - info->buffer));
-        const std::string before(info->buffer, static_cast<std::size_t>(info->cursor - info->buffer));
+        const std::string whole(info->buffer,
+                                static_cast<std::size_t>(info->lastchar - info->buffer));
+        const std::string before(info->buffer,
+                                 static_cast<std::size_t>(info->cursor - info->buffer));
         const std::string state = whole + '\0' + std::to_string(before.size());
         const bool repeated = state == lastTab_;
         lastTab_ = state;
@@ -263,8 +256,9 @@ private:
             el_deletestr(editLine_, CharacterCount(typed));
             el_insertstr(editLine_, step.text.c_str());
             const LineInfo* now = el_line(editLine_);
-            lastTab_ = std::string(now->buffer, static_cast<std::size_t>(now->lastchar - now->buffer)) +
-                       '\0' + std::to_string(now->cursor - now->buffer);
+            lastTab_ =
+                std::string(now->buffer, static_cast<std::size_t>(now->lastchar - now->buffer)) +
+                '\0' + std::to_string(now->cursor - now->buffer);
             return CC_REFRESH;
         }
         if (!step.list) return CC_NORM;
@@ -331,7 +325,8 @@ std::string OvFormatChoices(const std::vector<std::string>& words, std::size_t w
             if (index >= words.size()) break;
             line += words[index];
             if ((column + 1) * rows + row < words.size())
-                line.append(columnWidth - static_cast<std::size_t>(CharacterCount(words[index])), ' ');
+                line.append(columnWidth - static_cast<std::size_t>(CharacterCount(words[index])),
+                            ' ');
         }
         out += line + '\n';
     }

@@ -7,10 +7,10 @@
 #include <string>
 
 // Size limits of the files the program and its services read.
-constexpr std::size_t kOvParameterFileLimit = 1u << 20;          // orvane.ini: 1 MiB
-constexpr std::size_t kOvDirectoryFileLimit = std::size_t{1} << 30; // an LDIF directory: 1 GiB
-constexpr std::size_t kOvSessionsFileLimit = 64u << 20;          // a sessions file: 64 MiB
-constexpr std::size_t kOvCertificateFileLimit = 16u << 20;       // CA certificates: 16 MiB
+constexpr std::size_t kOvParameterFileLimit = 1u << 20;              // orvane.ini: 1 MiB
+constexpr std::size_t kOvDirectoryFileLimit = std::size_t{1} << 30;  // an LDIF directory: 1 GiB
+constexpr std::size_t kOvSessionsFileLimit = 64u << 20;              // a sessions file: 64 MiB
+constexpr std::size_t kOvCertificateFileLimit = 16u << 20;           // CA certificates: 16 MiB
 
 // Reasons of a failed read besides the system's errno values.
 constexpr int kOvNotRegularFile = -1;  // a FIFO, device or socket

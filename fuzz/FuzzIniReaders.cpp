@@ -35,9 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fclose(file);
     }
     static const char* const kKeys[][2] = {
-        {"PolicyServer", "PolicyServerIP"}, {"PolicyServer", "PolicyServerPort"},
-        {"UserService", "Directory"},       {"UserService", "BindPassword"},
-        {"S", "Key"},                        {"S", "#Key"},
+        {"PolicyServer", "PolicyServerIP"},
+        {"PolicyServer", "PolicyServerPort"},
+        {"UserService", "Directory"},
+        {"UserService", "BindPassword"},
+        {"S", "Key"},
+        {"S", "#Key"},
     };
     for (const auto& key : kKeys) {
         std::string text;

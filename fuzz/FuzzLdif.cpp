@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& context : contexts) {
         ovdir::SearchRequest request;
         request.base = context;
-        request.filter = ovdir::Filter::Or(
-            {ovdir::Filter::Equals("objectclass", "person"),
-             ovdir::Filter::Contains("member", "cn="), ovdir::Filter::Present("uid")});
+        request.filter = ovdir::Filter::Or({ovdir::Filter::Equals("objectclass", "person"),
+                                            ovdir::Filter::Contains("member", "cn="),
+                                            ovdir::Filter::Present("uid")});
         request.attributes = {"cn", "uid", "member"};
         std::vector<ovdir::Entry> found;
         directory->Search(request, found);

@@ -6,12 +6,12 @@
 
 class OvCommParameters {
 public:
-    unsigned connectionTimeout = 3000;      // milliseconds
+    unsigned connectionTimeout = 3000;  // milliseconds
     unsigned statusCheckTimeout = 1000;
     unsigned methodTimeout = 120;           // seconds
     unsigned statusCheckFrequency = 60000;  // milliseconds
     unsigned serviceExpirationTime = 3600;
-    unsigned localAddress = 0;              // as OvInetAddress::GetIpAddress gives it
+    unsigned localAddress = 0;  // as OvInetAddress::GetIpAddress gives it
     bool secureSocketLayer = false;
     unsigned connectionRetryTimes = 3;
     unsigned connectionRetrySleepTime = 10;

@@ -33,9 +33,9 @@ public:
     virtual unsigned TestUserAuthentication(const OvWString& user, const OvWString& password,
                                             OvWString& fullName, bool& authenticated) = 0;
     virtual unsigned GetDomainsSsl(const OvWString& serverContext, const OvWString& userName,
-                                   OvWIFFLEPassword& password, const OvWString& type,
-                                   int& limit, bool& sslEnable,
-                                   std::vector<OvWString>& domains, int& searchStatus) = 0;
+                                   OvWIFFLEPassword& password, const OvWString& type, int& limit,
+                                   bool& sslEnable, std::vector<OvWString>& domains,
+                                   int& searchStatus) = 0;
     virtual unsigned GetWorkstations(const OvWString& domain,
                                      std::vector<OvWString>& workstations) = 0;
     virtual unsigned GetUserLoginAndFullName(const OvWString& user, OvWString& fullName,
@@ -60,6 +60,6 @@ public:
     // At most `limit` words, sorted; the directory is given at most
     // `milliseconds` in all. A service that offers no completion answers a
     // non-zero status, as does one whose directory failed or took too long.
-    virtual unsigned CompleteContext(const OvWString& typed, unsigned limit,
-                                     unsigned milliseconds, std::vector<OvWString>& words);
+    virtual unsigned CompleteContext(const OvWString& typed, unsigned limit, unsigned milliseconds,
+                                     std::vector<OvWString>& words);
 };

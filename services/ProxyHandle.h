@@ -32,12 +32,12 @@ public:
         }
         if (proxy == nullptr) {
             switch (status) {
-            case kOvFactoryFailed:
-                throw OvCommException("Factory could not create proxy", status);
-            case kOvNoFactoryFound:
-                throw OvCommException("No Factory found for the specified Service", status);
-            default:
-                throw OvCommException("Unknown error creating proxy", status);
+                case kOvFactoryFailed:
+                    throw OvCommException("Factory could not create proxy", status);
+                case kOvNoFactoryFound:
+                    throw OvCommException("No Factory found for the specified Service", status);
+                default:
+                    throw OvCommException("Unknown error creating proxy", status);
             }
         }
         holder_ = new ProxyHolder<T>{proxy, 1};

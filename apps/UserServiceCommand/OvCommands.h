@@ -11,7 +11,7 @@ using OvCommandFunction = void (*)(OvCommandContext&);
 struct OvCommandRow {
     const char* selection;  // what the user types
     const char* name;
-    bool deprecated;        // marked so in the menu, not in the help
+    bool deprecated;  // marked so in the menu, not in the help
     const char* help;
     OvCommandFunction run;
 };

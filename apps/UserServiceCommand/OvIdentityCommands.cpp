@@ -15,8 +15,7 @@ using InfoOperation = unsigned (OvUserServiceBase::*)(const OvWString&, OvWStrin
                                                       OvWString&);
 
 // Commands 14 and 15 print their three labels whatever the call returned.
-void UserInfoCommand(OvCommandContext& context, const std::string& prompt,
-                     InfoOperation operation)
+void UserInfoCommand(OvCommandContext& context, const std::string& prompt, InfoOperation operation)
 {
     const std::string answer = LinePrompt(context, prompt, OvAnswerKind::User);
     EchoCall(context, answer);

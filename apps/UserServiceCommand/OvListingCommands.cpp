@@ -7,8 +7,7 @@
 
 namespace {
 
-using ListOperation = unsigned (OvUserServiceBase::*)(const OvWString&,
-                                                      std::vector<OvWString>&);
+using ListOperation = unsigned (OvUserServiceBase::*)(const OvWString&, std::vector<OvWString>&);
 
 // One answer, echoed, one call, the list under its heading.
 void ListCommand(OvCommandContext& context, const char* prompt, OvAnswerKind kind,

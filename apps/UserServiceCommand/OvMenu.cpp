@@ -6,7 +6,8 @@
 void PrintMenu(std::ostream& out, const OvCommandRow* rows, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        out << '\n' << rows[i].selection << ". " << rows[i].name
+        out << '\n'
+            << rows[i].selection << ". " << rows[i].name
             << (rows[i].deprecated ? " ( Deprecated )" : "") << '\n';
     }
     out << "\n?. Help\n"
@@ -41,7 +42,8 @@ void RunMenuLoop(OvCommandContext& context, const OvCommandRow* rows, std::size_
         std::string selection;
         // End of input counts as leaving the menu: nothing more can be typed.
         if (!context.io.ReadWord(selection)) break;
-        const unsigned char first = selection.empty() ? 0 : static_cast<unsigned char>(selection[0]);
+        const unsigned char first =
+            selection.empty() ? 0 : static_cast<unsigned char>(selection[0]);
         if (first < '0' || first > '9') {
             if (selection == "?") PrintHelp(out, rows, count);
             out << "\nEnter selection 1-20\n"

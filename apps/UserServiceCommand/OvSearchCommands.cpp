@@ -4,8 +4,8 @@
 
 namespace {
 
-using SearchOperation = unsigned (OvUserServiceBase::*)(const OvWString&, const OvWString&,
-                                                        bool&, std::vector<OvWString>&);
+using SearchOperation = unsigned (OvUserServiceBase::*)(const OvWString&, const OvWString&, bool&,
+                                                        std::vector<OvWString>&);
 
 void SearchCommand(OvCommandContext& context, const char* contextPrompt, const char* namePrompt,
                    SearchOperation operation, const char* heading)
@@ -14,8 +14,8 @@ void SearchCommand(OvCommandContext& context, const char* contextPrompt, const c
     const std::string name = LinePrompt(context, namePrompt, OvAnswerKind::Name);
     bool exactMatch = FlagPrompt(context, "exactMatch(0|1)");
     std::vector<OvWString> entries;
-    EchoCall(context, searchContext + " and " + name + " exactMatch " +
-                      (exactMatch ? " true " : " false "));
+    EchoCall(context,
+             searchContext + " and " + name + " exactMatch " + (exactMatch ? " true " : " false "));
     const unsigned status = (UserService(context)->*operation)(
         makeWideString(searchContext), makeWideString(name), exactMatch, entries);
     if (status != 0) return ReportError(context, status);
@@ -25,20 +25,20 @@ void SearchCommand(OvCommandContext& context, const char* contextPrompt, const c
 const char* SearchStatusText(int searchStatus)
 {
     switch (searchStatus) {
-    case kDomainSearchSuccess:
-        return "Success";
-    case kDomainSearchUnknownFailure:
-        return "Unknown failure";
-    case kDomainSearchConnectionFailed:
-        return "Connection failed";
-    case kDomainSearchFailed:
-        return "Search failed";
-    case kDomainSearchInvalidCredentials:
-        return "Invalid credentials";
-    case kDomainSearchSslFailed:
-        return "SSL connection failed";
-    default:
-        return "Unknown error code";
+        case kDomainSearchSuccess:
+            return "Success";
+        case kDomainSearchUnknownFailure:
+            return "Unknown failure";
+        case kDomainSearchConnectionFailed:
+            return "Connection failed";
+        case kDomainSearchFailed:
+            return "Search failed";
+        case kDomainSearchInvalidCredentials:
+            return "Invalid credentials";
+        case kDomainSearchSslFailed:
+            return "SSL connection failed";
+        default:
+            return "Unknown error code";
     }
 }
 

@@ -15,10 +15,7 @@ std::atomic<OvApplication*> g_application{nullptr};
 
 }  // namespace
 
-OvApplication::OvApplication(const std::wstring& name) : name_(name)
-{
-    g_application.store(this);
-}
+OvApplication::OvApplication(const std::wstring& name) : name_(name) { g_application.store(this); }
 
 OvApplication::~OvApplication()
 {

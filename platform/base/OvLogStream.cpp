@@ -39,21 +39,21 @@ void OvLogStream::FormatParameters(std::vector<std::wstring>& out, const char* f
     for (const auto& value : values_) {
         std::wstring text;
         switch (value.first) {
-        case eLogDateTime:
-            FormatDateTime(value.second, text, format);
-            break;
-        case eLogDate:
-            FormatDate(value.second, text, format);
-            break;
-        case eLogTime:
-            FormatTime(value.second, text, format);
-            break;
-        case eLogString:
-        case eLogWideString:
-        case eLogNumber:
-            // Every value is kept as UTF-8 text, wide ones included.
-            text = makeWideString(value.second);
-            break;
+            case eLogDateTime:
+                FormatDateTime(value.second, text, format);
+                break;
+            case eLogDate:
+                FormatDate(value.second, text, format);
+                break;
+            case eLogTime:
+                FormatTime(value.second, text, format);
+                break;
+            case eLogString:
+            case eLogWideString:
+            case eLogNumber:
+                // Every value is kept as UTF-8 text, wide ones included.
+                text = makeWideString(value.second);
+                break;
         }
         out.push_back(text);
     }

@@ -3,8 +3,8 @@
 // name begins with what follows its "/". Every request is a quick one: few
 // entries, a short time, and the whole answer within the caller's time.
 #include <cctype>
-#include <string_view>
 #include <chrono>
+#include <string_view>
 
 #include "platform/services/UserService.h"
 
@@ -27,8 +27,9 @@ Filter ContainerFilter()
 
 Filter UserOrGroupFilter()
 {
-    std::vector<Filter> classes{Filter::And({Filter::Equals("objectclass", "person"),
-                                             Filter::Not(Filter::Equals("objectclass", "computer"))})};
+    std::vector<Filter> classes{
+        Filter::And({Filter::Equals("objectclass", "person"),
+                     Filter::Not(Filter::Equals("objectclass", "computer"))})};
     for (const char* name : {"groupOfNames", "groupOfUniqueNames", "posixGroup", "group"})
         classes.push_back(Filter::Equals("objectclass", name));
     return Filter::Or(std::move(classes));
@@ -71,8 +72,8 @@ unsigned Left(Clock::time_point deadline)
 
 }  // namespace
 
-unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit,
-                                      unsigned milliseconds, std::vector<OvWString>& words)
+unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, unsigned milliseconds,
+                                      std::vector<OvWString>& words)
 {
     words.clear();
     if (limit == 0 || milliseconds == 0) return kStatusTimeout;
@@ -125,7 +126,8 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit,
         std::vector<std::string> bases;
         const unsigned contextsTime = Left(deadline);
         if (contextsTime == 0) return kStatusTimeout;
-        if (const unsigned status = directory_.QuickNamingContexts(bases, contextsTime)) return status;
+        if (const unsigned status = directory_.QuickNamingContexts(bases, contextsTime))
+            return status;
         Filter narrowing;
         const bool narrowed = FirstRdnStart(rest, narrowing);
         for (const std::string& baseText : bases) {
@@ -134,7 +136,8 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit,
             SearchRequest request;
             request.server = context.server;
             request.base = base.Format();
-            request.filter = narrowed ? Filter::And({ContainerFilter(), narrowing}) : ContainerFilter();
+            request.filter =
+                narrowed ? Filter::And({ContainerFilter(), narrowing}) : ContainerFilter();
             request.sizeLimit = limit;
             request.timeLimitMs = Left(deadline);
             if (request.timeLimitMs == 0) return kStatusTimeout;

@@ -94,8 +94,10 @@ bool ClassIsA(std::string_view stored, std::string_view wanted)
 {
     // Each class with its superior; only the chains that the services ask about.
     static const std::pair<std::string_view, std::string_view> kSuperiors[] = {
-        {"organizationalPerson", "person"}, {"residentialPerson", "person"},
-        {"inetOrgPerson", "organizationalPerson"}, {"user", "organizationalPerson"},
+        {"organizationalPerson", "person"},
+        {"residentialPerson", "person"},
+        {"inetOrgPerson", "organizationalPerson"},
+        {"user", "organizationalPerson"},
         {"computer", "device"},
     };
     for (int depth = 0; depth < 8; ++depth) {
@@ -256,7 +258,8 @@ void ReadBindPassword(const OvServiceSettings& ini, DirectorySettings& settings)
 std::size_t ParseEntryLimit(const std::string& text)
 {
     // Digits only, at least 1; anything else keeps the default.
-    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return kDefaultMaxEntries;
     const unsigned long long limit = std::stoull(text);
     return limit == 0 ? kDefaultMaxEntries : static_cast<std::size_t>(limit);

@@ -78,23 +78,23 @@ namespace ovdir {
 
 // Status codes of the services. The event log has a text for each.
 enum : unsigned {
-    kStatusMalformedName = 0x30A20001u,     // a context, FQDN or login that does not parse
-    kStatusUnsupportedType = 0x30A20002u,   // a directory type other than LDAP, ADS, NDS, IPLANET
-    kStatusNoSuchEntry = 0x30A20003u,       // no entry with that name
-    kStatusAmbiguous = 0x30A20004u,         // more than one entry with that name
-    kStatusUnreachable = 0x30A20005u,       // the directory server could not be reached
-    kStatusTimeout = 0x30A20006u,           // the directory did not answer in time
-    kStatusRefused = 0x30A20007u,           // the directory refused the request
-    kStatusLoadFailed = 0x30A20008u,        // the directory file could not be loaded
-    kStatusNoEmail = 0x30A20009u,           // the user has no e-mail address
-    kStatusNoSession = 0x30A2000Au,         // nobody is logged on at the address
-    kStatusTlsFailed = 0x30A2000Bu,         // TLS could not be set up or verified
-    kStatusBindFailed = 0x30A2000Cu,        // the service account's credentials were refused
-    kStatusSessionsLoadFailed = 0x30A2000Du, // the sessions file could not be read
-    kStatusTooManyEntries = 0x30A20010u,     // an answer larger than the entry limit
-    kStatusAnonymousRefused = 0x30A20020u,   // a server outside the directory refused anonymity
-    kStatusProtectionRequired = 0x30A20021u, // the server wants TLS or a stronger authentication
-    kStatusServerBusy = 0x30A20022u,         // the server is busy or unavailable
+    kStatusMalformedName = 0x30A20001u,       // a context, FQDN or login that does not parse
+    kStatusUnsupportedType = 0x30A20002u,     // a directory type other than LDAP, ADS, NDS, IPLANET
+    kStatusNoSuchEntry = 0x30A20003u,         // no entry with that name
+    kStatusAmbiguous = 0x30A20004u,           // more than one entry with that name
+    kStatusUnreachable = 0x30A20005u,         // the directory server could not be reached
+    kStatusTimeout = 0x30A20006u,             // the directory did not answer in time
+    kStatusRefused = 0x30A20007u,             // the directory refused the request
+    kStatusLoadFailed = 0x30A20008u,          // the directory file could not be loaded
+    kStatusNoEmail = 0x30A20009u,             // the user has no e-mail address
+    kStatusNoSession = 0x30A2000Au,           // nobody is logged on at the address
+    kStatusTlsFailed = 0x30A2000Bu,           // TLS could not be set up or verified
+    kStatusBindFailed = 0x30A2000Cu,          // the service account's credentials were refused
+    kStatusSessionsLoadFailed = 0x30A2000Du,  // the sessions file could not be read
+    kStatusTooManyEntries = 0x30A20010u,      // an answer larger than the entry limit
+    kStatusAnonymousRefused = 0x30A20020u,    // a server outside the directory refused anonymity
+    kStatusProtectionRequired = 0x30A20021u,  // the server wants TLS or a stronger authentication
+    kStatusServerBusy = 0x30A20022u,          // the server is busy or unavailable
     kStatusPasswordFileUnreadable = 0x30A20023u  // the service account's password file
 };
 

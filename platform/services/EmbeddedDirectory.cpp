@@ -37,7 +37,8 @@ bool ValueMatches(const std::string& attribute, const std::string& stored, const
     if (IsDnValued(attribute)) {
         const std::string dn = NormalizeDn(StripUniqueId(stored));
         if (filter.kind == Filter::Kind::Equals) return dn == filter.value;
-        if (filter.kind == Filter::Kind::Initial) return dn.compare(0, filter.value.size(), filter.value) == 0;
+        if (filter.kind == Filter::Kind::Initial)
+            return dn.compare(0, filter.value.size(), filter.value) == 0;
         return dn.find(filter.value) != std::string::npos;
     }
     if (filter.kind == Filter::Kind::Equals && attribute == "objectclass")
@@ -54,10 +55,7 @@ void ReportLoadFault(const std::string& location, int line, const std::string& m
     ReportServiceFault(kStatusLoadFailed, location, line, message);
 }
 
-bool IsDomainEntry(const Entry& entry)
-{
-    return entry.IsA("domain") || entry.IsA("dcObject");
-}
+bool IsDomainEntry(const Entry& entry) { return entry.IsA("domain") || entry.IsA("dcObject"); }
 
 }  // namespace
 
@@ -207,8 +205,7 @@ unsigned EmbeddedDirectory::SearchEach(const SearchRequest& request, EntryVisito
             break;
         case Scope::Subtree: {
             std::vector<std::size_t> pending{base->second};
-            while (!pending.empty() &&
-                   (request.sizeLimit == 0 || handed < request.sizeLimit)) {
+            while (!pending.empty() && (request.sizeLimit == 0 || handed < request.sizeLimit)) {
                 const std::size_t index = pending.back();
                 pending.pop_back();
                 Collect(index, prepared, visitor, handed);
@@ -264,9 +261,6 @@ unsigned EmbeddedDirectory::ExplicitDomains(const std::string& /*server*/, const
     return 0;
 }
 
-std::string EmbeddedDirectory::DefaultServer() const
-{
-    return "localhost";
-}
+std::string EmbeddedDirectory::DefaultServer() const { return "localhost"; }
 
 }  // namespace ovdir

@@ -2,15 +2,15 @@
 // connection kept per server, paged searches, and TLS as the settings ask.
 #include "platform/services/LdapDirectory.h"
 
+#include "framework/OvApplication.h"
 #include "framework/OvBoundedFile.h"
 #include "framework/OvString.h"
+#include "platform/services/LdapMemory.h"
 #include "platform/services/LdapRanges.h"
 #include "platform/services/LdapSchema.h"
-#include "platform/services/LdapMemory.h"
 #include "platform/services/LdapSeam.h"
 #include "platform/services/LdapServers.h"
 #include "platform/services/Names.h"
-#include "framework/OvApplication.h"
 #include "services/OvCommFramework.h"
 #include "services/OvServiceSettings.h"
 #include "services/OvUserServiceBase.h"
@@ -34,7 +34,8 @@
 namespace ovdir {
 namespace ldap {
 
-std::string EscapeFilterValue(std::string_view value) {
+std::string EscapeFilterValue(std::string_view value)
+{
     static const char hex[] = "0123456789abcdef";
     std::string out;
     out.reserve(value.size());
@@ -53,12 +54,12 @@ std::string EscapeFilterValue(std::string_view value) {
 
 namespace {
 
-
 std::string Lower(std::string_view text) { return OvAsciiLower(text); }
 
 }  // namespace
 
-bool RenderFilter(const Filter& filter, std::string& text) {
+bool RenderFilter(const Filter& filter, std::string& text)
+{
     switch (filter.kind) {
         case Filter::Kind::And:
         case Filter::Kind::Or:
@@ -101,7 +102,8 @@ bool RenderFilter(const Filter& filter, std::string& text) {
     return true;
 }
 
-bool SplitDirectoryUrl(std::string_view url, std::string& scheme, std::string& server) {
+bool SplitDirectoryUrl(std::string_view url, std::string& scheme, std::string& server)
+{
     const auto sep = url.find("://");
     if (sep == std::string_view::npos) return false;
     const std::string lowered = Lower(url.substr(0, sep));
@@ -114,7 +116,8 @@ bool SplitDirectoryUrl(std::string_view url, std::string& scheme, std::string& s
     return true;
 }
 
-bool NormaliseDn(const std::string& dn, std::string& normalised) {
+bool NormaliseDn(const std::string& dn, std::string& normalised)
+{
     if (dn.empty()) {
         normalised.clear();
         return true;
@@ -162,7 +165,8 @@ constexpr unsigned kUnrenderable = 3;
 // allocated for it.
 constexpr ber_len_t kLargestMessage = 64u << 20;
 
-timeval Milliseconds(unsigned ms) {
+timeval Milliseconds(unsigned ms)
+{
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(ms / 1000);
     tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
@@ -176,7 +180,8 @@ struct Timeouts {
 
 // The network time-outs; a quick request's own limit (timeLimitMs, not 0)
 // shortens both.
-Timeouts CurrentTimeouts(unsigned timeLimitMs = 0) {
+Timeouts CurrentTimeouts(unsigned timeLimitMs = 0)
+{
     // As the program handed them to the services where it put its parts
     // together. Zero would make every request fail at once; it means the
     // default.
@@ -192,7 +197,8 @@ Timeouts CurrentTimeouts(unsigned timeLimitMs = 0) {
     return {Milliseconds(connectMs), Milliseconds(static_cast<unsigned>(methodMs))};
 }
 
-int LastError(LDAP* ld) {
+int LastError(LDAP* ld)
+{
     int code = LDAP_OTHER;
     if (ld != nullptr) ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);
     return code;
@@ -215,7 +221,8 @@ struct Transport {
 // the socket's stack: a deadline for connecting, and read-ahead.
 class Connection {
 public:
-    Connection() {
+    Connection()
+    {
         callbacks_.lc_add = &Connection::OnConnect;
         callbacks_.lc_del = &Connection::OnClose;
         callbacks_.lc_arg = this;
@@ -233,7 +240,8 @@ public:
     std::string diagnostic;
     // Notes a failure of operation with the handle's result code and
     // diagnostic message, before the handle is closed.
-    void NoteFailure(const char* operation, int code) {
+    void NoteFailure(const char* operation, int code)
+    {
         failedOperation = operation;
         failedCode = code;
         diagnostic.clear();
@@ -265,17 +273,20 @@ public:
     ldap_conncb* Callbacks() { return &callbacks_; }
 
     // Back to waiting as long as the request's own time-out says.
-    void ClearSocketTimeout() {
+    void ClearSocketTimeout()
+    {
         connecting = false;
         int fd = -1;
-        if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0) {
+        if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS &&
+            fd >= 0) {
             const timeval none{};
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
             setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
         }
     }
 
-    void Close() {
+    void Close()
+    {
         if (ld != nullptr) {
             ldapseam::Active().unbind(ld, nullptr, nullptr);
             ld = nullptr;
@@ -283,13 +294,16 @@ public:
     }
 
 private:
-    static int OnConnect(LDAP*, Sockbuf* sb, LDAPURLDesc*, struct sockaddr*, ldap_conncb* context) {
+    static int OnConnect(LDAP*, Sockbuf* sb, LDAPURLDesc*, struct sockaddr*, ldap_conncb* context)
+    {
         auto* self = static_cast<Connection*>(context->lc_arg);
         self->reached = true;
         ber_socket_t fd = -1;
         if (ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) == 1 && fd >= 0) {
-            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &self->socketTimeout, sizeof self->socketTimeout);
-            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &self->socketTimeout, sizeof self->socketTimeout);
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &self->socketTimeout,
+                       sizeof self->socketTimeout);
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &self->socketTimeout,
+                       sizeof self->socketTimeout);
         }
         ber_len_t largest = kLargestMessage;
         ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &largest);
@@ -298,37 +312,44 @@ private:
         // Above both: libldap alone reads every message in two system calls
         // and waits in poll before each; a large listing is mostly that.
         int readAhead = 64 * 1024;
-        ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_TRANSPORT + 5, &readAhead);
+        ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_TRANSPORT + 5,
+                           &readAhead);
         // On top of all: what is written (a bind's password) is wiped once sent.
         ber_sockbuf_add_io(sb, &ldap::WipeWrittenLayer(), LBER_SBIOD_LEVEL_APPLICATION, nullptr);
         return 0;
     }
 
-    static Sockbuf_IO& DeadlineLayer() {
+    static Sockbuf_IO& DeadlineLayer()
+    {
         static Sockbuf_IO layer{&SetupLayer, &RemoveLayer, &ControlLayer,
                                 &ReadLayer,  &WriteLayer,  &CloseLayer};
         return layer;
     }
-    static int SetupLayer(Sockbuf_IO_Desc* sbiod, void* self) {
+    static int SetupLayer(Sockbuf_IO_Desc* sbiod, void* self)
+    {
         sbiod->sbiod_pvt = self;
         return 0;
     }
     static int RemoveLayer(Sockbuf_IO_Desc*) { return 0; }
     static int CloseLayer(Sockbuf_IO_Desc*) { return 0; }
-    static int ControlLayer(Sockbuf_IO_Desc* sbiod, int option, void* argument) {
+    static int ControlLayer(Sockbuf_IO_Desc* sbiod, int option, void* argument)
+    {
         return LBER_SBIOD_CTRL_NEXT(sbiod, option, argument);
     }
-    static ber_slen_t ReadLayer(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length) {
+    static ber_slen_t ReadLayer(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length)
+    {
         const ber_slen_t got = LBER_SBIOD_READ_NEXT(sbiod, buffer, length);
         if (got < 0) Expire(sbiod);
         return got;
     }
-    static ber_slen_t WriteLayer(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length) {
+    static ber_slen_t WriteLayer(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length)
+    {
         const ber_slen_t put = LBER_SBIOD_WRITE_NEXT(sbiod, buffer, length);
         if (put < 0) Expire(sbiod);
         return put;
     }
-    static void Expire(Sockbuf_IO_Desc* sbiod) {
+    static void Expire(Sockbuf_IO_Desc* sbiod)
+    {
         auto* self = static_cast<Connection*>(sbiod->sbiod_pvt);
         if ((errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) && self->connecting &&
             std::chrono::steady_clock::now() >= self->deadline) {
@@ -342,7 +363,8 @@ private:
 };
 
 // The status for a failure of connect, TLS or bind.
-unsigned ConnectFailure(const Connection& connection, const Transport& transport, int rc) {
+unsigned ConnectFailure(const Connection& connection, const Transport& transport, int rc)
+{
     if (rc == LDAP_TIMEOUT || connection.expired) return kStatusTimeout;
     if (IsConnectionError(rc)) {
         return transport.UsesTls() && connection.reached ? kStatusTlsFailed : kStatusUnreachable;
@@ -353,7 +375,8 @@ unsigned ConnectFailure(const Connection& connection, const Transport& transport
 // The status for a bind the server refused: wrong credentials, a server
 // that wants TLS or a stronger authentication first, a busy server, or a
 // refusal of another kind.
-unsigned BindFailure(int code) {
+unsigned BindFailure(int code)
+{
     switch (code) {
         case LDAP_INVALID_CREDENTIALS:
         case LDAP_INVALID_DN_SYNTAX:
@@ -373,7 +396,8 @@ unsigned BindFailure(int code) {
 // Makes the handle for server and sets its options: LDAPv3, no referrals,
 // the connection time-out, the connection callbacks.
 unsigned Connect(const std::string& server, const Transport& transport, const Timeouts& timeouts,
-                 Connection& connection) {
+                 Connection& connection)
+{
     const ldapseam::Calls& calls = ldapseam::Active();
     connection.socketTimeout = timeouts.connect;
     connection.deadline = std::chrono::steady_clock::now() +
@@ -404,7 +428,8 @@ unsigned Connect(const std::string& server, const Transport& transport, const Ti
 
 // TLS options on this handle alone, then a context of its own, so that every
 // connection verifies against the CA the settings name.
-unsigned SetUpTls(const Transport& transport, Connection& connection) {
+unsigned SetUpTls(const Transport& transport, Connection& connection)
+{
     const ldapseam::Calls& calls = ldapseam::Active();
     LDAP* ld = connection.ld;
     const int demand = LDAP_OPT_X_TLS_DEMAND;
@@ -433,7 +458,8 @@ unsigned SetUpTls(const Transport& transport, Connection& connection) {
 }
 
 // Upgrades a plain connection with StartTLS.
-unsigned StartTls(Connection& connection) {
+unsigned StartTls(Connection& connection)
+{
     const int rc = ldapseam::Active().startTls(connection.ld, nullptr, nullptr);
     if (rc == LDAP_SUCCESS) return 0;
     connection.NoteFailure("StartTLS", rc);
@@ -443,7 +469,8 @@ unsigned StartTls(Connection& connection) {
 }
 
 // What is left of the connection time-out, at least a millisecond.
-timeval TimeLeft(const Connection& connection) {
+timeval TimeLeft(const Connection& connection)
+{
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
         connection.deadline - std::chrono::steady_clock::now());
     const long long leftUs = std::max<long long>(left.count(), 1000);
@@ -456,15 +483,16 @@ timeval TimeLeft(const Connection& connection) {
 // A simple bind as dn with password, waiting what is left of the connection
 // time-out. bindResult receives the server's answer to a refused bind.
 unsigned Bind(const Transport& transport, const std::string& dn, std::string_view password,
-              Connection& connection, int& bindResult) {
+              Connection& connection, int& bindResult)
+{
     const ldapseam::Calls& calls = ldapseam::Active();
     LDAP* ld = connection.ld;
     berval credentials{};
     credentials.bv_len = password.size();
     credentials.bv_val = const_cast<char*>(password.data());
     int msgid = -1;
-    int rc = calls.saslBind(ld, dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr,
-                            &msgid);
+    int rc =
+        calls.saslBind(ld, dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, &msgid);
     if (rc != LDAP_SUCCESS) {
         const unsigned status = ConnectFailure(connection, transport, rc);
         connection.NoteFailure("bind", rc);
@@ -500,7 +528,8 @@ unsigned Bind(const Transport& transport, const std::string& dn, std::string_vie
 // refused bind.
 unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
               std::string_view password, Connection& connection, int& bindResult,
-              unsigned timeLimitMs = 0) {
+              unsigned timeLimitMs = 0)
+{
     bindResult = LDAP_SUCCESS;
     // An empty password with a DN would be an unauthenticated bind, which
     // servers accept without checking anything.
@@ -508,7 +537,8 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         bindResult = LDAP_INVALID_CREDENTIALS;
         return kStatusBindFailed;
     }
-    if (const unsigned status = Connect(server, transport, CurrentTimeouts(timeLimitMs), connection))
+    if (const unsigned status =
+            Connect(server, transport, CurrentTimeouts(timeLimitMs), connection))
         return status;
     if (transport.UsesTls()) {
         if (const unsigned status = SetUpTls(transport, connection)) return status;
@@ -522,7 +552,8 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
     return 0;
 }
 
-unsigned SearchFailure(int rc) {
+unsigned SearchFailure(int rc)
+{
     switch (rc) {
         case LDAP_NO_SUCH_OBJECT:
         case LDAP_REFERRAL:  // the base lives on another server, which is never asked
@@ -541,7 +572,8 @@ unsigned SearchFailure(int rc) {
 }
 
 // Reads one entry of a search's answer into entry, reusing its storage.
-void ReadEntry(LDAP* ld, LDAPMessage* message, Entry& entry) {
+void ReadEntry(LDAP* ld, LDAPMessage* message, Entry& entry)
+{
     entry.dn.clear();
     entry.attributes.clear();
     if (char* dn = ldap_get_dn(ld, message)) {
@@ -577,7 +609,8 @@ struct Query {
 };
 
 // The root DSE's list of naming contexts.
-Query NamingContextsQuery() {
+Query NamingContextsQuery()
+{
     Query query;
     query.scope = LDAP_SCOPE_BASE;
     query.filter = "(objectClass=*)";
@@ -610,13 +643,18 @@ class PagedSearch {
 public:
     PagedSearch(LDAP* ld, const Query& query, EntryVisitor& visitor, int& pageSize,
                 std::size_t maxEntries)
-        : ld_(ld), query_(query), visitor_(visitor), pageSize_(pageSize),
-          maxEntries_(maxEntries), timeouts_(CurrentTimeouts(query.timeLimitMs)),
+        : ld_(ld),
+          query_(query),
+          visitor_(visitor),
+          pageSize_(pageSize),
+          maxEntries_(maxEntries),
+          timeouts_(CurrentTimeouts(query.timeLimitMs)),
           limited_(query.sizeLimit > 0),
           // A base search answers one entry at most, and a limited one is
           // asked for its few entries at once; every other one is paged.
           paged_(query.scope != LDAP_SCOPE_BASE && !limited_),
-          cookieOwner_(nullptr, [](char* p) { ber_memfree(p); }) {
+          cookieOwner_(nullptr, [](char* p) { ber_memfree(p); })
+    {
         static char noAttributes[] = "1.1";
         for (const std::string& name : query.attributes) {
             attributes_.push_back(const_cast<char*>(name.c_str()));
@@ -625,7 +663,8 @@ public:
         attributes_.push_back(nullptr);
     }
 
-    unsigned Run() {
+    unsigned Run()
+    {
         for (;;) {
             int msgid = -1;
             if (const unsigned status = SendPage(msgid)) return status;
@@ -647,7 +686,8 @@ private:
     enum class Stage { FirstPage, LaterPage };
 
     // Sends the request for the next page (the whole answer when unpaged).
-    unsigned SendPage(int& msgid) {
+    unsigned SendPage(int& msgid)
+    {
         LDAPControl* pageControl = nullptr;
         if (paged_ &&
             ldap_create_page_control(ld_, pageSize_, &cookie_, 0, &pageControl) != LDAP_SUCCESS) {
@@ -666,7 +706,8 @@ private:
     // Takes the page's messages one by one as they arrive, so that no page
     // is held whole in memory, until its result; code and more receive
     // the result code and whether another page follows.
-    unsigned ReadPage(int msgid, int& code, bool& more) {
+    unsigned ReadPage(int msgid, int& code, bool& more)
+    {
         for (bool done = false; !done;) {
             timeval wait = timeouts_.method;
             LDAPMessage* answer = nullptr;
@@ -695,7 +736,8 @@ private:
         return 0;
     }
 
-    unsigned TakeMessage(LDAPMessage* message, int& code, bool& more, bool& done) {
+    unsigned TakeMessage(LDAPMessage* message, int& code, bool& more, bool& done)
+    {
         const int type = ldap_msgtype(message);
         if (type == LDAP_RES_SEARCH_ENTRY) {
             if (handed_ >= maxEntries_) return kStatusTooManyEntries;
@@ -718,7 +760,8 @@ private:
 
     // Keeps the cookie of the page control among returned; whether it asks
     // for another page.
-    bool ReadPageResponse(LDAPControl** returned) {
+    bool ReadPageResponse(LDAPControl** returned)
+    {
         LDAPControl* response =
             returned ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr) : nullptr;
         // A control without a value, or with an empty one, is malformed, and
@@ -739,7 +782,8 @@ private:
 
     // A first page refused for its size is asked for again, smaller, and
     // the visitor starts over.
-    bool RetryFirstPage(int code) {
+    bool RetryFirstPage(int code)
+    {
         if (!paged_ || stage_ != Stage::FirstPage) return false;
         const bool tooLarge = code == LDAP_ADMINLIMIT_EXCEEDED ||
                               code == LDAP_UNWILLING_TO_PERFORM || code == LDAP_SIZELIMIT_EXCEEDED;
@@ -774,12 +818,14 @@ private:
 };
 
 unsigned RunSearch(LDAP* ld, const Query& query, EntryVisitor& visitor, int& pageSize,
-                   std::size_t maxEntries) {
+                   std::size_t maxEntries)
+{
     return PagedSearch(ld, query, visitor, pageSize, maxEntries).Run();
 }
 
 unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pageSize,
-                   std::size_t maxEntries) {
+                   std::size_t maxEntries)
+{
     Collector collector(out);
     return RunSearch(ld, query, collector, pageSize, maxEntries);
 }
@@ -788,7 +834,8 @@ unsigned RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& p
 // each part after the first is asked for on the entry itself until a part
 // ends in "*". The values are kept under the attribute's plain name.
 unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
-                          std::size_t maxEntries) {
+                          std::size_t maxEntries)
+{
     for (Entry& entry : entries) {
         for (std::size_t i = 0; i < entry.attributes.size(); ++i) {
             ldap::ValueRange range;
@@ -810,7 +857,8 @@ unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
                 bool found = false;
                 for (auto& [name, part] : answer.front().attributes) {
                     ldap::ValueRange got;
-                    if (!ldap::ParseValueRange(name, got) || got.attribute != range.attribute) continue;
+                    if (!ldap::ParseValueRange(name, got) || got.attribute != range.attribute)
+                        continue;
                     // A part that does not go on from where the last one
                     // ended would be asked for again and again.
                     if (got.low != range.high + 1) return kStatusRefused;
@@ -841,7 +889,8 @@ unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
 class RangeHolder final : public EntryVisitor {
 public:
     explicit RangeHolder(EntryVisitor& next) : next_(next) {}
-    void Visit(Entry& entry) override {
+    void Visit(Entry& entry) override
+    {
         for (const auto& attribute : entry.attributes) {
             ldap::ValueRange range;
             if (ldap::ParseValueRange(attribute.first, range)) {
@@ -851,7 +900,8 @@ public:
         }
         next_.Visit(entry);
     }
-    void Restart() override {
+    void Restart() override
+    {
         std::vector<Entry>().swap(held);
         next_.Restart();
     }
@@ -870,7 +920,8 @@ struct Target {
 
 // The answer of a search that a server outside the configured directory
 // gives an anonymous client it will not serve.
-bool RefusesAnonymous(int code) {
+bool RefusesAnonymous(int code)
+{
     switch (code) {
         case LDAP_OPERATIONS_ERROR:  // Active Directory: "a successful bind must be completed"
         case LDAP_STRONG_AUTH_REQUIRED:
@@ -886,14 +937,16 @@ bool RefusesAnonymous(int code) {
 
 // Whether the server of a failed request was not there to answer, so the
 // next server of the directory is asked.
-bool ServerGone(unsigned status) {
+bool ServerGone(unsigned status)
+{
     return status == kStatusUnreachable || status == kStatusTimeout;
 }
 
 // One error record for a failure that came from a server: the LDAP result
 // code, the library's text for it and the server's diagnostic message. An
 // answer that a status says whole (no such entry) writes none.
-void ReportFailure(unsigned status, const std::string& url, const Connection& connection) {
+void ReportFailure(unsigned status, const std::string& url, const Connection& connection)
+{
     if (status == 0 || status == kStatusNoSuchEntry || connection.failedOperation == nullptr)
         return;
     if (!OvApplication::Exists()) return;
@@ -911,7 +964,8 @@ void ReportFailure(unsigned status, const std::string& url, const Connection& co
 
 class LdapDirectory final : public Directory {
 public:
-    explicit LdapDirectory(DirectorySettings settings) : settings_(std::move(settings)) {
+    explicit LdapDirectory(DirectorySettings settings) : settings_(std::move(settings))
+    {
         std::string bad;
         valid_ = ldap::ParseServerList(settings_.directory, "", servers_, bad) &&
                  !servers_.empty() &&
@@ -929,16 +983,19 @@ public:
         transport_.caCertFile = settings_.caCertFile;
     }
 
-    ~LdapDirectory() override {
+    ~LdapDirectory() override
+    {
         connections_.clear();
         settings_.bindPassword.clear();
     }
 
-    unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override {
+    unsigned Search(const SearchRequest& request, std::vector<Entry>& out) override
+    {
         return GatherEach(request, out);
     }
 
-    unsigned SearchEach(const SearchRequest& request, EntryVisitor& visitor) override {
+    unsigned SearchEach(const SearchRequest& request, EntryVisitor& visitor) override
+    {
         if (!valid_) return kStatusUnreachable;
         if (!request.server.empty() && !ldap::ValidServer(request.server))
             return kStatusMalformedName;
@@ -958,11 +1015,13 @@ public:
         return Run(request.server, query, visitor);
     }
 
-    unsigned NamingContexts(std::vector<std::string>& out) override {
+    unsigned NamingContexts(std::vector<std::string>& out) override
+    {
         return QuickNamingContexts(out, 0);
     }
 
-    unsigned QuickNamingContexts(std::vector<std::string>& out, unsigned timeLimitMs) override {
+    unsigned QuickNamingContexts(std::vector<std::string>& out, unsigned timeLimitMs) override
+    {
         out.clear();
         if (!valid_) return kStatusUnreachable;
         std::vector<Entry> found;
@@ -980,7 +1039,8 @@ public:
     }
 
     unsigned CheckPassword(const std::string& dn, const std::string& password,
-                           bool& accepted) override {
+                           bool& accepted) override
+    {
         accepted = false;
         if (!valid_) return kStatusUnreachable;
         std::string bindDn;
@@ -1015,7 +1075,8 @@ public:
 
     unsigned ExplicitDomains(const std::string& server, const std::string& dn,
                              const std::string& password, bool ssl, int limit,
-                             std::vector<std::string>& domains, int& searchStatus) override {
+                             std::vector<std::string>& domains, int& searchStatus) override
+    {
         domains.clear();
         const std::string target = server.empty() ? server_ : server;
         if (!ValidServer(target)) {
@@ -1043,10 +1104,16 @@ public:
                 case kStatusBindFailed:
                     searchStatus = kDomainSearchInvalidCredentials;
                     break;
-                case kStatusTlsFailed: searchStatus = kDomainSearchSslFailed; break;
+                case kStatusTlsFailed:
+                    searchStatus = kDomainSearchSslFailed;
+                    break;
                 case kStatusUnreachable:
-                case kStatusTimeout: searchStatus = kDomainSearchConnectionFailed; break;
-                default: searchStatus = kDomainSearchUnknownFailure; break;
+                case kStatusTimeout:
+                    searchStatus = kDomainSearchConnectionFailed;
+                    break;
+                default:
+                    searchStatus = kDomainSearchUnknownFailure;
+                    break;
             }
             // Wrong credentials are the search's answer, said in full by its status.
             if (bindResult != LDAP_INVALID_CREDENTIALS) ReportFailure(status, url, connection);
@@ -1072,10 +1139,12 @@ public:
             check.scope = LDAP_SCOPE_BASE;
             check.filter = "(|(objectClass=domain)(objectClass=dcObject))";
             std::vector<Entry> entry;
-            const unsigned checked = RunSearch(connection.ld, check, entry, pageSize, settings_.maxEntries);
+            const unsigned checked =
+                RunSearch(connection.ld, check, entry, pageSize, settings_.maxEntries);
             if (checked == kLost || checked == kStatusTimeout || checked == kUndecodable) {
                 connection.NoteFailure("search", LastError(connection.ld));
-                ReportFailure(checked == kStatusTimeout ? checked : kStatusUnreachable, url, connection);
+                ReportFailure(checked == kStatusTimeout ? checked : kStatusUnreachable, url,
+                              connection);
                 searchStatus = kDomainSearchFailed;
                 return 0;
             }
@@ -1093,7 +1162,8 @@ private:
     // The servers to ask for a request that names server (empty: none), in
     // order. The servers of Directory= come from the one in use onwards, and
     // only they and the replicas receive the service account.
-    std::vector<Target> Targets(const std::string& server) const {
+    std::vector<Target> Targets(const std::string& server) const
+    {
         std::vector<Target> targets;
         ldap::ServerAddress named;
         const bool ofDirectory =
@@ -1120,7 +1190,8 @@ private:
         return targets;
     }
 
-    Target TargetFor(const ldap::ServerAddress& address, bool serviceAccount) const {
+    Target TargetFor(const ldap::ServerAddress& address, bool serviceAccount) const
+    {
         Target target;
         target.server = address.server;
         target.transport.scheme = address.scheme;
@@ -1131,7 +1202,8 @@ private:
     }
 
     // A server of Directory= answered: the next requests start there.
-    void Answered(const Target& target) {
+    void Answered(const Target& target)
+    {
         for (std::size_t i = 0; i < servers_.size(); ++i) {
             if (servers_[i].server == target.server &&
                 servers_[i].scheme == target.transport.scheme) {
@@ -1143,7 +1215,8 @@ private:
 
     // Runs the query on the first server of the request's targets that
     // answers; a server that cannot be reached gives way to the next.
-    unsigned Run(const std::string& server, const Query& query, EntryVisitor& visitor) {
+    unsigned Run(const std::string& server, const Query& query, EntryVisitor& visitor)
+    {
         const std::vector<Target> targets = Targets(server);
         unsigned status = kStatusUnreachable;
         for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -1169,7 +1242,8 @@ private:
     // needed; a connection found broken is re-opened once. failed receives
     // what the server said to a request that failed.
     unsigned RunOn(const Target& target, const Query& query, EntryVisitor& visitor,
-                   Connection& failed) {
+                   Connection& failed)
+    {
         const std::string key = ldap::Lower(target.server);
         for (int attempt = 0; attempt < 2; ++attempt) {
             auto it = connections_.find(key);
@@ -1227,7 +1301,8 @@ private:
     // Opens and binds a connection to the target, as the service account or
     // anonymously; failed receives what the server said when that fails.
     unsigned Connect(const Target& target, const Query& query,
-                     std::unique_ptr<Connection>& connection, Connection& failed) {
+                     std::unique_ptr<Connection>& connection, Connection& failed)
+    {
         if (target.serviceAccount && settings_.passwordUnreadable)
             return kStatusPasswordFileUnreadable;
         connection = std::make_unique<Connection>();
@@ -1247,7 +1322,8 @@ private:
     // schema; entries with values in parts are completed before they are
     // handed over. rangesBroken: the parts did not go on where they ended.
     unsigned SearchOn(Connection& connection, const Query& query, EntryVisitor& visitor,
-                      bool& rangesBroken) {
+                      bool& rangesBroken)
+    {
         if (query.tree != nullptr && !connection.schemaRead) {
             connection.schemaRead = true;
             ReadSchema(connection);
@@ -1262,8 +1338,8 @@ private:
         unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
                                     holder, connection.pageSize, settings_.maxEntries);
         if (status != 0 || holder.held.empty()) return status;
-        status = ReadRangedValues(connection.ld, holder.held, connection.pageSize,
-                                  settings_.maxEntries);
+        status =
+            ReadRangedValues(connection.ld, holder.held, connection.pageSize, settings_.maxEntries);
         rangesBroken = status == kStatusRefused;
         if (status == 0)
             for (Entry& entry : holder.held) visitor.Visit(entry);
@@ -1272,7 +1348,8 @@ private:
 
     // What the server's schema knows, from the subschema entry its root DSE
     // names. A server that does not show it gets its filters unchanged.
-    static void ReadSchema(Connection& connection) {
+    static void ReadSchema(Connection& connection)
+    {
         Query root;
         root.scope = LDAP_SCOPE_BASE;
         root.filter = "(objectClass=*)";
@@ -1298,7 +1375,8 @@ private:
         connection.schema.Learn(classes ? *classes : none, attributes ? *attributes : none);
     }
 
-    static void Keep(Connection& to, const Connection& from) {
+    static void Keep(Connection& to, const Connection& from)
+    {
         to.failedOperation = from.failedOperation;
         to.failedCode = from.failedCode;
         to.diagnostic = from.diagnostic;
@@ -1316,11 +1394,13 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings) {
+std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings)
+{
     return std::make_unique<LdapDirectory>(settings);
 }
 
-std::unique_ptr<Directory> MakeLdapDirectory(DirectorySettings&& settings) {
+std::unique_ptr<Directory> MakeLdapDirectory(DirectorySettings&& settings)
+{
     return std::make_unique<LdapDirectory>(std::move(settings));
 }
 

@@ -9,7 +9,8 @@
 namespace ovdir::ldap {
 namespace {
 
-bool ParseNumber(std::string_view text, unsigned long& number) {
+bool ParseNumber(std::string_view text, unsigned long& number)
+{
     if (text.empty() || text.size() > 18) return false;
     number = 0;
     for (char c : text) {
@@ -21,7 +22,8 @@ bool ParseNumber(std::string_view text, unsigned long& number) {
 
 }  // namespace
 
-bool ParseValueRange(std::string_view description, ValueRange& range) {
+bool ParseValueRange(std::string_view description, ValueRange& range)
+{
     constexpr std::string_view kOption = "range=";
     std::size_t start = description.find(';');
     if (start == std::string_view::npos) return false;
@@ -53,7 +55,8 @@ bool ParseValueRange(std::string_view description, ValueRange& range) {
     return false;
 }
 
-std::string RangeFrom(const std::string& attribute, unsigned long low) {
+std::string RangeFrom(const std::string& attribute, unsigned long low)
+{
     return attribute + ";range=" + std::to_string(low) + "-*";
 }
 

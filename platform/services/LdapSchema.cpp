@@ -12,7 +12,8 @@
 namespace ovdir::ldap {
 namespace {
 
-void AddNames(const char* oid, char** names, std::unordered_set<std::string>& into) {
+void AddNames(const char* oid, char** names, std::unordered_set<std::string>& into)
+{
     if (oid != nullptr) into.insert(OvAsciiLower(oid));
     for (char** name = names; name != nullptr && *name != nullptr; ++name)
         into.insert(OvAsciiLower(*name));
@@ -22,7 +23,8 @@ enum class Truth { Always, Never, Depends };
 
 // The filter with what the schema cannot compare taken out; out is set when
 // the answer is Depends.
-Truth Simplify(const Filter& filter, const KnownSchema& schema, Filter& out) {
+Truth Simplify(const Filter& filter, const KnownSchema& schema, Filter& out)
+{
     switch (filter.kind) {
         case Filter::Kind::Not: {
             if (filter.children.size() != 1) {
@@ -77,7 +79,8 @@ Truth Simplify(const Filter& filter, const KnownSchema& schema, Filter& out) {
 }  // namespace
 
 void KnownSchema::Learn(const std::vector<std::string>& objectClasses,
-                        const std::vector<std::string>& attributeTypes) {
+                        const std::vector<std::string>& attributeTypes)
+{
     constexpr unsigned flags = LDAP_SCHEMA_ALLOW_ALL;
     for (const std::string& value : objectClasses) {
         int code = 0;
@@ -98,17 +101,24 @@ void KnownSchema::Learn(const std::vector<std::string>& objectClasses,
     known = !classes.empty() && !attributes.empty();
 }
 
-bool HasNegation(const Filter& filter) {
+bool HasNegation(const Filter& filter)
+{
     if (filter.kind == Filter::Kind::Not) return true;
     return std::any_of(filter.children.begin(), filter.children.end(), HasNegation);
 }
 
-bool RenderFilterFor(const Filter& filter, const KnownSchema& schema, std::string& text) {
+bool RenderFilterFor(const Filter& filter, const KnownSchema& schema, std::string& text)
+{
     Filter simplified;
     switch (Simplify(filter, schema, simplified)) {
-        case Truth::Always: text = "(objectClass=*)"; return true;
-        case Truth::Never: text = "(!(objectClass=*))"; return true;
-        case Truth::Depends: break;
+        case Truth::Always:
+            text = "(objectClass=*)";
+            return true;
+        case Truth::Never:
+            text = "(!(objectClass=*))";
+            return true;
+        case Truth::Depends:
+            break;
     }
     text.clear();
     return RenderFilter(simplified, text);

@@ -16,8 +16,8 @@
 namespace ovdir::ldap {
 
 struct KnownSchema {
-    bool known = false;  // false: nothing was learnt, filters go out unchanged
-    std::unordered_set<std::string> classes;     // names and OIDs, lower case
+    bool known = false;                       // false: nothing was learnt, filters go out unchanged
+    std::unordered_set<std::string> classes;  // names and OIDs, lower case
     std::unordered_set<std::string> attributes;  // names and OIDs, lower case
 
     // Takes the values of the subschema entry's objectClasses and

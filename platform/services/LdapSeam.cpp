@@ -3,13 +3,15 @@
 
 namespace ovdir::ldapseam {
 
-const Calls& Library() {
+const Calls& Library()
+{
     static const Calls calls{ldap_initialize, ldap_set_option, ldap_start_tls_s, ldap_sasl_bind,
                              ldap_search_ext, ldap_result,     ldap_unbind_ext};
     return calls;
 }
 
-Calls& Active() {
+Calls& Active()
+{
     static Calls calls = Library();
     return calls;
 }

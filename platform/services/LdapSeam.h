@@ -14,9 +14,8 @@ struct Calls {
     int (*saslBind)(LDAP* ld, const char* dn, const char* mechanism, struct berval* credentials,
                     LDAPControl** serverControls, LDAPControl** clientControls, int* msgid);
     int (*searchExt)(LDAP* ld, const char* base, int scope, const char* filter, char** attributes,
-                     int attributesOnly, LDAPControl** serverControls,
-                     LDAPControl** clientControls, struct timeval* timeout, int sizeLimit,
-                     int* msgid);
+                     int attributesOnly, LDAPControl** serverControls, LDAPControl** clientControls,
+                     struct timeval* timeout, int sizeLimit, int* msgid);
     int (*result)(LDAP* ld, int msgid, int all, struct timeval* timeout, LDAPMessage** message);
     int (*unbind)(LDAP* ld, LDAPControl** serverControls, LDAPControl** clientControls);
 };

@@ -18,9 +18,7 @@ struct ServerAddress {
     std::string host;    // lower case
     unsigned port = 0;
 
-    bool Same(const ServerAddress& other) const {
-        return host == other.host && port == other.port;
-    }
+    bool Same(const ServerAddress& other) const { return host == other.host && port == other.port; }
     std::string Url() const { return scheme + "://" + server; }
 };
 

@@ -12,10 +12,7 @@
 namespace ovdir {
 namespace {
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::uint32_t FoldCodePoint(std::uint32_t cp)
 {
@@ -615,8 +612,8 @@ void SortKeyedNames(std::vector<KeyedName>& keyed)
         common = i;
     }
     std::sort(keyed.begin(), keyed.end(), [common](const KeyedName& a, const KeyedName& b) {
-        const int order = a.first.compare(common, std::string::npos, b.first, common,
-                                          std::string::npos);
+        const int order =
+            a.first.compare(common, std::string::npos, b.first, common, std::string::npos);
         return order != 0 ? order < 0 : a.second < b.second;
     });
     std::size_t kept = 0;

@@ -20,18 +20,12 @@ const std::vector<std::string> kGroupAttributes = {"objectclass", "member", "uni
 // entries of the kind asked for.
 const std::vector<std::string> kNamingAttributes = {"cn", "uid", "ou", "o", "dc", "l", "mail"};
 
-Filter ClassIs(const char* name)
-{
-    return Filter::Equals("objectclass", name);
-}
+Filter ClassIs(const char* name) { return Filter::Equals("objectclass", name); }
 
 // The object classes of a group; an entry of any of them is one.
 const char* const kGroupClasses[] = {"groupOfNames", "groupOfUniqueNames", "posixGroup", "group"};
 
-Filter UserFilter()
-{
-    return Filter::And({ClassIs("person"), Filter::Not(ClassIs("computer"))});
-}
+Filter UserFilter() { return Filter::And({ClassIs("person"), Filter::Not(ClassIs("computer"))}); }
 
 Filter GroupFilter()
 {
@@ -40,15 +34,9 @@ Filter GroupFilter()
     return Filter::Or(std::move(classes));
 }
 
-Filter WorkstationFilter()
-{
-    return Filter::Or({ClassIs("computer"), ClassIs("device")});
-}
+Filter WorkstationFilter() { return Filter::Or({ClassIs("computer"), ClassIs("device")}); }
 
-bool IsUser(const Entry& entry)
-{
-    return entry.IsA("person") && !entry.IsA("computer");
-}
+bool IsUser(const Entry& entry) { return entry.IsA("person") && !entry.IsA("computer"); }
 
 bool IsGroup(const Entry& entry)
 {
@@ -85,15 +73,9 @@ bool HasLogin(const Entry& user, const std::string& login)
 
 const std::vector<std::string> kLoginAttributes = {"uid", "samaccountname"};
 
-std::string Narrow(const OvWString& text)
-{
-    return makeString(text);
-}
+std::string Narrow(const OvWString& text) { return makeString(text); }
 
-std::string Trimmed(const OvWString& text)
-{
-    return std::string(TrimBlanks(Narrow(text)));
-}
+std::string Trimmed(const OvWString& text) { return std::string(TrimBlanks(Narrow(text))); }
 
 // Sorted, and each narrow name and key released once its wide one is made.
 void ToWide(std::vector<KeyedName>& names, std::vector<OvWString>& out)
@@ -490,8 +472,7 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
         std::vector<std::string> members;
         for (const char* attribute : {"member", "uniquemember"})
             if (const auto* values = current.Find(attribute))
-                for (const std::string& value : *values)
-                    members.emplace_back(StripUniqueId(value));
+                for (const std::string& value : *values) members.emplace_back(StripUniqueId(value));
         std::vector<Dn> unseen;
         for (const std::string& member : members) {
             Dn memberDn;
@@ -499,8 +480,7 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
             if (seen.insert(memberDn.Normalized()).second) unseen.push_back(std::move(memberDn));
         }
         std::vector<Entry> memberEntries;
-        if (const unsigned status =
-                ReadMembers(directory_, context.server, unseen, memberEntries))
+        if (const unsigned status = ReadMembers(directory_, context.server, unseen, memberEntries))
             return status;
         for (Entry& entry : memberEntries) {
             Dn dn;
@@ -593,8 +573,8 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
         return 0;
     }
     if (const unsigned status =
-            directory_.ExplicitDomains(context.server, Trimmed(userName), secret.Text(),
-                                       sslEnable, limit, found, searchStatus))
+            directory_.ExplicitDomains(context.server, Trimmed(userName), secret.Text(), sslEnable,
+                                       limit, found, searchStatus))
         return status;
     std::vector<std::string> printed;
     for (const std::string& text : found) {

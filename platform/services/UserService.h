@@ -66,8 +66,8 @@ private:
     unsigned ContainingBase(const Dn& dn, Dn& base);
     // The one user the filter matches in the domains given; when login is
     // not empty, the one whose login it is.
-    unsigned FindUser(const std::vector<Dn>& domains, const Filter& match,
-                      const std::string& login, Entry& user);
+    unsigned FindUser(const std::vector<Dn>& domains, const Filter& match, const std::string& login,
+                      Entry& user);
     unsigned UserFromDomainLogin(const OvWString& text, Entry& user);
     unsigned ListEntries(const std::string& server, const Dn& base, const Filter& filter,
                          std::vector<OvWString>& names);

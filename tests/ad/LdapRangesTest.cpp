@@ -17,7 +17,8 @@ struct Row {
     bool last;
 };
 
-TEST(LdapValueRanges, ParsesTheRangeOption) {
+TEST(LdapValueRanges, ParsesTheRangeOption)
+{
     const Row rows[] = {
         {"member;range=0-1499", true, "member", 0, 1499, false},
         {"member;range=4500-*", true, "member", 4500, 0, true},
@@ -51,7 +52,8 @@ TEST(LdapValueRanges, ParsesTheRangeOption) {
     }
 }
 
-TEST(LdapValueRanges, AsksForTheRest) {
+TEST(LdapValueRanges, AsksForTheRest)
+{
     EXPECT_EQ(ldap::RangeFrom("member", 1500), "member;range=1500-*");
 }
 

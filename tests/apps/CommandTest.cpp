@@ -92,7 +92,8 @@ TEST_F(CommandTest, DomainSearchStatusFourHasNoTextOfItsOwn)
 {
     services.user.searchStatus = 4;
     services.user.list = {L"LDAP://127.0.0.1 dc=example,dc=com"};
-    ScriptedConsole console("LDAP://127.0.0.1:3268 dc=example,dc=com\ncn=Administrator\npw\nADS\n\n");
+    ScriptedConsole console(
+        "LDAP://127.0.0.1:3268 dc=example,dc=com\ncn=Administrator\npw\nADS\n\n");
     GetDomainsSslCommand(console.context);
     EXPECT_NE(console.Output().find("Call with LDAP://127.0.0.1:3268 dc=example,dc=com\n"
                                     "Status:\tUnknown error code\n\nDomains:\n"

@@ -59,9 +59,8 @@ unsigned FakeUserService::GetQualifiedNameForUser(const OvWString& login, OvWStr
     return Text({login}, fqdn);
 }
 
-unsigned FakeUserService::TestUserAuthentication(const OvWString& user,
-                                                 const OvWString& password, OvWString& fullName,
-                                                 bool& isAuthenticated)
+unsigned FakeUserService::TestUserAuthentication(const OvWString& user, const OvWString& password,
+                                                 OvWString& fullName, bool& isAuthenticated)
 {
     ++calls;
     arguments = {user, password};
@@ -160,8 +159,7 @@ unsigned FakeTransIdService::GetUser(const unsigned int& address, OvWString& use
     return status;
 }
 
-unsigned FakeDirectoryService::GetServersForDomain(const OvWString&,
-                                                   std::vector<DomainServer>& out)
+unsigned FakeDirectoryService::GetServersForDomain(const OvWString&, std::vector<DomainServer>& out)
 {
     if (status == 0) out = servers;
     return status;

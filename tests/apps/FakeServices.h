@@ -58,18 +58,18 @@ public:
     unsigned GetUserInfoFromEmail(const OvWString& email, OvWString& fqdn, OvWString& fullName,
                                   OvWString& loginName) override;
     unsigned GetUserEmailAddr(const OvWString& user, OvWString& email) override;
-    unsigned SearchGroupsFromName(const OvWString& context, const OvWString& name,
-                                  bool& exactMatch, std::vector<OvWString>& groups) override;
-    unsigned SearchUsersFromName(const OvWString& context, const OvWString& name,
-                                 bool& exactMatch, std::vector<OvWString>& users) override;
+    unsigned SearchGroupsFromName(const OvWString& context, const OvWString& name, bool& exactMatch,
+                                  std::vector<OvWString>& groups) override;
+    unsigned SearchUsersFromName(const OvWString& context, const OvWString& name, bool& exactMatch,
+                                 std::vector<OvWString>& users) override;
     unsigned SearchOrgUnitsFromName(const OvWString& context, const OvWString& name,
                                     bool& exactMatch, std::vector<OvWString>& units) override;
 
     // What the next call answers.
     unsigned status = 0;
     std::vector<OvWString> list;
-    OvWString text;             // the one text output (full name, FQDN, e-mail ...)
-    OvWString secondText;       // login of the two- and three-output calls
+    OvWString text;        // the one text output (full name, FQDN, e-mail ...)
+    OvWString secondText;  // login of the two- and three-output calls
     bool authenticated = false;
     int searchStatus = 0;
     // What the last call received.

@@ -102,10 +102,7 @@ TEST_F(MenuLoopTest, ZeroLeavesWithTwoLineFeeds)
     EXPECT_TRUE(g_ran.empty());
 }
 
-TEST_F(MenuLoopTest, EndOfInputLeavesAsZeroDoes)
-{
-    EXPECT_EQ(Run(""), Cycle() + "\n\n");
-}
+TEST_F(MenuLoopTest, EndOfInputLeavesAsZeroDoes) { EXPECT_EQ(Run(""), Cycle() + "\n\n"); }
 
 TEST_F(MenuLoopTest, EndOfInputAfterBlankLinesLeaves)
 {
@@ -162,7 +159,8 @@ TEST_F(MenuLoopTest, EveryRowRunsForItsOwnSelection)
 TEST(DispatchTest, OnlyWholeStringsMatch)
 {
     ScriptedConsole console("");
-    OvCommandRow rows[1] = {{"1", "One", false, "", [](OvCommandContext&) { g_ran.push_back("1"); }}};
+    OvCommandRow rows[1] = {
+        {"1", "One", false, "", [](OvCommandContext&) { g_ran.push_back("1"); }}};
     g_ran.clear();
     EXPECT_FALSE(Dispatch("1 ", console.context, rows, 1));
     EXPECT_FALSE(Dispatch("01", console.context, rows, 1));

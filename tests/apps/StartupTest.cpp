@@ -22,9 +22,9 @@ namespace {
 
 std::vector<unsigned> Fields(const OvCommParameters& p)
 {
-    return {p.connectionTimeout,     p.statusCheckTimeout, p.methodTimeout,
-            p.statusCheckFrequency,  p.serviceExpirationTime, p.localAddress,
-            p.secureSocketLayer,     p.connectionRetryTimes, p.connectionRetrySleepTime};
+    return {p.connectionTimeout,    p.statusCheckTimeout,    p.methodTimeout,
+            p.statusCheckFrequency, p.serviceExpirationTime, p.localAddress,
+            p.secureSocketLayer,    p.connectionRetryTimes,  p.connectionRetrySleepTime};
 }
 
 // Runs the program in a fresh folder holding orvane.ini with the text given

@@ -52,8 +52,7 @@ public:
     void WriteRecord() override
     {
         std::ostringstream line;
-        line << "Error: Code=" << std::hex << "0x" << GetCode() << " ModuleId=0x"
-             << GetModuleId();
+        line << "Error: Code=" << std::hex << "0x" << GetCode() << " ModuleId=0x" << GetModuleId();
         if (GetSeverity() != -1) line << " Severity=0x" << GetSeverity();
         line << std::dec;
         if (GetLocation() != nullptr && *GetLocation() != '\0') {

@@ -125,7 +125,8 @@ TEST_F(IniParameters, PortLimitsAreAccepted)
 
 TEST_F(IniParameters, BadPortKeepsAnEarlierStatus)
 {
-    OvIniParameters parameters(Write("[PolicyServer]\nPolicyServerPort=0\nPolicyServerWaitTime=1\n"));
+    OvIniParameters parameters(
+        Write("[PolicyServer]\nPolicyServerPort=0\nPolicyServerWaitTime=1\n"));
     EXPECT_EQ(parameters.GetStatus(), kIniParamNoPolicyServerIP);
     EXPECT_EQ(application_.Records(), std::string(kRecord246) + kRecord268);
 }
@@ -162,8 +163,9 @@ TEST_F(IniParameters, BadPortStatusWinsOverBadWaitTime)
 
 TEST_F(IniParameters, EmptyPolicyServerIPIsMissing)
 {
-    OvIniParameters parameters(Write("[PolicyServer]\nPolicyServerIP=  \nPolicyServerPort=9\n"
-                                     "PolicyServerWaitTime=1\n"));
+    OvIniParameters parameters(
+        Write("[PolicyServer]\nPolicyServerIP=  \nPolicyServerPort=9\n"
+              "PolicyServerWaitTime=1\n"));
     std::string ip;
     EXPECT_EQ(parameters.GetPolicyServerIP(ip), kIniParamNoPolicyServerIP);
     EXPECT_EQ(ip, "127.0.0.1");
@@ -198,9 +200,9 @@ TEST_F(IniParameters, HugeStatusCheckFrequencyDoesNotWrap)
 
 TEST_F(IniParameters, PositiveTimingValuesAreTaken)
 {
-    OvIniParameters parameters(Write(PolicyServer(
-        "MethodTimeout=45\nStatusCheckTimeout=7\nClientConnectionRetryTimes=4\n"
-        "ClientConnectionRetrySleepTime=11\nServiceExpirationTime=99\n")));
+    OvIniParameters parameters(
+        Write(PolicyServer("MethodTimeout=45\nStatusCheckTimeout=7\nClientConnectionRetryTimes=4\n"
+                           "ClientConnectionRetrySleepTime=11\nServiceExpirationTime=99\n")));
     const OvCommParameters& comm = parameters.GetCommParameters();
     EXPECT_EQ(comm.methodTimeout, 45u);
     EXPECT_EQ(comm.statusCheckTimeout, 7u);
@@ -211,9 +213,9 @@ TEST_F(IniParameters, PositiveTimingValuesAreTaken)
 
 TEST_F(IniParameters, ZeroAndNegativeTimingValuesKeepDefaults)
 {
-    OvIniParameters parameters(Write(PolicyServer(
-        "MethodTimeout=0\nStatusCheckTimeout=-3\nClientConnectionRetryTimes=0\n"
-        "StatusCheckFrequency=-1\nServiceExpirationTime=x\n")));
+    OvIniParameters parameters(
+        Write(PolicyServer("MethodTimeout=0\nStatusCheckTimeout=-3\nClientConnectionRetryTimes=0\n"
+                           "StatusCheckFrequency=-1\nServiceExpirationTime=x\n")));
     const OvCommParameters& comm = parameters.GetCommParameters();
     EXPECT_EQ(comm.methodTimeout, 120u);
     EXPECT_EQ(comm.statusCheckTimeout, 1000u);
@@ -323,8 +325,8 @@ TEST_F(IniParameters, EmptyIdentifierAfterAnEarlierMissingFileIsNoMissingFile)
     // The readers' last status still says "file missing" from this read.
     std::string ignored;
     ReadIniString(folder_.File("absent.ini"), "S", "K", ignored);
-    OvIniParameters parameters(Write("[PolicyServer]\nPolicyServerUID=\n" +
-                                     PolicyServer().substr(15)));
+    OvIniParameters parameters(
+        Write("[PolicyServer]\nPolicyServerUID=\n" + PolicyServer().substr(15)));
     std::string ip;
     EXPECT_EQ(parameters.GetPolicyServerIP(ip), 0u);
     EXPECT_EQ(ip, "10.0.0.9");
@@ -335,8 +337,9 @@ TEST_F(IniParameters, EmptyPolicyServerIPAfterAnEarlierMissingFileIsMissingIP)
 {
     std::string ignored;
     ReadIniString(folder_.File("absent.ini"), "S", "K", ignored);
-    OvIniParameters parameters(Write("[PolicyServer]\nPolicyServerIP=\nPolicyServerPort=9\n"
-                                     "PolicyServerWaitTime=1\n"));
+    OvIniParameters parameters(
+        Write("[PolicyServer]\nPolicyServerIP=\nPolicyServerPort=9\n"
+              "PolicyServerWaitTime=1\n"));
     EXPECT_EQ(parameters.GetStatus(), kIniParamNoPolicyServerIP);
     EXPECT_EQ(application_.Records(), kRecord246);
 }

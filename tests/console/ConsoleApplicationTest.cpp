@@ -54,14 +54,14 @@ public:
     int Run() override
     {
         switch (outcome_) {
-        case Outcome::RuntimeError:
-            throw std::runtime_error("run failed");
-        case Outcome::CommException:
-            throw OvCommException("No Factory found for the specified Service", 0x309701F8u);
-        case Outcome::OtherException:
-            throw std::logic_error("broken");
-        case Outcome::Return:
-            break;
+            case Outcome::RuntimeError:
+                throw std::runtime_error("run failed");
+            case Outcome::CommException:
+                throw OvCommException("No Factory found for the specified Service", 0x309701F8u);
+            case Outcome::OtherException:
+                throw std::logic_error("broken");
+            case Outcome::Return:
+                break;
         }
         return result_;
     }
@@ -115,7 +115,8 @@ TEST(ConsoleApplicationTest, ErrorStreamRecordGoesToStandardError)
     TestApplication application(Outcome::Return, 0);
     Capture err(std::cerr);
     application.GetErrorStream(0x30710002, 0x718000, "OvIniParameters", 128, -1) << ends;
-    EXPECT_EQ(err.Text(), "Error: Code=0x30710002 ModuleId=0x718000 Location=OvIniParameters:128\n");
+    EXPECT_EQ(err.Text(),
+              "Error: Code=0x30710002 ModuleId=0x718000 Location=OvIniParameters:128\n");
 }
 
 std::string FailingFormat() { throw std::bad_alloc(); }
@@ -130,8 +131,8 @@ TEST(ConsoleApplicationTest, AnExceptionInARecordLeavesNothingLocked)
     Capture err(std::cerr);
     Capture out(std::cout);
     try {
-        application.GetErrorStream(0x1, 0x2, nullptr, 0, -1) << std::string("lost")
-                                                              << FailingFormat() << ends;
+        application.GetErrorStream(0x1, 0x2, nullptr, 0, -1)
+            << std::string("lost") << FailingFormat() << ends;
         ADD_FAILURE() << "the format did not throw";
     } catch (const std::bad_alloc&) {
     }
@@ -180,8 +181,9 @@ TEST(ConsoleMainTest, CommExceptionBecomesOneRecordAndStatusOne)
     auto* application = new TestApplication(Outcome::CommException, 0);
     Capture err(std::cerr);
     EXPECT_EQ(RunMain(), 1);
-    EXPECT_EQ(err.Text(), "Error: Code=0x309701f8 ModuleId=0x0 "
-                          "Parameters: (No Factory found for the specified Service)\n");
+    EXPECT_EQ(err.Text(),
+              "Error: Code=0x309701f8 ModuleId=0x0 "
+              "Parameters: (No Factory found for the specified Service)\n");
     delete application;
 }
 

@@ -92,8 +92,8 @@ TEST_F(AnswerHistoryTest, KeptPerKindInAPrivateFileAndReadBack)
         OvAnswerHistory history(path);
         EXPECT_TRUE(history.Add(OvAnswerKind::Context, "LDAP://h ou=Sales,dc=example,dc=com"));
         EXPECT_TRUE(history.Add(OvAnswerKind::Selection, "2"));
-        EXPECT_FALSE(history.Add(OvAnswerKind::Selection, "2"));   // the latest again
-        EXPECT_FALSE(history.Add(OvAnswerKind::User, "  "));       // blank
+        EXPECT_FALSE(history.Add(OvAnswerKind::Selection, "2"));     // the latest again
+        EXPECT_FALSE(history.Add(OvAnswerKind::User, "  "));         // blank
         EXPECT_FALSE(history.Add(OvAnswerKind::None, "Secret123"));  // kept nowhere
         EXPECT_TRUE(history.Add(OvAnswerKind::User, "jsmith\twith a tab"));
         EXPECT_EQ(history.Entries(OvAnswerKind::Selection), Words{"2"});
@@ -102,8 +102,9 @@ TEST_F(AnswerHistoryTest, KeptPerKindInAPrivateFileAndReadBack)
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(FileText(),
-              "context\tLDAP://h ou=Sales,dc=example,dc=com\nselection\t2\nuser\tjsmith\twith a tab\n");
+    EXPECT_EQ(
+        FileText(),
+        "context\tLDAP://h ou=Sales,dc=example,dc=com\nselection\t2\nuser\tjsmith\twith a tab\n");
     EXPECT_EQ(FileText().find("Secret123"), std::string::npos);
 
     const OvAnswerHistory again(path);
@@ -194,8 +195,7 @@ TEST(EditedConsoleTest, PromptsGoToTheEditorAndAnswersComeBack)
     std::wostringstream wideOut;
     HideAlways echo;
     OvConsoleIo io(in, out, wideOut, &echo);
-    ScriptedEditor editor({"   ", " 3 and more", std::string(1100, 'x'),
-                           std::string("a\0b", 3)});
+    ScriptedEditor editor({"   ", " 3 and more", std::string(1100, 'x'), std::string("a\0b", 3)});
     io.SetLineEditor(&editor);
 
     io.Prompt("\n\nSelection: ", OvAnswerKind::Selection);

@@ -113,8 +113,7 @@ protected:
     // A search whose output starts out holding an entry of its own: the
     // contract says it is cleared.
     static unsigned Search(const std::string& base, Scope scope, const Filter& filter,
-                           std::vector<Entry>& out,
-                           const std::vector<std::string>& attributes = {})
+                           std::vector<Entry>& out, const std::vector<std::string>& attributes = {})
     {
         SearchRequest request;
         request.base = base;
@@ -193,15 +192,9 @@ const char* const kNested = "ou=nested,ou=people";
 const char* const kCy = "cn=cy cole,ou=nested,ou=people";
 const char* const kPeople = "ou=people";
 
-Filter Class(const char* name)
-{
-    return Filter::Equals("objectclass", name);
-}
+Filter Class(const char* name) { return Filter::Equals("objectclass", name); }
 
-Filter Everything()
-{
-    return Filter::Present("objectclass");
-}
+Filter Everything() { return Filter::Present("objectclass"); }
 
 TEST_F(ContractTest, ScopesAreTheBaseItsChildrenOrItsWholeSubtree)
 {
@@ -214,15 +207,13 @@ TEST_F(ContractTest, ScopesAreTheBaseItsChildrenOrItsWholeSubtree)
     EXPECT_EQ(Found(Under("ou=People"), Scope::Base, Class("person")), Names{});
     EXPECT_EQ(Found(Under("ou=Empty"), Scope::OneLevel, Everything()), Names{});
     // Case and blanks of the base's text do not matter.
-    EXPECT_EQ(Found("OU=PEOPLE , " + base_, Scope::OneLevel, Class("person")),
-              (Names{kAnn, kBen}));
+    EXPECT_EQ(Found("OU=PEOPLE , " + base_, Scope::OneLevel, Class("person")), (Names{kAnn, kBen}));
 }
 
 TEST_F(ContractTest, MissingBaseIsNoSuchEntryAndLeavesNothing)
 {
-    for (const std::string& base :
-         {Under("ou=Missing"), Under("cn=Nobody,ou=Missing"), Under("cn=Nobody,ou=People"),
-          std::string()}) {
+    for (const std::string& base : {Under("ou=Missing"), Under("cn=Nobody,ou=Missing"),
+                                    Under("cn=Nobody,ou=People"), std::string()}) {
         for (Scope scope : {Scope::Base, Scope::OneLevel, Scope::Subtree}) {
             std::vector<Entry> out;
             EXPECT_EQ(Search(base, scope, Everything(), out), ovdir::kStatusNoSuchEntry)
@@ -265,7 +256,8 @@ TEST_F(ContractTest, EveryFilterForm)
         {"a star is no wildcard", Filter::Equals("description", "star*"), Names{}},
         // Two-valued: what the directory does not know is false, its negation
         // true, whatever the server's schema holds.
-        {"unknown class negated", Filter::And({Class("person"), Filter::Not(Class("ovNoSuchClass"))}),
+        {"unknown class negated",
+         Filter::And({Class("person"), Filter::Not(Class("ovNoSuchClass"))}),
          Names{kAnn, kBen, kCy}},
         {"unknown class", Class("ovNoSuchClass"), Names{}},
         {"unknown attribute negated",
@@ -312,9 +304,9 @@ TEST_F(ContractTest, MalformedFiltersAreRefused)
 TEST_F(ContractTest, AttributesAsAskedLowerCaseAndOnlyThoseTheEntryHas)
 {
     std::vector<Entry> out;
-    ASSERT_EQ(Search(Under("ou=People"), Scope::OneLevel, Class("person"), out,
-                     {"cn", "mail", "uid"}),
-              0u);
+    ASSERT_EQ(
+        Search(Under("ou=People"), Scope::OneLevel, Class("person"), out, {"cn", "mail", "uid"}),
+        0u);
     ASSERT_EQ(out.size(), 2u);
     for (const Entry& entry : out) {
         const bool ann = ovdir::NormalizeDn(entry.dn) == ovdir::NormalizeDn(Under(kAnn));
@@ -354,9 +346,7 @@ TEST_F(ContractTest, PasswordsOfTheServiceAccount)
         std::string password;
         bool accepted;
     };
-    const Row rows[] = {{password_, true},
-                        {password_ + "x", false},
-                        {std::string(), false}};
+    const Row rows[] = {{password_, true}, {password_ + "x", false}, {std::string(), false}};
     for (const Row& row : rows) {
         bool accepted = !row.accepted;
         EXPECT_EQ(directory_->CheckPassword(settings_.bindDn, row.password, accepted), 0u);
@@ -385,8 +375,8 @@ TEST_F(ContractTest, ExplicitDomainsWithAndWithoutALimit)
     for (const Row& row : {Row{-1, false}, Row{0, false}, Row{1000, false}, Row{1, true}}) {
         std::vector<std::string> domains{"dc=left,dc=over"};
         int searchStatus = -1;
-        ASSERT_EQ(directory_->ExplicitDomains("", settings_.bindDn, password_, ssl,
-                                              row.limit, domains, searchStatus),
+        ASSERT_EQ(directory_->ExplicitDomains("", settings_.bindDn, password_, ssl, row.limit,
+                                              domains, searchStatus),
                   0u);
         EXPECT_EQ(searchStatus, kDomainSearchSuccess) << "limit " << row.limit;
         const Names found = Normalized(domains);
@@ -408,8 +398,8 @@ TEST_F(ContractTest, ExplicitDomainsWithAndWithoutALimit)
 
     std::vector<std::string> domains{"dc=left,dc=over"};
     int searchStatus = -1;
-    EXPECT_EQ(directory_->ExplicitDomains("", settings_.bindDn, password_ + "x", ssl,
-                                          100, domains, searchStatus),
+    EXPECT_EQ(directory_->ExplicitDomains("", settings_.bindDn, password_ + "x", ssl, 100, domains,
+                                          searchStatus),
               0u);
     EXPECT_EQ(searchStatus, kDomainSearchInvalidCredentials);
     EXPECT_TRUE(domains.empty());

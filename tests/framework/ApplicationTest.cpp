@@ -16,9 +16,7 @@ public:
 
 class TestApplication : public OvApplication {
 public:
-    explicit TestApplication(int result = 0) : OvApplication(L"TestApplication"), result_(result)
-    {
-    }
+    explicit TestApplication(int result = 0) : OvApplication(L"TestApplication"), result_(result) {}
     int Run() override
     {
         calls += "Run ";
@@ -51,7 +49,9 @@ TEST(Application, ConstructionMakesTheSingleton)
 
 TEST(Application, DestructionUnregisters)
 {
-    { TestApplication application; }
+    {
+        TestApplication application;
+    }
     EXPECT_FALSE(OvApplication::Exists());
 }
 

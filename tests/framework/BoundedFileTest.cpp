@@ -64,10 +64,14 @@ TEST_F(BoundedFileTest, RefusesWhatIsNotARegularFile)
         std::string path;
         int error;
     } cases[] = {
-        {Path("missing"), ENOENT},          {Path("folder"), EISDIR},
-        {Path("fifo"), kOvNotRegularFile},  {Path("fifo-link"), kOvNotRegularFile},
-        {"/dev/zero", kOvNotRegularFile},   {Path("zero-link"), kOvNotRegularFile},
-        {Path("urandom-link"), kOvNotRegularFile}, {"", ENOENT},
+        {Path("missing"), ENOENT},
+        {Path("folder"), EISDIR},
+        {Path("fifo"), kOvNotRegularFile},
+        {Path("fifo-link"), kOvNotRegularFile},
+        {"/dev/zero", kOvNotRegularFile},
+        {Path("zero-link"), kOvNotRegularFile},
+        {Path("urandom-link"), kOvNotRegularFile},
+        {"", ENOENT},
     };
     for (const auto& c : cases) {
         std::string content = "old";

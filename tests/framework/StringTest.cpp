@@ -52,8 +52,8 @@ TEST_F(StringConversion, InvalidBytesRoundTrip)
 {
     // A stray continuation byte, a cut sequence, an overlong slash, an
     // encoded surrogate and bytes that never occur in UTF-8.
-    const std::string samples[] = {"a\x80z", "ab\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xFE\xFF",
-                                   "\xF4\x90\x80\x80"};
+    const std::string samples[] = {"a\x80z",       "ab\xC3",   "\xC0\xAF",
+                                   "\xED\xA0\x80", "\xFE\xFF", "\xF4\x90\x80\x80"};
     for (const std::string& sample : samples) EXPECT_EQ(RoundTrip(sample), sample);
 }
 

@@ -34,7 +34,8 @@ struct LibraryLeaksIgnored {
 using ovdir::Entry;
 using namespace ldaptest;
 
-ovdir::SearchRequest People() {
+ovdir::SearchRequest People()
+{
     ovdir::SearchRequest request;
     request.base = "ou=People,o=ldaptest";
     request.scope = ovdir::Scope::OneLevel;
@@ -45,7 +46,8 @@ ovdir::SearchRequest People() {
 // The scripted server for one mode; stopped when destroyed.
 class HostileServer {
 public:
-    explicit HostileServer(const std::string& mode) {
+    explicit HostileServer(const std::string& mode)
+    {
         const std::string upstream = PlainAddress().substr(PlainAddress().find(':') + 1);
         const std::string command = std::string("exec python3 ") + OV_LDAP_SOURCE_DIR +
                                     "/hostile-server.py " + mode + " " + upstream;
@@ -56,11 +58,13 @@ public:
     }
     HostileServer(const HostileServer&) = delete;
     HostileServer& operator=(const HostileServer&) = delete;
-    ~HostileServer() {
+    ~HostileServer()
+    {
         if (pid_ > 0) ::kill(pid_, SIGTERM);
         if (pipe_ != nullptr) ::pclose(pipe_);
     }
-    ovdir::DirectorySettings Settings() const {
+    ovdir::DirectorySettings Settings() const
+    {
         ovdir::DirectorySettings settings = ReaderSettings();
         settings.directory = "ldap://127.0.0.1:" + std::to_string(port_);
         return settings;
@@ -73,7 +77,8 @@ private:
 };
 
 // Resident memory of this process in bytes.
-long ResidentBytes() {
+long ResidentBytes()
+{
     std::ifstream statm("/proc/self/statm");
     long size = 0;
     long resident = 0;
@@ -88,9 +93,9 @@ protected:
     void TearDown() override { SetTimeouts(3000, 120); }
 
     // The first search fails with one of the expected statuses; the next is answered.
-    void ExpectFailureThenAnswer(const std::string& mode,
-                                 std::initializer_list<unsigned> statuses,
-                                 std::size_t maxEntries = ovdir::kDefaultMaxEntries) {
+    void ExpectFailureThenAnswer(const std::string& mode, std::initializer_list<unsigned> statuses,
+                                 std::size_t maxEntries = ovdir::kDefaultMaxEntries)
+    {
         HostileServer server(mode);
         ovdir::DirectorySettings settings = server.Settings();
         settings.maxEntries = maxEntries;
@@ -106,33 +111,38 @@ protected:
     }
 };
 
-TEST_F(HostileServerTest, ClosesAtOnce) {
+TEST_F(HostileServerTest, ClosesAtOnce)
+{
     ExpectFailureThenAnswer("close", {ovdir::kStatusUnreachable});
 }
 
-TEST_F(HostileServerTest, AnswersGarbage) {
-    ExpectFailureThenAnswer("garbage",
-                            {ovdir::kStatusUnreachable, ovdir::kStatusRefused});
+TEST_F(HostileServerTest, AnswersGarbage)
+{
+    ExpectFailureThenAnswer("garbage", {ovdir::kStatusUnreachable, ovdir::kStatusRefused});
 }
 
-TEST_F(HostileServerTest, CutsAnEntryInHalf) {
+TEST_F(HostileServerTest, CutsAnEntryInHalf)
+{
     ExpectFailureThenAnswer("half", {ovdir::kStatusUnreachable, ovdir::kStatusRefused});
 }
 
 // Refused as soon as the header is read, not allocated and waited for.
-TEST_F(HostileServerTest, AnnouncesAMessageOfTwoGigabytes) {
+TEST_F(HostileServerTest, AnnouncesAMessageOfTwoGigabytes)
+{
     // Waiting for the 2 GB would outlast the test's own time limit.
     SetTimeouts(3000, 600);
     ExpectFailureThenAnswer("huge", {ovdir::kStatusUnreachable, ovdir::kStatusRefused});
 }
 
-TEST_F(HostileServerTest, FallsSilentAfterTheBind) {
+TEST_F(HostileServerTest, FallsSilentAfterTheBind)
+{
     ExpectFailureThenAnswer("silent", {ovdir::kStatusTimeout});
 }
 
 // Past the entry limit the answer is dropped, and what it took of memory is
 // given back to the system.
-TEST_F(HostileServerTest, StreamsEntriesWithoutEnd) {
+TEST_F(HostileServerTest, StreamsEntriesWithoutEnd)
+{
     const long before = ResidentBytes();
     ExpectFailureThenAnswer("endless", {ovdir::kStatusTooManyEntries}, 20000);
     // 20,000 entries of more than 2 KB each were held at the peak. Under
@@ -146,7 +156,8 @@ TEST_F(HostileServerTest, StreamsEntriesWithoutEnd) {
 
 // An answer that libldap cannot decode fails the request; the connection it
 // came on is given up without bringing the process down.
-TEST_F(HostileServerTest, SendsAnEntryThatDoesNotDecode) {
+TEST_F(HostileServerTest, SendsAnEntryThatDoesNotDecode)
+{
     // libldap keeps the request record of an answer it cannot decode and
     // frees it with nothing it hands back: no leak of the backend's.
     const LibraryLeaksIgnored ignored;
@@ -156,13 +167,15 @@ TEST_F(HostileServerTest, SendsAnEntryThatDoesNotDecode) {
 // A page after the first that the server refuses ends the search with an
 // error: only the first page is asked for again with a smaller size, so
 // nothing is read twice and no part is taken for the whole.
-TEST_F(HostileServerTest, RefusesALaterPage) {
+TEST_F(HostileServerTest, RefusesALaterPage)
+{
     ExpectFailureThenAnswer("laterpage", {ovdir::kStatusRefused});
 }
 
 // A paged-results control without a value is no cookie: the listing ends
 // with what came, and the process does not abort in libldap's parser.
-TEST_F(HostileServerTest, SendsAPageControlWithoutAValue) {
+TEST_F(HostileServerTest, SendsAPageControlWithoutAValue)
+{
     HostileServer server("nocookie");
     auto directory = ovdir::MakeLdapDirectory(server.Settings());
     std::vector<Entry> found;

@@ -19,7 +19,8 @@ using ovdir::Scope;
 using ovdir::SearchRequest;
 using namespace ldaptest;
 
-Filter Match(Filter::Kind kind, std::string attribute, std::string value = {}) {
+Filter Match(Filter::Kind kind, std::string attribute, std::string value = {})
+{
     Filter filter;
     filter.kind = kind;
     filter.attribute = std::move(attribute);
@@ -28,7 +29,8 @@ Filter Match(Filter::Kind kind, std::string attribute, std::string value = {}) {
 }
 
 SearchRequest Request(std::string base, Scope scope, Filter filter,
-                      std::vector<std::string> attributes = {}) {
+                      std::vector<std::string> attributes = {})
+{
     SearchRequest request;
     request.base = std::move(base);
     request.scope = scope;
@@ -37,35 +39,41 @@ SearchRequest Request(std::string base, Scope scope, Filter filter,
     return request;
 }
 
-SearchRequest People() {
+SearchRequest People()
+{
     return Request("ou=People,o=ldaptest", Scope::OneLevel,
                    Match(Filter::Kind::Present, "objectclass"));
 }
 
 // Every entry under base.
-SearchRequest Everything(std::string base) {
+SearchRequest Everything(std::string base)
+{
     return Request(std::move(base), Scope::Subtree, Match(Filter::Kind::Present, "objectclass"));
 }
 
 // The 2000 people of ou=Bulk, more than a page holds.
-SearchRequest Bulk() {
+SearchRequest Bulk()
+{
     return Request("ou=Bulk,o=ldaptest", Scope::OneLevel,
                    Match(Filter::Kind::Equals, "objectclass", "person"));
 }
 
 // The reader's settings with another URL for the configured directory.
-ovdir::DirectorySettings ReaderAt(const std::string& url) {
+ovdir::DirectorySettings ReaderAt(const std::string& url)
+{
     ovdir::DirectorySettings settings = ReaderSettings();
     settings.directory = url;
     return settings;
 }
 
 // People() on a directory made from settings, as its first call.
-unsigned SearchPeople(const ovdir::DirectorySettings& settings, std::vector<Entry>& found) {
+unsigned SearchPeople(const ovdir::DirectorySettings& settings, std::vector<Entry>& found)
+{
     return ovdir::MakeLdapDirectory(settings)->Search(People(), found);
 }
 
-std::vector<std::string> Dns(std::vector<Entry> entries) {
+std::vector<std::string> Dns(std::vector<Entry> entries)
+{
     std::vector<std::string> dns;
     for (const Entry& entry : entries) dns.push_back(entry.dn);
     std::sort(dns.begin(), dns.end());
@@ -79,12 +87,13 @@ protected:
 
 // Searches.
 
-TEST_F(LdapDirectoryTest, ReturnsTheAskedAttributesWithLowerCaseNames) {
+TEST_F(LdapDirectoryTest, ReturnsTheAskedAttributesWithLowerCaseNames)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
-    SearchRequest request = Request("ou=People,o=ldaptest", Scope::OneLevel,
-                                    Match(Filter::Kind::Equals, "uid", "ALICE"),
-                                    {"mail", "displayname", "uid"});
+    SearchRequest request =
+        Request("ou=People,o=ldaptest", Scope::OneLevel,
+                Match(Filter::Kind::Equals, "uid", "ALICE"), {"mail", "displayname", "uid"});
     ASSERT_EQ(directory->Search(request, found), 0u);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].dn, "uid=alice,ou=People,o=ldaptest");
@@ -96,7 +105,8 @@ TEST_F(LdapDirectoryTest, ReturnsTheAskedAttributesWithLowerCaseNames) {
     EXPECT_EQ(found[0].Find("cn"), nullptr);
 }
 
-TEST_F(LdapDirectoryTest, NoAttributesAskedGivesTheDnAlone) {
+TEST_F(LdapDirectoryTest, NoAttributesAskedGivesTheDnAlone)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     ASSERT_EQ(directory->Search(People(), found), 0u);
@@ -104,7 +114,8 @@ TEST_F(LdapDirectoryTest, NoAttributesAskedGivesTheDnAlone) {
     for (const Entry& entry : found) EXPECT_TRUE(entry.attributes.empty()) << entry.dn;
 }
 
-TEST_F(LdapDirectoryTest, ListsTwoThousandEntriesPastTheSizeLimit) {
+TEST_F(LdapDirectoryTest, ListsTwoThousandEntriesPastTheSizeLimit)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     ASSERT_EQ(directory->Search(Bulk(), found), 0u);
@@ -115,7 +126,8 @@ TEST_F(LdapDirectoryTest, ListsTwoThousandEntriesPastTheSizeLimit) {
     EXPECT_EQ(dns.back(), "uid=user2000,ou=Bulk,o=ldaptest");
 }
 
-TEST_F(LdapDirectoryTest, AQuickSearchStopsAtItsSizeLimit) {
+TEST_F(LdapDirectoryTest, AQuickSearchStopsAtItsSizeLimit)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     SearchRequest request = Bulk();
     request.filter = Match(Filter::Kind::Initial, "uid", "user01");
@@ -127,7 +139,8 @@ TEST_F(LdapDirectoryTest, AQuickSearchStopsAtItsSizeLimit) {
     for (const Entry& entry : found) EXPECT_EQ(entry.dn.rfind("uid=user01", 0), 0u) << entry.dn;
 }
 
-TEST_F(LdapDirectoryTest, AServerWithSmallerPagesListsEverythingToo) {
+TEST_F(LdapDirectoryTest, AServerWithSmallerPagesListsEverythingToo)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderAt("ldap://" + PlainAddress("notls")));
     std::vector<Entry> found;
     ASSERT_EQ(directory->Search(Bulk(), found), 0u);
@@ -136,7 +149,8 @@ TEST_F(LdapDirectoryTest, AServerWithSmallerPagesListsEverythingToo) {
     EXPECT_EQ(std::set<std::string>(dns.begin(), dns.end()).size(), 2000u);
 }
 
-TEST_F(LdapDirectoryTest, ThePageSizeThatWorkedIsKept) {
+TEST_F(LdapDirectoryTest, ThePageSizeThatWorkedIsKept)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     CallCounter counter;
     const SearchRequest bulk = Bulk();
@@ -150,7 +164,8 @@ TEST_F(LdapDirectoryTest, ThePageSizeThatWorkedIsKept) {
     EXPECT_EQ(found.size(), 2000u);
 }
 
-TEST_F(LdapDirectoryTest, AnonymousSearchesPageToo) {
+TEST_F(LdapDirectoryTest, AnonymousSearchesPageToo)
+{
     ovdir::DirectorySettings settings;
     settings.directory = "ldap://" + PlainAddress();
     auto directory = ovdir::MakeLdapDirectory(settings);
@@ -162,7 +177,8 @@ TEST_F(LdapDirectoryTest, AnonymousSearchesPageToo) {
     EXPECT_EQ(found.size(), 2000u);
 }
 
-TEST_F(LdapDirectoryTest, AMissingBaseIsNoSuchEntry) {
+TEST_F(LdapDirectoryTest, AMissingBaseIsNoSuchEntry)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     EXPECT_EQ(directory->Search(Everything("ou=Nowhere,o=ldaptest"), found),
@@ -170,25 +186,28 @@ TEST_F(LdapDirectoryTest, AMissingBaseIsNoSuchEntry) {
     EXPECT_TRUE(found.empty());
 }
 
-TEST_F(LdapDirectoryTest, ABaseThatIsNoDnIsMalformed) {
+TEST_F(LdapDirectoryTest, ABaseThatIsNoDnIsMalformed)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     EXPECT_EQ(directory->Search(Everything("jsmith"), found), ovdir::kStatusMalformedName);
 }
 
-TEST_F(LdapDirectoryTest, FilterCharactersMatchThemselves) {
+TEST_F(LdapDirectoryTest, FilterCharactersMatchThemselves)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
-    ASSERT_EQ(directory->Search(Request("ou=People,o=ldaptest", Scope::Subtree,
-                                        Match(Filter::Kind::Equals, "cn", "STAR*(paren)\\back"),
-                                        {"cn"}),
-                                found),
-              0u);
+    ASSERT_EQ(
+        directory->Search(Request("ou=People,o=ldaptest", Scope::Subtree,
+                                  Match(Filter::Kind::Equals, "cn", "STAR*(paren)\\back"), {"cn"}),
+                          found),
+        0u);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].First("cn"), "star*(paren)\\back");
 }
 
-TEST_F(LdapDirectoryTest, AStarInASearchTextIsNoWildcard) {
+TEST_F(LdapDirectoryTest, AStarInASearchTextIsNoWildcard)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     ASSERT_EQ(directory->Search(Request("ou=People,o=ldaptest", Scope::Subtree,
@@ -199,25 +218,26 @@ TEST_F(LdapDirectoryTest, AStarInASearchTextIsNoWildcard) {
     EXPECT_EQ(found[0].First("cn"), "star*(paren)\\back");
 }
 
-TEST_F(LdapDirectoryTest, ContinuationReferencesArePassedOver) {
+TEST_F(LdapDirectoryTest, ContinuationReferencesArePassedOver)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
-    ASSERT_EQ(directory->Search(Request("o=ldaptest", Scope::Subtree,
-                                        Match(Filter::Kind::Present, "ou")),
-                                found),
+    ASSERT_EQ(directory->Search(
+                  Request("o=ldaptest", Scope::Subtree, Match(Filter::Kind::Present, "ou")), found),
               0u);
-    EXPECT_EQ(Dns(found),
-              (std::vector<std::string>{"ou=Bulk,o=ldaptest", "ou=People,o=ldaptest"}));
+    EXPECT_EQ(Dns(found), (std::vector<std::string>{"ou=Bulk,o=ldaptest", "ou=People,o=ldaptest"}));
 }
 
-TEST_F(LdapDirectoryTest, ABaseBehindAReferralIsNoSuchEntry) {
+TEST_F(LdapDirectoryTest, ABaseBehindAReferralIsNoSuchEntry)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     EXPECT_EQ(directory->Search(Everything("cn=x,ou=Elsewhere,o=ldaptest"), found),
               ovdir::kStatusNoSuchEntry);
 }
 
-TEST_F(LdapDirectoryTest, ATypedServerIsAskedOnItsOwnConnection) {
+TEST_F(LdapDirectoryTest, ATypedServerIsAskedOnItsOwnConnection)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     CallCounter counter;
     SearchRequest request = People();
@@ -230,7 +250,8 @@ TEST_F(LdapDirectoryTest, ATypedServerIsAskedOnItsOwnConnection) {
     EXPECT_EQ(CallCounter::initializes, 2);
 }
 
-TEST_F(LdapDirectoryTest, ConnectionsAreKeptFromCallToCall) {
+TEST_F(LdapDirectoryTest, ConnectionsAreKeptFromCallToCall)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     CallCounter counter;
     std::vector<Entry> found;
@@ -239,7 +260,8 @@ TEST_F(LdapDirectoryTest, ConnectionsAreKeptFromCallToCall) {
     EXPECT_EQ(CallCounter::binds, 1);
 }
 
-TEST_F(LdapDirectoryTest, AServerTextThatIsNoServerIsMalformed) {
+TEST_F(LdapDirectoryTest, AServerTextThatIsNoServerIsMalformed)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     SearchRequest request = People();
     request.server = "evil/?x";
@@ -247,11 +269,13 @@ TEST_F(LdapDirectoryTest, AServerTextThatIsNoServerIsMalformed) {
     EXPECT_EQ(directory->Search(request, found), ovdir::kStatusMalformedName);
 }
 
-TEST_F(LdapDirectoryTest, DefaultServerIsTheConfiguredHostAndPort) {
+TEST_F(LdapDirectoryTest, DefaultServerIsTheConfiguredHostAndPort)
+{
     EXPECT_EQ(ovdir::MakeLdapDirectory(ReaderSettings())->DefaultServer(), PlainAddress());
 }
 
-TEST_F(LdapDirectoryTest, NamingContextsComeFromTheRootDse) {
+TEST_F(LdapDirectoryTest, NamingContextsComeFromTheRootDse)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<std::string> contexts;
     ASSERT_EQ(directory->NamingContexts(contexts), 0u);
@@ -260,14 +284,16 @@ TEST_F(LdapDirectoryTest, NamingContextsComeFromTheRootDse) {
 
 // The service account.
 
-TEST_F(LdapDirectoryTest, AWrongServicePasswordIsABindFailure) {
+TEST_F(LdapDirectoryTest, AWrongServicePasswordIsABindFailure)
+{
     ovdir::DirectorySettings settings = ReaderSettings();
     settings.bindPassword = "wrong";
     std::vector<Entry> found;
     EXPECT_EQ(SearchPeople(settings, found), ovdir::kStatusBindFailed);
 }
 
-TEST_F(LdapDirectoryTest, AnEmptyServicePasswordIsNeverSent) {
+TEST_F(LdapDirectoryTest, AnEmptyServicePasswordIsNeverSent)
+{
     ovdir::DirectorySettings settings = ReaderSettings();
     settings.bindPassword.clear();
     CallCounter counter;
@@ -277,14 +303,16 @@ TEST_F(LdapDirectoryTest, AnEmptyServicePasswordIsNeverSent) {
     EXPECT_EQ(CallCounter::searches, 0);
 }
 
-TEST_F(LdapDirectoryTest, AnUnusableDirectoryUrlIsUnreachable) {
+TEST_F(LdapDirectoryTest, AnUnusableDirectoryUrlIsUnreachable)
+{
     std::vector<Entry> found;
     EXPECT_EQ(SearchPeople(ReaderAt("ldap://bad host"), found), ovdir::kStatusUnreachable);
 }
 
 // Passwords of users.
 
-TEST_F(LdapDirectoryTest, TheRightPasswordIsAccepted) {
+TEST_F(LdapDirectoryTest, TheRightPasswordIsAccepted)
+{
     bool accepted = false;
     EXPECT_EQ(ovdir::MakeLdapDirectory(ReaderSettings())
                   ->CheckPassword("uid=alice,ou=People,o=ldaptest", "alice-pass", accepted),
@@ -292,7 +320,8 @@ TEST_F(LdapDirectoryTest, TheRightPasswordIsAccepted) {
     EXPECT_TRUE(accepted);
 }
 
-TEST_F(LdapDirectoryTest, AWrongPasswordIsNotAccepted) {
+TEST_F(LdapDirectoryTest, AWrongPasswordIsNotAccepted)
+{
     bool accepted = true;
     EXPECT_EQ(ovdir::MakeLdapDirectory(ReaderSettings())
                   ->CheckPassword("uid=alice,ou=People,o=ldaptest", "alice-PASS", accepted),
@@ -300,7 +329,8 @@ TEST_F(LdapDirectoryTest, AWrongPasswordIsNotAccepted) {
     EXPECT_FALSE(accepted);
 }
 
-TEST_F(LdapDirectoryTest, AnEmptyPasswordIsNeitherAcceptedNorSent) {
+TEST_F(LdapDirectoryTest, AnEmptyPasswordIsNeitherAcceptedNorSent)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     CallCounter counter;
     bool accepted = true;
@@ -309,7 +339,8 @@ TEST_F(LdapDirectoryTest, AnEmptyPasswordIsNeitherAcceptedNorSent) {
     EXPECT_EQ(CallCounter::binds, 0);
 }
 
-TEST_F(LdapDirectoryTest, APasswordCheckLeavesTheServiceConnectionAlone) {
+TEST_F(LdapDirectoryTest, APasswordCheckLeavesTheServiceConnectionAlone)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     ASSERT_EQ(directory->Search(People(), found), 0u);
@@ -332,56 +363,63 @@ struct DomainAnswer {
 };
 
 DomainAnswer Domains(const std::string& server, bool ssl, const std::string& password,
-                     const std::string& caFile, int limit = 100) {
+                     const std::string& caFile, int limit = 100)
+{
     ovdir::DirectorySettings settings = ReaderSettings();
     settings.caCertFile = caFile;
     DomainAnswer answer{0, -1, {}};
     answer.status = ovdir::MakeLdapDirectory(settings)->ExplicitDomains(
-        server, "cn=reader,o=ldaptest", password, ssl, limit, answer.domains,
-        answer.searchStatus);
+        server, "cn=reader,o=ldaptest", password, ssl, limit, answer.domains, answer.searchStatus);
     return answer;
 }
 
-TEST_F(LdapDirectoryTest, DomainsOverSslWithTheCa) {
+TEST_F(LdapDirectoryTest, DomainsOverSslWithTheCa)
+{
     const DomainAnswer answer = Domains(LdapsAddress(), true, "reader-secret", CaFile());
     EXPECT_EQ(answer.status, 0u);
     EXPECT_EQ(answer.searchStatus, 0);
     EXPECT_EQ(answer.domains, std::vector<std::string>{"dc=ldaptest,dc=test"});
 }
 
-TEST_F(LdapDirectoryTest, DomainsOverSslWithoutTheCaIsAnSslFailure) {
+TEST_F(LdapDirectoryTest, DomainsOverSslWithoutTheCaIsAnSslFailure)
+{
     const DomainAnswer answer = Domains(LdapsAddress(), true, "reader-secret", "");
     EXPECT_EQ(answer.status, 0u);
     EXPECT_EQ(answer.searchStatus, 6);
     EXPECT_TRUE(answer.domains.empty());
 }
 
-TEST_F(LdapDirectoryTest, DomainsOverSslAgainstAPlainPortIsAnSslFailure) {
+TEST_F(LdapDirectoryTest, DomainsOverSslAgainstAPlainPortIsAnSslFailure)
+{
     const DomainAnswer answer = Domains(PlainAddress(), true, "reader-secret", CaFile());
     EXPECT_EQ(answer.searchStatus, 6);
 }
 
-TEST_F(LdapDirectoryTest, DomainsWithoutSslOnThePlainPort) {
+TEST_F(LdapDirectoryTest, DomainsWithoutSslOnThePlainPort)
+{
     const DomainAnswer answer = Domains(PlainAddress(), false, "reader-secret", "");
     EXPECT_EQ(answer.status, 0u);
     EXPECT_EQ(answer.searchStatus, 0);
     EXPECT_EQ(answer.domains, std::vector<std::string>{"dc=ldaptest,dc=test"});
 }
 
-TEST_F(LdapDirectoryTest, DomainsWithAWrongPasswordAreInvalidCredentials) {
+TEST_F(LdapDirectoryTest, DomainsWithAWrongPasswordAreInvalidCredentials)
+{
     const DomainAnswer answer = Domains(LdapsAddress(), true, "wrong", CaFile());
     EXPECT_EQ(answer.status, 0u);
     EXPECT_EQ(answer.searchStatus, 5);
 }
 
-TEST_F(LdapDirectoryTest, DomainsWithAnEmptyPasswordAreInvalidCredentialsUnsent) {
+TEST_F(LdapDirectoryTest, DomainsWithAnEmptyPasswordAreInvalidCredentialsUnsent)
+{
     CallCounter counter;
     const DomainAnswer answer = Domains(PlainAddress(), false, "", "");
     EXPECT_EQ(answer.searchStatus, 5);
     EXPECT_EQ(CallCounter::binds, 0);
 }
 
-TEST_F(LdapDirectoryTest, DomainsFromAClosedPortAreAConnectionFailure) {
+TEST_F(LdapDirectoryTest, DomainsFromAClosedPortAreAConnectionFailure)
+{
     const DomainAnswer answer = Domains(ClosedPort(), false, "reader-secret", "");
     EXPECT_EQ(answer.status, 0u);
     EXPECT_EQ(answer.searchStatus, 2);
@@ -389,7 +427,8 @@ TEST_F(LdapDirectoryTest, DomainsFromAClosedPortAreAConnectionFailure) {
     EXPECT_EQ(overSsl.searchStatus, 2);
 }
 
-TEST_F(LdapDirectoryTest, ALimitOfZeroSetsNoCap) {
+TEST_F(LdapDirectoryTest, ALimitOfZeroSetsNoCap)
+{
     const DomainAnswer answer = Domains(PlainAddress(), false, "reader-secret", "", 0);
     EXPECT_EQ(answer.searchStatus, 0);
     EXPECT_EQ(answer.domains, std::vector<std::string>{"dc=ldaptest,dc=test"});
@@ -397,7 +436,8 @@ TEST_F(LdapDirectoryTest, ALimitOfZeroSetsNoCap) {
 
 // Transports of the configured directory.
 
-TEST_F(LdapDirectoryTest, LdapsWithTheCaAnswers) {
+TEST_F(LdapDirectoryTest, LdapsWithTheCaAnswers)
+{
     ovdir::DirectorySettings settings = ReaderAt("ldaps://" + LdapsAddress());
     settings.caCertFile = CaFile();
     std::vector<Entry> found;
@@ -405,13 +445,14 @@ TEST_F(LdapDirectoryTest, LdapsWithTheCaAnswers) {
     EXPECT_EQ(found.size(), 3u);
 }
 
-TEST_F(LdapDirectoryTest, LdapsWithoutTheCaIsATlsFailure) {
+TEST_F(LdapDirectoryTest, LdapsWithoutTheCaIsATlsFailure)
+{
     std::vector<Entry> found;
-    EXPECT_EQ(SearchPeople(ReaderAt("ldaps://" + LdapsAddress()), found),
-              ovdir::kStatusTlsFailed);
+    EXPECT_EQ(SearchPeople(ReaderAt("ldaps://" + LdapsAddress()), found), ovdir::kStatusTlsFailed);
 }
 
-TEST_F(LdapDirectoryTest, LdapsWithAMissingCaFileIsATlsFailure) {
+TEST_F(LdapDirectoryTest, LdapsWithAMissingCaFileIsATlsFailure)
+{
     ovdir::DirectorySettings settings = ReaderAt("ldaps://" + LdapsAddress());
     settings.caCertFile = ServerFolder("main") + "/no-such-ca.pem";
     std::vector<Entry> found;
@@ -427,7 +468,8 @@ TEST_F(LdapDirectoryTest, LdapsWithAMissingCaFileIsATlsFailure) {
     ::unlink(fifo.c_str());
 }
 
-TEST_F(LdapDirectoryTest, StartTlsUpgradesThePlainPort) {
+TEST_F(LdapDirectoryTest, StartTlsUpgradesThePlainPort)
+{
     ovdir::DirectorySettings settings = ReaderSettings();
     settings.startTls = true;
     settings.caCertFile = CaFile();
@@ -438,7 +480,8 @@ TEST_F(LdapDirectoryTest, StartTlsUpgradesThePlainPort) {
     EXPECT_EQ(CallCounter::startTls, 1);
 }
 
-TEST_F(LdapDirectoryTest, StartTlsWithoutTheCaFailsBeforeTheBind) {
+TEST_F(LdapDirectoryTest, StartTlsWithoutTheCaFailsBeforeTheBind)
+{
     ovdir::DirectorySettings settings = ReaderSettings();
     settings.startTls = true;
     CallCounter counter;
@@ -447,7 +490,8 @@ TEST_F(LdapDirectoryTest, StartTlsWithoutTheCaFailsBeforeTheBind) {
     EXPECT_EQ(CallCounter::binds, 0);
 }
 
-TEST_F(LdapDirectoryTest, StartTlsAgainstAServerWithoutTlsNeverFallsBack) {
+TEST_F(LdapDirectoryTest, StartTlsAgainstAServerWithoutTlsNeverFallsBack)
+{
     ovdir::DirectorySettings settings = ReaderAt("ldap://" + PlainAddress("notls"));
     settings.startTls = true;
     settings.caCertFile = CaFile();

@@ -19,7 +19,8 @@ using ovdir::Entry;
 using ovdir::SearchRequest;
 using namespace ldaptest;
 
-SearchRequest People() {
+SearchRequest People()
+{
     SearchRequest request;
     request.base = "ou=People,o=ldaptest";
     request.scope = ovdir::Scope::OneLevel;
@@ -28,7 +29,8 @@ SearchRequest People() {
     return request;
 }
 
-int Fixture(const std::string& arguments) {
+int Fixture(const std::string& arguments)
+{
     const std::string command = std::string("bash ") + OV_LDAP_SOURCE_DIR + "/slapd-fixture.sh " +
                                 arguments + " >/dev/null";
     return std::system(command.c_str());
@@ -37,13 +39,15 @@ int Fixture(const std::string& arguments) {
 // A private server, so that stopping it disturbs no other test.
 class PrivateServer {
 public:
-    PrivateServer() : folder_(ServerFolder("private-" + std::to_string(::getpid()))) {
+    PrivateServer() : folder_(ServerFolder("private-" + std::to_string(::getpid())))
+    {
         started_ = Fixture("start " + folder_ + " " + OV_LDAP_SOURCE_DIR + "/ldaptest.ldif") == 0;
         EXPECT_TRUE(started_) << "could not start a private slapd in " << folder_;
     }
     PrivateServer(const PrivateServer&) = delete;
     PrivateServer& operator=(const PrivateServer&) = delete;
-    ~PrivateServer() {
+    ~PrivateServer()
+    {
         Fixture("stop " + folder_);
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
@@ -52,7 +56,8 @@ public:
     bool Started() const { return started_; }
     bool Stop() { return Fixture("stop " + folder_) == 0; }
     bool Restart() { return Fixture("restart " + folder_) == 0; }
-    std::string Address() const {
+    std::string Address() const
+    {
         std::ifstream in(folder_ + "/port");
         std::string port;
         std::getline(in, port);
@@ -70,7 +75,8 @@ protected:
     void TearDown() override { SetTimeouts(3000, 120); }
 };
 
-TEST_F(LdapFaultsTest, AStoppedServerIsUnreachableAndAnswersWhenBack) {
+TEST_F(LdapFaultsTest, AStoppedServerIsUnreachableAndAnswersWhenBack)
+{
     PrivateServer server;
     ASSERT_TRUE(server.Started());
     ovdir::DirectorySettings settings;
@@ -91,7 +97,8 @@ TEST_F(LdapFaultsTest, AStoppedServerIsUnreachableAndAnswersWhenBack) {
     EXPECT_EQ(found.size(), 3u);
 }
 
-TEST_F(LdapFaultsTest, AServerRestartedBetweenCallsIsReconnectedOnce) {
+TEST_F(LdapFaultsTest, AServerRestartedBetweenCallsIsReconnectedOnce)
+{
     PrivateServer server;
     ASSERT_TRUE(server.Started());
     ovdir::DirectorySettings settings;
@@ -108,7 +115,8 @@ TEST_F(LdapFaultsTest, AServerRestartedBetweenCallsIsReconnectedOnce) {
     EXPECT_EQ(CallCounter::initializes, 1);
 }
 
-TEST_F(LdapFaultsTest, AConnectionLostUnderASearchIsReopenedOnce) {
+TEST_F(LdapFaultsTest, AConnectionLostUnderASearchIsReopenedOnce)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     ASSERT_EQ(directory->Search(People(), found), 0u);
@@ -120,7 +128,8 @@ TEST_F(LdapFaultsTest, AConnectionLostUnderASearchIsReopenedOnce) {
     EXPECT_EQ(CallCounter::initializes, 1);
 }
 
-TEST_F(LdapFaultsTest, AConnectionLostTwiceIsUnreachableNotALoop) {
+TEST_F(LdapFaultsTest, AConnectionLostTwiceIsUnreachableNotALoop)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     ASSERT_EQ(directory->Search(People(), found), 0u);
@@ -131,7 +140,8 @@ TEST_F(LdapFaultsTest, AConnectionLostTwiceIsUnreachableNotALoop) {
     EXPECT_EQ(CallCounter::initializes, 1);
 }
 
-TEST_F(LdapFaultsTest, AFreshConnectionLostIsNotRetried) {
+TEST_F(LdapFaultsTest, AFreshConnectionLostIsNotRetried)
+{
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     CallCounter counter;
     CallCounter::failSearches = 100;
@@ -140,7 +150,8 @@ TEST_F(LdapFaultsTest, AFreshConnectionLostIsNotRetried) {
     EXPECT_EQ(CallCounter::searches, 1);
 }
 
-TEST_F(LdapFaultsTest, AClosedPortIsUnreachable) {
+TEST_F(LdapFaultsTest, AClosedPortIsUnreachable)
+{
     ovdir::DirectorySettings settings;
     settings.directory = "ldap://" + ClosedPort();
     std::vector<Entry> found;
@@ -159,7 +170,8 @@ protected:
     void SetUp() override { SetTimeouts(700, 120); }
 
     template <class Call>
-    double Seconds(Call call) {
+    double Seconds(Call call)
+    {
         const auto start = std::chrono::steady_clock::now();
         call();
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -167,13 +179,15 @@ protected:
 
     // Settings of the configured directory at the listener.
     ovdir::DirectorySettings AtListener(const std::string& scheme,
-                                        ovdir::DirectorySettings settings = ReaderSettings()) {
+                                        ovdir::DirectorySettings settings = ReaderSettings())
+    {
         settings.directory = scheme + "://" + listener_.Address();
         return settings;
     }
 
     // A search through the settings must give up with a time-out.
-    void ExpectSearchTimesOut(const ovdir::DirectorySettings& settings) {
+    void ExpectSearchTimesOut(const ovdir::DirectorySettings& settings)
+    {
         std::vector<Entry> found;
         unsigned status = 0;
         const double took =
@@ -183,7 +197,8 @@ protected:
     }
 
     // An explicit domain search of the listener must end as a connection failure.
-    void ExpectDomainsConnectionFailure(bool ssl) {
+    void ExpectDomainsConnectionFailure(bool ssl)
+    {
         int searchStatus = -1;
         std::vector<std::string> domains;
         unsigned status = 1;
@@ -202,41 +217,47 @@ protected:
 
 TEST_F(SilentServerTest, APlainBindTimesOut) { ExpectSearchTimesOut(AtListener("ldap")); }
 
-TEST_F(SilentServerTest, AnAnonymousConnectionTimesOutToo) {
+TEST_F(SilentServerTest, AnAnonymousConnectionTimesOutToo)
+{
     ExpectSearchTimesOut(AtListener("ldap", ovdir::DirectorySettings()));
 }
 
-TEST_F(SilentServerTest, StartTlsGivesUp) {
+TEST_F(SilentServerTest, StartTlsGivesUp)
+{
     ovdir::DirectorySettings settings = AtListener("ldap");
     settings.startTls = true;
     settings.caCertFile = CaFile();
     ExpectSearchTimesOut(settings);
 }
 
-TEST_F(SilentServerTest, ATlsHandshakeGivesUp) {
+TEST_F(SilentServerTest, ATlsHandshakeGivesUp)
+{
     ovdir::DirectorySettings settings = AtListener("ldaps");
     settings.caCertFile = CaFile();
     ExpectSearchTimesOut(settings);
 }
 
-TEST_F(SilentServerTest, APasswordCheckGivesUp) {
+TEST_F(SilentServerTest, APasswordCheckGivesUp)
+{
     const ovdir::DirectorySettings settings = AtListener("ldap");
     bool accepted = true;
     unsigned status = 0;
     const double took = Seconds([&] {
-        status = ovdir::MakeLdapDirectory(settings)->CheckPassword(
-            "uid=alice,ou=People,o=ldaptest", "alice-pass", accepted);
+        status = ovdir::MakeLdapDirectory(settings)->CheckPassword("uid=alice,ou=People,o=ldaptest",
+                                                                   "alice-pass", accepted);
     });
     EXPECT_EQ(status, ovdir::kStatusTimeout);
     EXPECT_FALSE(accepted);
     EXPECT_LT(took, kNoHang);
 }
 
-TEST_F(SilentServerTest, AnExplicitDomainSearchOverSslIsAConnectionFailure) {
+TEST_F(SilentServerTest, AnExplicitDomainSearchOverSslIsAConnectionFailure)
+{
     ExpectDomainsConnectionFailure(true);
 }
 
-TEST_F(SilentServerTest, AnExplicitDomainSearchIsAConnectionFailure) {
+TEST_F(SilentServerTest, AnExplicitDomainSearchIsAConnectionFailure)
+{
     ExpectDomainsConnectionFailure(false);
 }
 

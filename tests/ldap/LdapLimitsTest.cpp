@@ -29,9 +29,7 @@ struct LimitCase {
     std::size_t entries;  // with status 0
 };
 
-void PrintTo(const LimitCase& row, std::ostream* out) {
-    *out << row.account << " " << row.base;
-}
+void PrintTo(const LimitCase& row, std::ostream* out) { *out << row.account << " " << row.base; }
 
 const LimitCase kCases[] = {
     {"size-120", "ou=Many,o=limits", ovdir::Scope::OneLevel, 0, kPeople},
@@ -48,7 +46,8 @@ const LimitCase kCases[] = {
     {"total-119", "ou=Many,o=limits", ovdir::Scope::OneLevel, ovdir::kStatusRefused, 0},
 };
 
-ovdir::DirectorySettings Account(const std::string& account) {
+ovdir::DirectorySettings Account(const std::string& account)
+{
     ovdir::DirectorySettings settings;
     settings.directory = "ldap://" + PlainAddress("limits");
     settings.bindDn = "cn=" + account + ",o=limits";
@@ -61,7 +60,8 @@ protected:
     void SetUp() override { SetTimeouts(3000, 120); }
 };
 
-TEST_P(LdapLimitsTest, TheWholeListingOrAnError) {
+TEST_P(LdapLimitsTest, TheWholeListingOrAnError)
+{
     const LimitCase& row = GetParam();
     auto directory = ovdir::MakeLdapDirectory(Account(row.account));
     ovdir::SearchRequest request;
@@ -78,7 +78,8 @@ TEST_P(LdapLimitsTest, TheWholeListingOrAnError) {
 
 // A listing through GetUsers; a single entry named by its own DN through
 // GetFullUserName.
-TEST_P(LdapLimitsTest, TheUserServiceAnswersAllOrFails) {
+TEST_P(LdapLimitsTest, TheUserServiceAnswersAllOrFails)
+{
     const LimitCase& row = GetParam();
     auto directory = ovdir::MakeLdapDirectory(Account(row.account));
     ovdir::UserService service(*directory);
@@ -95,7 +96,8 @@ TEST_P(LdapLimitsTest, TheUserServiceAnswersAllOrFails) {
 
 // The cap of an explicit domain search: at most that many of the server's
 // three domains; 0 or below sets no cap.
-TEST(LdapDomainLimitTest, ZeroOneAndN) {
+TEST(LdapDomainLimitTest, ZeroOneAndN)
+{
     SetTimeouts(3000, 120);
     const std::pair<int, std::size_t> rows[] = {{-1, 3}, {0, 3}, {1, 1}, {2, 2}, {3, 3}, {4, 3}};
     for (const auto& [limit, expected] : rows) {

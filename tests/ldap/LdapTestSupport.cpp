@@ -15,9 +15,13 @@
 
 namespace ldaptest {
 
-std::string ServerFolder(const std::string& name) { return std::string(OV_LDAP_SERVERS) + "/" + name; }
+std::string ServerFolder(const std::string& name)
+{
+    return std::string(OV_LDAP_SERVERS) + "/" + name;
+}
 
-std::string ServerFile(const std::string& name, const std::string& file) {
+std::string ServerFile(const std::string& name, const std::string& file)
+{
     std::ifstream in(ServerFolder(name) + "/" + file);
     std::string text;
     std::getline(in, text);
@@ -26,13 +30,17 @@ std::string ServerFile(const std::string& name, const std::string& file) {
     return text;
 }
 
-std::string PlainAddress(const std::string& name) { return "127.0.0.1:" + ServerFile(name, "port"); }
+std::string PlainAddress(const std::string& name)
+{
+    return "127.0.0.1:" + ServerFile(name, "port");
+}
 
 std::string LdapsAddress() { return "127.0.0.1:" + ServerFile("main", "ldaps-port"); }
 
 std::string CaFile() { return ServerFolder("main") + "/ca.pem"; }
 
-ovdir::DirectorySettings ReaderSettings() {
+ovdir::DirectorySettings ReaderSettings()
+{
     ovdir::DirectorySettings settings;
     settings.directory = "ldap://" + PlainAddress();
     settings.bindDn = "cn=reader,o=ldaptest";
@@ -40,7 +48,8 @@ ovdir::DirectorySettings ReaderSettings() {
     return settings;
 }
 
-void SetTimeouts(unsigned connectionMs, unsigned methodSeconds) {
+void SetTimeouts(unsigned connectionMs, unsigned methodSeconds)
+{
     OvServiceSettings settings = OvProvidedServiceSettings();
     settings.timeouts.connectionMs = connectionMs;
     settings.timeouts.methodSeconds = methodSeconds;
@@ -60,7 +69,8 @@ const bool kBrokenPipesIgnored = [] {
 
 namespace {
 
-int BoundSocket(int& port) {
+int BoundSocket(int& port)
+{
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -79,7 +89,8 @@ int BoundSocket(int& port) {
 
 }  // namespace
 
-std::string ClosedPort() {
+std::string ClosedPort()
+{
     int port = 0;
     const int fd = BoundSocket(port);
     // Bound but not listening: connections to it are refused.
@@ -87,12 +98,14 @@ std::string ClosedPort() {
     return "127.0.0.1:" + std::to_string(port);
 }
 
-SilentListener::SilentListener() {
+SilentListener::SilentListener()
+{
     fd_ = BoundSocket(port_);
     if (fd_ >= 0 && listen(fd_, 16) != 0) ADD_FAILURE() << "could not listen";
 }
 
-SilentListener::~SilentListener() {
+SilentListener::~SilentListener()
+{
     if (fd_ >= 0) close(fd_);
 }
 
@@ -106,18 +119,21 @@ int CallCounter::failSearches = 0;
 
 namespace {
 
-int CountInitialize(LDAP** ld, const char* url) {
+int CountInitialize(LDAP** ld, const char* url)
+{
     ++CallCounter::initializes;
     return ovdir::ldapseam::Library().initialize(ld, url);
 }
 
-int CountStartTls(LDAP* ld, LDAPControl** server, LDAPControl** client) {
+int CountStartTls(LDAP* ld, LDAPControl** server, LDAPControl** client)
+{
     ++CallCounter::startTls;
     return ovdir::ldapseam::Library().startTls(ld, server, client);
 }
 
 int CountBind(LDAP* ld, const char* dn, const char* mechanism, struct berval* credentials,
-              LDAPControl** server, LDAPControl** client, int* msgid) {
+              LDAPControl** server, LDAPControl** client, int* msgid)
+{
     ++CallCounter::binds;
     return ovdir::ldapseam::Library().saslBind(ld, dn, mechanism, credentials, server, client,
                                                msgid);
@@ -125,20 +141,21 @@ int CountBind(LDAP* ld, const char* dn, const char* mechanism, struct berval* cr
 
 int CountSearch(LDAP* ld, const char* base, int scope, const char* filter, char** attributes,
                 int attributesOnly, LDAPControl** server, LDAPControl** client,
-                struct timeval* timeout, int sizeLimit, int* msgid) {
+                struct timeval* timeout, int sizeLimit, int* msgid)
+{
     ++CallCounter::searches;
     if (CallCounter::failSearches > 0) {
         --CallCounter::failSearches;
         return LDAP_SERVER_DOWN;
     }
-    return ovdir::ldapseam::Library().searchExt(ld, base, scope, filter, attributes,
-                                                attributesOnly, server, client, timeout,
-                                                sizeLimit, msgid);
+    return ovdir::ldapseam::Library().searchExt(ld, base, scope, filter, attributes, attributesOnly,
+                                                server, client, timeout, sizeLimit, msgid);
 }
 
 }  // namespace
 
-CallCounter::CallCounter() {
+CallCounter::CallCounter()
+{
     initializes = binds = searches = startTls = failSearches = 0;
     ovdir::ldapseam::Calls& calls = ovdir::ldapseam::Active();
     calls.initialize = CountInitialize;

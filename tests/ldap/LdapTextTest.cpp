@@ -10,7 +10,8 @@ namespace {
 using ovdir::Filter;
 namespace ldap = ovdir::ldap;
 
-Filter Leaf(Filter::Kind kind, std::string attribute, std::string value = {}) {
+Filter Leaf(Filter::Kind kind, std::string attribute, std::string value = {})
+{
     Filter filter;
     filter.kind = kind;
     filter.attribute = std::move(attribute);
@@ -18,70 +19,83 @@ Filter Leaf(Filter::Kind kind, std::string attribute, std::string value = {}) {
     return filter;
 }
 
-Filter Node(Filter::Kind kind, std::vector<Filter> children) {
+Filter Node(Filter::Kind kind, std::vector<Filter> children)
+{
     Filter filter;
     filter.kind = kind;
     filter.children = std::move(children);
     return filter;
 }
 
-std::string Render(const Filter& filter) {
+std::string Render(const Filter& filter)
+{
     std::string text;
     EXPECT_TRUE(ldap::RenderFilter(filter, text));
     return text;
 }
 
-TEST(LdapFilterText, EscapesEveryFilterCharacter) {
+TEST(LdapFilterText, EscapesEveryFilterCharacter)
+{
     EXPECT_EQ(ldap::EscapeFilterValue(std::string("*)(uid=*\\\0x", 11)),
               "\\2a\\29\\28uid=\\2a\\5c\\00x");
 }
 
-TEST(LdapFilterText, KeepsUtf8AndBlanks) {
-    EXPECT_EQ(ldap::EscapeFilterValue("J\xC3\xBCrgen M\xC3\xBCller"), "J\xC3\xBCrgen M\xC3\xBCller");
+TEST(LdapFilterText, KeepsUtf8AndBlanks)
+{
+    EXPECT_EQ(ldap::EscapeFilterValue("J\xC3\xBCrgen M\xC3\xBCller"),
+              "J\xC3\xBCrgen M\xC3\xBCller");
 }
 
-TEST(LdapFilterText, TypedTextCannotWidenAnEqualityMatch) {
+TEST(LdapFilterText, TypedTextCannotWidenAnEqualityMatch)
+{
     EXPECT_EQ(Render(Leaf(Filter::Kind::Equals, "uid", "*)(uid=*")), "(uid=\\2a\\29\\28uid=\\2a)");
 }
 
-TEST(LdapFilterText, ContainsWrapsTheEscapedText) {
+TEST(LdapFilterText, ContainsWrapsTheEscapedText)
+{
     EXPECT_EQ(Render(Leaf(Filter::Kind::Contains, "cn", "a*b")), "(cn=*a\\2ab*)");
 }
 
-TEST(LdapFilterText, InitialEndsInTheWildcardAlone) {
+TEST(LdapFilterText, InitialEndsInTheWildcardAlone)
+{
     EXPECT_EQ(Render(Leaf(Filter::Kind::Initial, "cn", "J(o*")), "(cn=J\\28o\\2a*)");
     EXPECT_EQ(Render(Leaf(Filter::Kind::Initial, "cn", "")), "(cn=*)");
 }
 
-TEST(LdapFilterText, ContainsNothingMatchesAnyValue) {
+TEST(LdapFilterText, ContainsNothingMatchesAnyValue)
+{
     EXPECT_EQ(Render(Leaf(Filter::Kind::Contains, "cn", "")), "(cn=*)");
 }
 
-TEST(LdapFilterText, RendersNestedTrees) {
+TEST(LdapFilterText, RendersNestedTrees)
+{
     const Filter filter = Node(
         Filter::Kind::And,
         {Leaf(Filter::Kind::Equals, "objectclass", "person"),
          Node(Filter::Kind::Not, {Leaf(Filter::Kind::Equals, "objectclass", "computer")}),
-         Node(Filter::Kind::Or, {Leaf(Filter::Kind::Present, "mail"),
-                                 Leaf(Filter::Kind::Equals, "2.5.4.3", "x")})});
+         Node(Filter::Kind::Or,
+              {Leaf(Filter::Kind::Present, "mail"), Leaf(Filter::Kind::Equals, "2.5.4.3", "x")})});
     EXPECT_EQ(Render(filter),
               "(&(objectclass=person)(!(objectclass=computer))(|(mail=*)(2.5.4.3=x)))");
 }
 
-TEST(LdapFilterText, RefusesAttributeNamesThatAreNotNames) {
+TEST(LdapFilterText, RefusesAttributeNamesThatAreNotNames)
+{
     std::string text;
     EXPECT_FALSE(ldap::RenderFilter(Leaf(Filter::Kind::Equals, "cn=*)(uid", "x"), text));
     EXPECT_FALSE(ldap::RenderFilter(Leaf(Filter::Kind::Present, ""), text));
     EXPECT_FALSE(ldap::RenderFilter(Leaf(Filter::Kind::Present, "1..2"), text));
 }
 
-TEST(LdapFilterText, RefusesNotWithoutExactlyOneChild) {
+TEST(LdapFilterText, RefusesNotWithoutExactlyOneChild)
+{
     std::string text;
     EXPECT_FALSE(ldap::RenderFilter(Node(Filter::Kind::Not, {}), text));
 }
 
 // A server's schema: what it does not know is false, never Undefined.
-TEST(LdapFilterText, ComparisonsTheSchemaCannotMakeAreFalse) {
+TEST(LdapFilterText, ComparisonsTheSchemaCannotMakeAreFalse)
+{
     ldap::KnownSchema stock;
     stock.Learn({"( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST ( sn $ cn ) )",
                  "( 2.5.6.5 NAME ( 'organizationalUnit' 'ou-alias' ) SUP top STRUCTURAL )"},
@@ -132,7 +146,8 @@ TEST(LdapFilterText, ComparisonsTheSchemaCannotMakeAreFalse) {
     EXPECT_EQ(text, "(&(objectclass=person)(!(objectclass=computer)))");
 }
 
-TEST(LdapDirectoryUrls, SplitsSchemeAndServer) {
+TEST(LdapDirectoryUrls, SplitsSchemeAndServer)
+{
     std::string scheme, server;
     ASSERT_TRUE(ldap::SplitDirectoryUrl("LDAPS://Dc1.Example.com:636/", scheme, server));
     EXPECT_EQ(scheme, "ldaps");
@@ -142,7 +157,8 @@ TEST(LdapDirectoryUrls, SplitsSchemeAndServer) {
     EXPECT_EQ(server, "127.0.0.1");
 }
 
-TEST(LdapDirectoryUrls, RefusesOtherSchemesAndPaths) {
+TEST(LdapDirectoryUrls, RefusesOtherSchemesAndPaths)
+{
     std::string scheme, server;
     for (const char* url : {"http://host", "ldap://", "ldap:///", "ldap://host/dc=example",
                             "ldapi://%2Fsocket", "host:389"}) {
@@ -152,7 +168,8 @@ TEST(LdapDirectoryUrls, RefusesOtherSchemesAndPaths) {
 
 // Servers as the user means them: the host ignoring case, the scheme's
 // default port filled in.
-TEST(LdapServerNames, SameServerAsTheUserMeansIt) {
+TEST(LdapServerNames, SameServerAsTheUserMeansIt)
+{
     struct Row {
         const char* scheme;
         const char* typed;
@@ -181,11 +198,12 @@ TEST(LdapServerNames, SameServerAsTheUserMeansIt) {
     }
 }
 
-TEST(LdapServerNames, ListsOfUrlsInTheirOrder) {
+TEST(LdapServerNames, ListsOfUrlsInTheirOrder)
+{
     std::vector<ldap::ServerAddress> servers;
     std::string bad;
-    ASSERT_TRUE(ldap::ParseServerList("  ldaps://dc1.example.com\tLDAP://dc2:3890/  ", "", servers,
-                                      bad));
+    ASSERT_TRUE(
+        ldap::ParseServerList("  ldaps://dc1.example.com\tLDAP://dc2:3890/  ", "", servers, bad));
     ASSERT_EQ(servers.size(), 2u);
     EXPECT_EQ(servers[0].Url(), "ldaps://dc1.example.com");
     EXPECT_EQ(servers[0].port, 636u);
@@ -203,31 +221,36 @@ TEST(LdapServerNames, ListsOfUrlsInTheirOrder) {
     EXPECT_EQ(bad, "http://dc2");
 }
 
-TEST(LdapDnParsing, GivesTheCanonicalForm) {
+TEST(LdapDnParsing, GivesTheCanonicalForm)
+{
     std::string dn;
     ASSERT_TRUE(ldap::NormaliseDn("CN=John Smith , OU=Sales,dc=example, dc=com", dn));
     EXPECT_EQ(dn, "CN=John Smith,OU=Sales,dc=example,dc=com");
 }
 
-TEST(LdapDnParsing, KeepsEscapedSpecialCharacters) {
+TEST(LdapDnParsing, KeepsEscapedSpecialCharacters)
+{
     std::string dn;
     ASSERT_TRUE(ldap::NormaliseDn("cn=Smith\\, John,dc=example,dc=com", dn));
     EXPECT_EQ(dn, "cn=Smith\\2C John,dc=example,dc=com");
 }
 
-TEST(LdapDnParsing, KeepsUtf8Values) {
+TEST(LdapDnParsing, KeepsUtf8Values)
+{
     std::string dn;
     ASSERT_TRUE(ldap::NormaliseDn("cn=J\xC3\xBCrgen M\xC3\xBCller,ou=Sales", dn));
     EXPECT_EQ(dn, "cn=J\xC3\xBCrgen M\xC3\xBCller,ou=Sales");
 }
 
-TEST(LdapDnParsing, EmptyIsTheRoot) {
+TEST(LdapDnParsing, EmptyIsTheRoot)
+{
     std::string dn = "x";
     ASSERT_TRUE(ldap::NormaliseDn("", dn));
     EXPECT_EQ(dn, "");
 }
 
-TEST(LdapDnParsing, RefusesWhatIsNoDn) {
+TEST(LdapDnParsing, RefusesWhatIsNoDn)
+{
     std::string dn;
     EXPECT_FALSE(ldap::NormaliseDn("jsmith", dn));
     EXPECT_FALSE(ldap::NormaliseDn("cn=a,,dc=b", dn));

@@ -26,11 +26,16 @@ struct PortCase {
 };
 
 const PortCase kPorts[] = {
-    {"LDAP://h:0 dc=x", kStatusMalformedName},       {"LDAP://h:1 dc=x", 0},
-    {"LDAP://h:65535 dc=x", 0},                      {"LDAP://h:65536 dc=x", kStatusMalformedName},
-    {"LDAP://h:00001 dc=x", 0},                      {"LDAP://h:000001 dc=x", kStatusMalformedName},
-    {"LDAP://[::1]:65535 dc=x", 0},                  {"LDAP://[::1]:65536 dc=x", kStatusMalformedName},
-    {"LDAP://[::1]:0 dc=x", kStatusMalformedName},   {"LDAP://h: dc=x", kStatusMalformedName},
+    {"LDAP://h:0 dc=x", kStatusMalformedName},
+    {"LDAP://h:1 dc=x", 0},
+    {"LDAP://h:65535 dc=x", 0},
+    {"LDAP://h:65536 dc=x", kStatusMalformedName},
+    {"LDAP://h:00001 dc=x", 0},
+    {"LDAP://h:000001 dc=x", kStatusMalformedName},
+    {"LDAP://[::1]:65535 dc=x", 0},
+    {"LDAP://[::1]:65536 dc=x", kStatusMalformedName},
+    {"LDAP://[::1]:0 dc=x", kStatusMalformedName},
+    {"LDAP://h: dc=x", kStatusMalformedName},
 };
 
 TEST(BoundaryTest, PortsFromOneTo65535)
@@ -81,11 +86,12 @@ TEST(BoundaryTest, FirstAndLastLetterOfEveryFoldedRange)
 // The embedded directory's cap on the domains of an explicit search: at most
 // that many, none at 0 or below.
 
-const char kThreeDomains[] = "dn: dc=one,dc=test\nobjectClass: domain\n\n"
-                             "dn: cn=admin,dc=one,dc=test\nobjectClass: person\nuserPassword: pw\n\n"
-                             "dn: o=NoDomain\nobjectClass: organization\n\n"
-                             "dn: dc=two,dc=test\nobjectClass: dcObject\n\n"
-                             "dn: dc=three,dc=test\nobjectClass: domain\n";
+const char kThreeDomains[] =
+    "dn: dc=one,dc=test\nobjectClass: domain\n\n"
+    "dn: cn=admin,dc=one,dc=test\nobjectClass: person\nuserPassword: pw\n\n"
+    "dn: o=NoDomain\nobjectClass: organization\n\n"
+    "dn: dc=two,dc=test\nobjectClass: dcObject\n\n"
+    "dn: dc=three,dc=test\nobjectClass: domain\n";
 
 struct LimitCase {
     int limit;
@@ -100,8 +106,8 @@ TEST(BoundaryTest, EmbeddedDomainLimitZeroOneAndN)
     for (const LimitCase& row : kLimits) {
         std::vector<std::string> domains;
         int searchStatus = -1;
-        ASSERT_EQ(directory->ExplicitDomains("h", "cn=admin,dc=one,dc=test", "pw", false,
-                                             row.limit, domains, searchStatus),
+        ASSERT_EQ(directory->ExplicitDomains("h", "cn=admin,dc=one,dc=test", "pw", false, row.limit,
+                                             domains, searchStatus),
                   0u);
         EXPECT_EQ(searchStatus, kDomainSearchSuccess);
         EXPECT_EQ(domains.size(), row.domains) << "limit " << row.limit;
@@ -184,9 +190,9 @@ TEST(BoundaryTest, OneNamingValueTwiceUnderOneContainerIsAmbiguous)
         EXPECT_EQ(service.GetUserGroups(fqdn, groups), row.status) << row.fqdn;
     }
     std::vector<OvWString> members;
-    EXPECT_EQ(service.GetUsersForGroup(makeWideString("LDAP://h ou=Other,dc=amb,dc=test/Staff"),
-                                       members),
-              kStatusAmbiguous);
+    EXPECT_EQ(
+        service.GetUsersForGroup(makeWideString("LDAP://h ou=Other,dc=amb,dc=test/Staff"), members),
+        kStatusAmbiguous);
     EXPECT_TRUE(members.empty());
 }
 

@@ -2,7 +2,6 @@
 // domains, faults in the file, and speed on a large directory.
 #include <gtest/gtest.h>
 
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,8 +229,9 @@ TEST_F(BrokenFileTest, UnreadableFileSaysWhy)
         std::vector<std::string> contexts;
         EXPECT_EQ(directory->NamingContexts(contexts), kStatusLoadFailed) << path;
         ASSERT_EQ(application_.Records().size(), before + 1) << path;
-        EXPECT_EQ(application_.Records().back(),
-                  "0x30A20008 0x30A200 " + path + ":0 the directory file cannot be read: " + reason);
+        EXPECT_EQ(
+            application_.Records().back(),
+            "0x30A20008 0x30A200 " + path + ":0 the directory file cannot be read: " + reason);
     }
     ::unlink(fifo.c_str());
     ::rmdir(folder.c_str());
@@ -250,8 +250,8 @@ TEST_F(BrokenFileTest, DuplicateEntry)
 TEST(TestDataTest, TestDirectoryAndSampleLoad)
 {
     for (const std::string& path :
-         {std::string(OV_TEST_DATA) + "/directory.ldif", std::string(OV_TEST_DATA) +
-          "/directory-ad.ldif", std::string(OV_SAMPLE_LDIF)}) {
+         {std::string(OV_TEST_DATA) + "/directory.ldif",
+          std::string(OV_TEST_DATA) + "/directory-ad.ldif", std::string(OV_SAMPLE_LDIF)}) {
         auto directory = EmbeddedDirectory::FromFile(path);
         std::vector<std::string> contexts;
         EXPECT_EQ(directory->NamingContexts(contexts), 0u) << path;
@@ -288,6 +288,7 @@ TEST(LargeDirectoryTest, LargeContainerListsCompletelyInOrder)
     ASSERT_EQ(users.size(), static_cast<std::size_t>(kLargeCount));
     EXPECT_EQ(makeString(users.front()), "LDAP://h ou=People,dc=big,dc=test/User 000000");
     char last[64];
-    std::snprintf(last, sizeof last, "LDAP://h ou=People,dc=big,dc=test/User %06d", kLargeCount - 1);
+    std::snprintf(last, sizeof last, "LDAP://h ou=People,dc=big,dc=test/User %06d",
+                  kLargeCount - 1);
     EXPECT_EQ(makeString(users.back()), last);
 }

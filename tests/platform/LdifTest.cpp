@@ -43,7 +43,8 @@ TEST(LdifTest, RecordsWithSeveralValues)
 TEST(LdifTest, ManyAttributesAreGroupedByName)
 {
     std::string text = "dn: cn=wide,dc=x\n";
-    for (int i = 0; i < 40; ++i) text += "attr" + std::to_string(i) + ": v" + std::to_string(i) + "\n";
+    for (int i = 0; i < 40; ++i)
+        text += "attr" + std::to_string(i) + ": v" + std::to_string(i) + "\n";
     text += "attr3: again\nATTR0: last\n";
     const auto entries = Read(text);
     ASSERT_EQ(entries.size(), 1u);
@@ -88,10 +89,7 @@ TEST(LdifTest, OptionsAreDroppedAndCarriageReturnsIgnored)
     EXPECT_EQ(*entries[0].Find("cn"), (std::vector<std::string>{"a", "b"}));
 }
 
-TEST(LdifTest, EmptyTextHasNoEntries)
-{
-    EXPECT_TRUE(Read("").empty());
-}
+TEST(LdifTest, EmptyTextHasNoEntries) { EXPECT_TRUE(Read("").empty()); }
 
 TEST(LdifFaultTest, BadBase64NamesItsLine)
 {

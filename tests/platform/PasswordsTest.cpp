@@ -16,22 +16,10 @@ const char kCrypt[] =
 
 }  // namespace
 
-TEST(PasswordTest, SaltedSha)
-{
-    EXPECT_TRUE(PasswordMatches(kSsha, "Secret123"));
-}
-TEST(PasswordTest, PlainSha)
-{
-    EXPECT_TRUE(PasswordMatches(kSha, "Secret123"));
-}
-TEST(PasswordTest, Crypt)
-{
-    EXPECT_TRUE(PasswordMatches(kCrypt, "Guten.Tag1"));
-}
-TEST(PasswordTest, ClearText)
-{
-    EXPECT_TRUE(PasswordMatches("Alice#1", "Alice#1"));
-}
+TEST(PasswordTest, SaltedSha) { EXPECT_TRUE(PasswordMatches(kSsha, "Secret123")); }
+TEST(PasswordTest, PlainSha) { EXPECT_TRUE(PasswordMatches(kSha, "Secret123")); }
+TEST(PasswordTest, Crypt) { EXPECT_TRUE(PasswordMatches(kCrypt, "Guten.Tag1")); }
+TEST(PasswordTest, ClearText) { EXPECT_TRUE(PasswordMatches("Alice#1", "Alice#1")); }
 TEST(PasswordTest, SchemeIgnoresCase)
 {
     EXPECT_TRUE(PasswordMatches(std::string("{ssha}") + (kSsha + 6), "Secret123"));

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <tuple>
 #include <memory>
 #include <ostream>
+#include <tuple>
 
 #include "platform/services/DirectoryService.h"
 #include "platform/services/EmbeddedDirectory.h"
@@ -102,10 +102,7 @@ struct Operation {
     Call call;
 };
 
-void PrintTo(const Operation& operation, std::ostream* out)
-{
-    *out << operation.name;
-}
+void PrintTo(const Operation& operation, std::ostream* out) { *out << operation.name; }
 
 const std::string kDomain = "LDAP://h dc=example,dc=com";
 const std::string kJohn = "LDAP://h ou=Sales,dc=example,dc=com/John Smith";

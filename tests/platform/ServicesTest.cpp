@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -75,9 +75,10 @@ TEST(TransIdTest, UnreadableSessionsFileIsReported)
     TestApplication application;
     TransIdService service("/nonexistent/sessions");
     EXPECT_EQ(UserAt(service, "127.0.0.1", kStatusSessionsLoadFailed), "");
-    EXPECT_EQ(application.Records(),
-              (std::vector<std::string>{"0x30A2000D 0x30A200 /nonexistent/sessions:0 the sessions "
-                                        "file cannot be read: No such file or directory (ENOENT)"}));
+    EXPECT_EQ(
+        application.Records(),
+        (std::vector<std::string>{"0x30A2000D 0x30A200 /nonexistent/sessions:0 the sessions "
+                                  "file cannot be read: No such file or directory (ENOENT)"}));
     // A device is refused at once instead of read without end.
     TransIdService device("/dev/urandom");
     EXPECT_EQ(UserAt(device, "127.0.0.1", kStatusSessionsLoadFailed), "");
@@ -88,11 +89,20 @@ TEST(TransIdTest, UnreadableSessionsFileIsReported)
 
 TEST(EventLogTest, EveryStatusHasItsOwnText)
 {
-    const unsigned codes[] = {kStatusMalformedName,     kStatusUnsupportedType, kStatusNoSuchEntry,
-                              kStatusAmbiguous,         kStatusUnreachable,     kStatusTimeout,
-                              kStatusRefused,           kStatusLoadFailed,      kStatusNoEmail,
-                              kStatusNoSession,         kStatusTlsFailed,       kStatusBindFailed,
-                              kStatusSessionsLoadFailed, kStatusTooManyEntries};
+    const unsigned codes[] = {kStatusMalformedName,
+                              kStatusUnsupportedType,
+                              kStatusNoSuchEntry,
+                              kStatusAmbiguous,
+                              kStatusUnreachable,
+                              kStatusTimeout,
+                              kStatusRefused,
+                              kStatusLoadFailed,
+                              kStatusNoEmail,
+                              kStatusNoSession,
+                              kStatusTlsFailed,
+                              kStatusBindFailed,
+                              kStatusSessionsLoadFailed,
+                              kStatusTooManyEntries};
     std::set<std::string> texts;
     for (unsigned code : codes) {
         const std::string text = EventLog::Text(code);
@@ -269,9 +279,12 @@ TEST_F(ParameterFileTest, NoFileMeansTheSampleAndDefaults)
 TEST_F(ParameterFileTest, EntryLimitIsAPositiveNumberElseTheDefault)
 {
     const std::pair<const char*, std::size_t> cases[] = {
-        {"MaxEntries=1000\n", 1000},          {"MaxEntries = 2500000 \n", 2500000},
-        {"MaxEntries=0\n", kDefaultMaxEntries}, {"MaxEntries=-5\n", kDefaultMaxEntries},
-        {"MaxEntries=10k\n", kDefaultMaxEntries}, {"", kDefaultMaxEntries},
+        {"MaxEntries=1000\n", 1000},
+        {"MaxEntries = 2500000 \n", 2500000},
+        {"MaxEntries=0\n", kDefaultMaxEntries},
+        {"MaxEntries=-5\n", kDefaultMaxEntries},
+        {"MaxEntries=10k\n", kDefaultMaxEntries},
+        {"", kDefaultMaxEntries},
         {"MaxEntries=99999999999999999999\n", kDefaultMaxEntries},
     };
     for (const auto& [line, expected] : cases) {
@@ -325,24 +338,69 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
         "BindPasswordFile can name a file of its own";
     const std::string large(5000, 'x');
     const PasswordCase cases[] = {
-        {"in orvane.ini of the owner alone", "BindPassword=s3cret\n", 0600, nullptr, "s3cret",
-         false, {}},
-        {"in orvane.ini that others can read", "BindPassword=s3cret\n", 0644, nullptr, "s3cret",
-         false, {warning}},
-        {"in orvane.ini that the group can read", "BindPassword=s3cret\n", 0640, nullptr, "s3cret",
-         false, {warning}},
-        {"from the file, one line end dropped", "BindPasswordFile=pw\n", 0644, "from file\r\n",
-         "from file", false, {}},
-        {"from the file, blanks and inner line ends kept", "BindPasswordFile=pw\n", 0644,
-         " a\nb \n\n", " a\nb \n", false, {}},
-        {"the file wins over orvane.ini", "BindPassword=inline\nBindPasswordFile=pw\n", 0600,
-         "from file", "from file", false, {}},
-        {"a missing file: no password, the system's reason", "BindPasswordFile=missing\n", 0600,
-         nullptr, "", true, {"0x30A20023 0x30A200 missing:0 No such file or directory"}},
-        {"a folder: no password, the system's reason", "BindPasswordFile=.\n", 0600, nullptr, "",
-         true, {"0x30A20023 0x30A200 .:0 Is a directory"}},
-        {"a file larger than a password", "BindPasswordFile=pw\n", 0600,
-         large.c_str(), "", true, {"0x30A20023 0x30A200 pw:0 File too large"}},
+        {"in orvane.ini of the owner alone",
+         "BindPassword=s3cret\n",
+         0600,
+         nullptr,
+         "s3cret",
+         false,
+         {}},
+        {"in orvane.ini that others can read",
+         "BindPassword=s3cret\n",
+         0644,
+         nullptr,
+         "s3cret",
+         false,
+         {warning}},
+        {"in orvane.ini that the group can read",
+         "BindPassword=s3cret\n",
+         0640,
+         nullptr,
+         "s3cret",
+         false,
+         {warning}},
+        {"from the file, one line end dropped",
+         "BindPasswordFile=pw\n",
+         0644,
+         "from file\r\n",
+         "from file",
+         false,
+         {}},
+        {"from the file, blanks and inner line ends kept",
+         "BindPasswordFile=pw\n",
+         0644,
+         " a\nb \n\n",
+         " a\nb \n",
+         false,
+         {}},
+        {"the file wins over orvane.ini",
+         "BindPassword=inline\nBindPasswordFile=pw\n",
+         0600,
+         "from file",
+         "from file",
+         false,
+         {}},
+        {"a missing file: no password, the system's reason",
+         "BindPasswordFile=missing\n",
+         0600,
+         nullptr,
+         "",
+         true,
+         {"0x30A20023 0x30A200 missing:0 No such file or directory"}},
+        {"a folder: no password, the system's reason",
+         "BindPasswordFile=.\n",
+         0600,
+         nullptr,
+         "",
+         true,
+         {"0x30A20023 0x30A200 .:0 Is a directory"}},
+        {"a file larger than a password",
+         "BindPasswordFile=pw\n",
+         0600,
+         large.c_str(),
+         "",
+         true,
+         {"0x30A20023 0x30A200 pw:0 File too large"}},
     };
     for (const PasswordCase& c : cases) {
         SCOPED_TRACE(c.purpose);

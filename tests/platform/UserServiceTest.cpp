@@ -225,8 +225,8 @@ cn: ws9
     UserService service(*directory);
     std::vector<OvWString> users;
     ASSERT_EQ(service.GetUsers(makeWideString("LDAP://h dc=corp,dc=test"), users), 0u);
-    EXPECT_EQ(Narrow(users), (Names{"LDAP://h dc=corp,dc=test/Only Inet",
-                                    "LDAP://h dc=corp,dc=test/Only Org"}));
+    EXPECT_EQ(Narrow(users),
+              (Names{"LDAP://h dc=corp,dc=test/Only Inet", "LDAP://h dc=corp,dc=test/Only Org"}));
     std::vector<OvWString> workstations;
     ASSERT_EQ(service.GetWorkstations(makeWideString("CORP"), workstations), 0u);
     EXPECT_EQ(Narrow(workstations), Names{"ws9"});
@@ -299,20 +299,22 @@ TEST_F(UserServiceTest, MemberUidAndUniqueMember)
 // each member, and any failing read fails the listing.
 TEST(LargeGroupTest, MembersOfAContainerReadTogetherOrOneByOne)
 {
-    std::string ldif = "dn: dc=big,dc=test\nobjectClass: domain\ndc: big\n\n"
-                       "dn: ou=Many,dc=big,dc=test\nobjectClass: organizationalUnit\nou: Many\n\n"
-                       "dn: ou=Other,dc=big,dc=test\nobjectClass: organizationalUnit\nou: Other\n\n"
-                       "dn: cn=Outside,ou=Other,dc=big,dc=test\nobjectClass: person\ncn: Outside\n\n"
-                       "dn: cn=Inner,ou=Many,dc=big,dc=test\nobjectClass: groupOfNames\ncn: Inner\n"
-                       "member: cn=Outside,ou=Other,dc=big,dc=test\n\n";
-    std::string group = "dn: cn=Big,dc=big,dc=test\nobjectClass: groupOfNames\ncn: Big\n"
-                        "member: cn=Inner,ou=Many,dc=big,dc=test\n"
-                        "member: cn=Gone,ou=Many,dc=big,dc=test\n";
+    std::string ldif =
+        "dn: dc=big,dc=test\nobjectClass: domain\ndc: big\n\n"
+        "dn: ou=Many,dc=big,dc=test\nobjectClass: organizationalUnit\nou: Many\n\n"
+        "dn: ou=Other,dc=big,dc=test\nobjectClass: organizationalUnit\nou: Other\n\n"
+        "dn: cn=Outside,ou=Other,dc=big,dc=test\nobjectClass: person\ncn: Outside\n\n"
+        "dn: cn=Inner,ou=Many,dc=big,dc=test\nobjectClass: groupOfNames\ncn: Inner\n"
+        "member: cn=Outside,ou=Other,dc=big,dc=test\n\n";
+    std::string group =
+        "dn: cn=Big,dc=big,dc=test\nobjectClass: groupOfNames\ncn: Big\n"
+        "member: cn=Inner,ou=Many,dc=big,dc=test\n"
+        "member: cn=Gone,ou=Many,dc=big,dc=test\n";
     Names expected;
     for (int i = 0; i < 400; ++i) {
         const std::string name = "User " + std::to_string(1000 + i);
-        ldif += "dn: cn=" + name + ",ou=Many,dc=big,dc=test\nobjectClass: person\ncn: " + name +
-                "\n\n";
+        ldif +=
+            "dn: cn=" + name + ",ou=Many,dc=big,dc=test\nobjectClass: person\ncn: " + name + "\n\n";
         if (i % 6 != 0) continue;
         group += "member: cn=" + name + ",ou=Many,dc=big,dc=test\n";
         expected.push_back("LDAP://h ou=Many,dc=big,dc=test/" + name);
@@ -564,9 +566,9 @@ TEST(SampleDirectoryTest, PromptExamplesAnswer)
                      "LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/J\xC3\xBCrgen M\xC3\xBCller",
                      "LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/Mary Jones"}));
     std::vector<OvWString> groups;
-    ASSERT_EQ(service.GetGroups(makeWideString("LDAP://127.0.0.1 ou=Sales,dc=example,dc=com"),
-                                groups),
-              0u);
+    ASSERT_EQ(
+        service.GetGroups(makeWideString("LDAP://127.0.0.1 ou=Sales,dc=example,dc=com"), groups),
+        0u);
     EXPECT_EQ(Narrow(groups), Names{"LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/Sales Managers"});
 }
 
@@ -586,7 +588,9 @@ TEST_F(UserServiceTest, CompletionOfContexts)
         {"LDAP://h dc=", 100, 0, {"dc=corp,dc=test", "dc=other,dc=test"}},
         {"LDAP://h ou=People,dc=corp", 100, 0, {"ou=People,dc=corp,dc=test"}},
         {"LDAP://h ou=Nowhere", 100, 0, {}},
-        {"LDAP://h ou=People,dc=corp,dc=test/", 100, 0,
+        {"LDAP://h ou=People,dc=corp,dc=test/",
+         100,
+         0,
          {"Alice Young", "bob Zed", "Carl Xu", "NoMail", "Star*)(uid=*"}},
         {"LDAP://h ou=People,dc=corp,dc=test/B", 100, 0, {"bob Zed"}},
         {"LDAP://h ou=People,dc=corp,dc=test/Star*", 100, 0, {"Star*)(uid=*"}},

@@ -32,7 +32,7 @@ Filter Prepare(const Filter& filter)
     return prepared;
 }
 
-bool ValueMatches(const std::string& attribute, const std::string& stored, const Filter& filter)
+bool ValueMatches(const std::string& attribute, std::string_view stored, const Filter& filter)
 {
     if (IsDnValued(attribute)) {
         const std::string dn = NormalizeDn(StripUniqueId(stored));
@@ -55,8 +55,6 @@ void ReportLoadFault(const std::string& location, int line, const std::string& m
     ReportServiceFault(kStatusLoadFailed, location, line, message);
 }
 
-bool IsDomainEntry(const Entry& entry) { return entry.IsA("domain") || entry.IsA("dcObject"); }
-
 }  // namespace
 
 std::unique_ptr<EmbeddedDirectory> EmbeddedDirectory::FromFile(const std::string& path)
@@ -76,6 +74,73 @@ EmbeddedDirectory::EmbeddedDirectory(std::string location, std::string text, boo
 {
 }
 
+EmbeddedDirectory::Span EmbeddedDirectory::Store(std::string_view text)
+{
+    Span span;
+    span.offset = static_cast<std::uint32_t>(arena_.size());
+    span.length = static_cast<std::uint32_t>(text.size());
+    arena_.append(text);
+    return span;
+}
+
+std::uint32_t EmbeddedDirectory::NameIndex(const std::string& name)
+{
+    const auto found = nameIndex_.emplace(name, static_cast<std::uint32_t>(names_.size()));
+    if (found.second) names_.push_back(name);
+    return found.first->second;
+}
+
+void EmbeddedDirectory::Add(const Entry& entry, std::string&& key)
+{
+    StoredEntry stored;
+    stored.dn = Store(entry.dn);
+    stored.key = Store(key);
+    stored.firstAttribute = static_cast<std::uint32_t>(attributes_.size());
+    stored.attributeCount = static_cast<std::uint32_t>(entry.attributes.size());
+    for (const auto& attribute : entry.attributes) {
+        StoredAttribute compact;
+        compact.name = NameIndex(attribute.first);
+        compact.firstValue = static_cast<std::uint32_t>(values_.size());
+        compact.valueCount = static_cast<std::uint32_t>(attribute.second.size());
+        for (const std::string& value : attribute.second) values_.push_back(Store(value));
+        attributes_.push_back(compact);
+    }
+    entries_.push_back(stored);
+}
+
+bool EmbeddedDirectory::Index(const std::vector<int>& dnLines)
+{
+    const std::size_t count = entries_.size();
+    byDn_.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!byDn_.emplace(View(entries_[i].key), static_cast<std::uint32_t>(i)).second) {
+            ReportLoadFault(location_, dnLines[i],
+                            "an entry with this DN stands earlier in the file");
+            return false;
+        }
+    }
+    // Each entry's parent, then the children of each parent in file order.
+    constexpr std::uint32_t kNone = UINT32_MAX;
+    std::vector<std::uint32_t> parents(count, kNone);
+    firstChild_.assign(count + 1, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string_view parentKey = NormalizedParent(View(entries_[i].key));
+        const auto parent = parentKey.empty() ? byDn_.end() : byDn_.find(parentKey);
+        if (parent == byDn_.end()) {
+            roots_.push_back(static_cast<std::uint32_t>(i));
+        } else {
+            parents[i] = parent->second;
+            ++firstChild_[parent->second + 1];
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) firstChild_[i + 1] += firstChild_[i];
+    children_.resize(firstChild_[count]);
+    std::vector<std::uint32_t> filled(firstChild_.begin(), firstChild_.end() - 1);
+    for (std::size_t i = 0; i < count; ++i)
+        if (parents[i] != kNone) children_[filled[parents[i]]++] = static_cast<std::uint32_t>(i);
+    return true;
+}
+
 unsigned EmbeddedDirectory::Load()
 {
     std::call_once(loaded_, [this] {
@@ -89,71 +154,106 @@ unsigned EmbeddedDirectory::Load()
                 return;
             }
         }
+        // Each record goes into the arena as it is read: no entry is kept in
+        // its own strings. The values are never longer than the file's text.
+        arena_.reserve(text_.size());
         LdifError error;
         std::vector<int> dnLines;
-        std::vector<std::string> keys;
-        std::vector<Entry> entries;
-        if (!ReadLdif(text_, entries, error, &dnLines, &keys)) {
-            ReportLoadFault(location_, error.line, error.message);
-            return;
-        }
-        std::string().swap(text_);
-        std::unordered_map<std::string_view, std::size_t> byDn;
-        byDn.reserve(entries.size());
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (!byDn.emplace(keys[i], i).second) {
-                ReportLoadFault(location_, dnLines[i],
-                                "an entry with this DN stands earlier in the file");
+        bool tooLarge = false;
+        const auto take = [&](Entry& entry, int dnLine, std::string&& key) {
+            if (tooLarge) return;
+            std::size_t size = entry.dn.size() + key.size();
+            for (const auto& attribute : entry.attributes)
+                for (const std::string& value : attribute.second) size += value.size();
+            if (arena_.size() + size > UINT32_MAX || values_.size() >= UINT32_MAX / 2) {
+                tooLarge = true;
                 return;
             }
-        }
-        children_.assign(entries.size(), {});
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const std::string_view parentKey = NormalizedParent(keys[i]);
-            const auto parent = parentKey.empty() ? byDn.end() : byDn.find(parentKey);
-            if (parent == byDn.end())
-                roots_.push_back(i);
+            Add(entry, std::move(key));
+            dnLines.push_back(dnLine);
+        };
+        const bool read = ReadLdifEach(text_, take, error);
+        std::string().swap(text_);
+        if (!read || tooLarge) {
+            if (!read)
+                ReportLoadFault(location_, error.line, error.message);
             else
-                children_[parent->second].push_back(i);
+                ReportLoadFault(location_, 0, "the directory file holds too many values");
+            Clear();
+            return;
         }
-        keys_ = std::move(keys);  // the map's views stay valid: the strings do not move
-        entries_ = std::move(entries);
-        byDn_ = std::move(byDn);
+        arena_.shrink_to_fit();
+        values_.shrink_to_fit();
+        attributes_.shrink_to_fit();
+        entries_.shrink_to_fit();
+        if (!Index(dnLines)) {
+            Clear();
+            return;
+        }
         loadStatus_ = 0;
     });
     return loadStatus_;
 }
 
-const Entry* EmbeddedDirectory::FindEntry(const std::string& dn) const
+void EmbeddedDirectory::Clear()
+{
+    std::unordered_map<std::string_view, std::uint32_t>().swap(byDn_);
+    std::string().swap(arena_);
+    std::vector<Span>().swap(values_);
+    std::vector<StoredAttribute>().swap(attributes_);
+    std::vector<StoredEntry>().swap(entries_);
+    std::vector<std::uint32_t>().swap(firstChild_);
+    std::vector<std::uint32_t>().swap(children_);
+    std::vector<std::uint32_t>().swap(roots_);
+}
+
+EmbeddedDirectory::Values EmbeddedDirectory::Find(std::size_t index, std::string_view name) const
+{
+    const StoredEntry& entry = entries_[index];
+    for (std::uint32_t k = 0; k < entry.attributeCount; ++k) {
+        const StoredAttribute& attribute = attributes_[entry.firstAttribute + k];
+        if (names_[attribute.name] == name) return Values(this, &attribute);
+    }
+    return Values(this, nullptr);
+}
+
+bool EmbeddedDirectory::IsA(std::size_t index, std::string_view objectClass) const
+{
+    const Values classes = Find(index, "objectclass");
+    for (std::size_t k = 0; k < classes.Size(); ++k)
+        if (ClassIsA(classes[k], objectClass)) return true;
+    return false;
+}
+
+std::size_t EmbeddedDirectory::FindEntry(const std::string& dn) const
 {
     const std::string key = NormalizeDn(dn);
     const auto found = byDn_.find(key);
-    return found == byDn_.end() ? nullptr : &entries_[found->second];
+    return found == byDn_.end() ? std::string::npos : found->second;
 }
 
-bool EmbeddedDirectory::Matches(const Entry& entry, const Filter& filter) const
+bool EmbeddedDirectory::Matches(std::size_t index, const Filter& filter) const
 {
     switch (filter.kind) {
         case Filter::Kind::And:
             for (const Filter& child : filter.children)
-                if (!Matches(entry, child)) return false;
+                if (!Matches(index, child)) return false;
             return true;
         case Filter::Kind::Or:
             for (const Filter& child : filter.children)
-                if (Matches(entry, child)) return true;
+                if (Matches(index, child)) return true;
             return false;
         case Filter::Kind::Not:
-            return !Matches(entry, filter.children.front());
+            return !Matches(index, filter.children.front());
         case Filter::Kind::Present:
             // A filter left as made by default asks for every entry.
-            return filter.attribute.empty() || entry.Find(filter.attribute) != nullptr;
+            return filter.attribute.empty() || !Find(index, filter.attribute).Empty();
         case Filter::Kind::Equals:
         case Filter::Kind::Contains:
         case Filter::Kind::Initial: {
-            const std::vector<std::string>* values = entry.Find(filter.attribute);
-            if (values == nullptr) return false;
-            for (const std::string& value : *values)
-                if (ValueMatches(filter.attribute, value, filter)) return true;
+            const Values values = Find(index, filter.attribute);
+            for (std::size_t k = 0; k < values.Size(); ++k)
+                if (ValueMatches(filter.attribute, values[k], filter)) return true;
             return false;
         }
     }
@@ -163,14 +263,17 @@ bool EmbeddedDirectory::Matches(const Entry& entry, const Filter& filter) const
 void EmbeddedDirectory::Collect(std::size_t index, const SearchRequest& request,
                                 EntryVisitor& visitor, std::size_t& handed) const
 {
-    const Entry& entry = entries_[index];
     if (request.sizeLimit != 0 && handed >= request.sizeLimit) return;
-    if (!Matches(entry, request.filter)) return;
+    if (!Matches(index, request.filter)) return;
     Entry copy;
-    copy.dn = entry.dn;
+    copy.dn = DnOf(index);
     for (const std::string& name : request.attributes) {
-        const std::vector<std::string>* values = entry.Find(name);
-        if (values != nullptr) copy.attributes.emplace_back(name, *values);
+        const Values values = Find(index, name);
+        if (values.Empty()) continue;
+        std::vector<std::string> texts;
+        texts.reserve(values.Size());
+        for (std::size_t k = 0; k < values.Size(); ++k) texts.emplace_back(values[k]);
+        copy.attributes.emplace_back(name, std::move(texts));
     }
     ++handed;
     visitor.Visit(copy);
@@ -200,8 +303,9 @@ unsigned EmbeddedDirectory::SearchEach(const SearchRequest& request, EntryVisito
             Collect(base->second, prepared, visitor, handed);
             break;
         case Scope::OneLevel:
-            for (std::size_t child : children_[base->second])
-                Collect(child, prepared, visitor, handed);
+            for (std::uint32_t k = firstChild_[base->second]; k < firstChild_[base->second + 1];
+                 ++k)
+                Collect(children_[k], prepared, visitor, handed);
             break;
         case Scope::Subtree: {
             std::vector<std::size_t> pending{base->second};
@@ -209,8 +313,8 @@ unsigned EmbeddedDirectory::SearchEach(const SearchRequest& request, EntryVisito
                 const std::size_t index = pending.back();
                 pending.pop_back();
                 Collect(index, prepared, visitor, handed);
-                const auto& below = children_[index];
-                pending.insert(pending.end(), below.rbegin(), below.rend());
+                for (std::uint32_t k = firstChild_[index + 1]; k > firstChild_[index]; --k)
+                    pending.push_back(children_[k - 1]);
             }
             break;
         }
@@ -222,7 +326,7 @@ unsigned EmbeddedDirectory::NamingContexts(std::vector<std::string>& out)
 {
     out.clear();
     if (const unsigned status = Load()) return status;
-    for (std::size_t index : roots_) out.push_back(entries_[index].dn);
+    for (std::size_t index : roots_) out.push_back(DnOf(index));
     return 0;
 }
 
@@ -232,11 +336,11 @@ unsigned EmbeddedDirectory::CheckPassword(const std::string& dn, const std::stri
     accepted = false;
     if (const unsigned status = Load()) return status;
     if (password.empty()) return 0;
-    const Entry* entry = FindEntry(dn);
-    if (entry == nullptr) return 0;
-    if (const std::vector<std::string>* stored = entry->Find("userpassword"))
-        for (const std::string& value : *stored)
-            if (PasswordMatches(value, password)) accepted = true;
+    const std::size_t index = FindEntry(dn);
+    if (index == std::string::npos) return 0;
+    const Values stored = Find(index, "userpassword");
+    for (std::size_t k = 0; k < stored.Size(); ++k)
+        if (PasswordMatches(std::string(stored[k]), password)) accepted = true;
     return 0;
 }
 
@@ -255,7 +359,7 @@ unsigned EmbeddedDirectory::ExplicitDomains(const std::string& /*server*/, const
     for (std::size_t index : roots_) {
         // At most limit; 0 or below sets no cap, as an LDAP size limit of 0.
         if (limit > 0 && domains.size() >= static_cast<std::size_t>(limit)) break;
-        if (IsDomainEntry(entries_[index])) domains.push_back(entries_[index].dn);
+        if (IsA(index, "domain") || IsA(index, "dcObject")) domains.push_back(DnOf(index));
     }
     searchStatus = kDomainSearchSuccess;
     return 0;

@@ -2,6 +2,7 @@
 // program) held in memory and searched there.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -34,22 +35,77 @@ private:
     EmbeddedDirectory(std::string location, std::string text, bool fromFile);
     // 0 once the entries are in memory, kStatusLoadFailed otherwise.
     unsigned Load();
-    bool Matches(const Entry& entry, const Filter& filter) const;
+    // The directory in compact form: every text of the file (DNs, their
+    // normalised keys, values) lies in one arena; entries, attributes and
+    // values are spans into it, attribute names indices into names_.
+    struct Span {
+        std::uint32_t offset = 0;
+        std::uint32_t length = 0;
+    };
+    struct StoredAttribute {
+        std::uint32_t name = 0;        // into names_
+        std::uint32_t firstValue = 0;  // into values_
+        std::uint32_t valueCount = 0;
+    };
+    struct StoredEntry {
+        Span dn;
+        Span key;                          // normalised DN
+        std::uint32_t firstAttribute = 0;  // into attributes_
+        std::uint32_t attributeCount = 0;
+    };
+    // Values of one attribute of an entry, as views into the arena.
+    class Values {
+    public:
+        Values(const EmbeddedDirectory* directory, const StoredAttribute* attribute)
+            : directory_(directory), attribute_(attribute)
+        {
+        }
+        bool Empty() const { return attribute_ == nullptr; }
+        std::size_t Size() const { return attribute_ == nullptr ? 0 : attribute_->valueCount; }
+        std::string_view operator[](std::size_t k) const
+        {
+            return directory_->View(directory_->values_[attribute_->firstValue + k]);
+        }
+
+    private:
+        const EmbeddedDirectory* directory_;
+        const StoredAttribute* attribute_;
+    };
+
+    Span Store(std::string_view text);
+    std::string_view View(Span span) const { return {arena_.data() + span.offset, span.length}; }
+    std::uint32_t NameIndex(const std::string& name);
+    void Add(const Entry& entry, std::string&& key);
+    // Indexes the entries by DN and by parent; false (and a fault reported)
+    // when a DN stands twice.
+    bool Index(const std::vector<int>& dnLines);
+    void Clear();
+    Values Find(std::size_t index, std::string_view name) const;
+    bool IsA(std::size_t index, std::string_view objectClass) const;
+    std::string DnOf(std::size_t index) const { return std::string(View(entries_[index].dn)); }
+    bool Matches(std::size_t index, const Filter& filter) const;
     // Hands the entry to the visitor when it matches; counts it in handed.
     void Collect(std::size_t index, const SearchRequest& request, EntryVisitor& visitor,
                  std::size_t& handed) const;
-    const Entry* FindEntry(const std::string& dn) const;
+    // The entry of the DN, or npos.
+    std::size_t FindEntry(const std::string& dn) const;
 
     std::string location_;
     std::string text_;
     bool fromFile_;
     std::once_flag loaded_;
     unsigned loadStatus_ = kStatusLoadFailed;
-    std::vector<Entry> entries_;
-    std::vector<std::string> keys_;                           // normalised DN of each entry
-    std::unordered_map<std::string_view, std::size_t> byDn_;  // into keys_
-    std::vector<std::vector<std::size_t>> children_;
-    std::vector<std::size_t> roots_;  // entries whose parent is not in the file
+    std::string arena_;
+    std::vector<std::string> names_;  // distinct attribute names
+    std::unordered_map<std::string, std::uint32_t> nameIndex_;
+    std::vector<Span> values_;
+    std::vector<StoredAttribute> attributes_;
+    std::vector<StoredEntry> entries_;
+    std::unordered_map<std::string_view, std::uint32_t> byDn_;  // into the arena
+    // The children of entry i are children_[firstChild_[i] .. firstChild_[i + 1]).
+    std::vector<std::uint32_t> firstChild_;
+    std::vector<std::uint32_t> children_;
+    std::vector<std::uint32_t> roots_;  // entries whose parent is not in the file
 };
 
 }  // namespace ovdir

@@ -130,11 +130,7 @@ namespace {
 // kept from record to record so that a long file reuses their storage.
 class LdifReader {
 public:
-    LdifReader(std::vector<Entry>& entries, LdifError& error, std::vector<int>* dnLines,
-               std::vector<std::string>* normalizedDns)
-        : entries_(entries), error_(error), dnLines_(dnLines), normalizedDns_(normalizedDns)
-    {
-    }
+    LdifReader(const LdifRecordHandler& take, LdifError& error) : take_(take), error_(error) {}
 
     // One physical line, without its line end; false on an error.
     bool AddLine(std::string_view line, int lineNumber);
@@ -147,10 +143,9 @@ private:
     void GroupByName(std::size_t parts);
     void FillAttributes(std::size_t parts, Entry& entry);
 
-    std::vector<Entry>& entries_;
+    const LdifRecordHandler& take_;
     LdifError& error_;
-    std::vector<int>* dnLines_;
-    std::vector<std::string>* normalizedDns_;
+    Entry entry_;  // the record being finished; its storage is handed on
 
     std::vector<LogicalLine> record_;
     std::size_t used_ = 0;  // lines of record_ in use; the rest keep their storage
@@ -286,15 +281,13 @@ bool LdifReader::FinishRecord()
     if (name_ != "dn") return Fail(error_, dnLine.line, "record does not start with dn:");
     Dn dn;
     if (!Dn::Parse(value_, dn) || dn.Empty()) return Fail(error_, dnLine.line, "malformed DN");
-    Entry entry;
-    entry.dn = std::move(value_);
     std::size_t parts = 0;
     if (!SplitValueLines(first, count, parts)) return false;
+    entry_.dn = std::move(value_);
+    entry_.attributes.clear();
     GroupByName(parts);
-    FillAttributes(parts, entry);
-    entries_.push_back(std::move(entry));
-    if (dnLines_ != nullptr) dnLines_->push_back(dnLine.line);
-    if (normalizedDns_ != nullptr) normalizedDns_->push_back(dn.Normalized());
+    FillAttributes(parts, entry_);
+    take_(entry_, dnLine.line, dn.Normalized());
     return true;
 }
 
@@ -306,9 +299,18 @@ bool ReadLdif(std::string_view text, std::vector<Entry>& entries, LdifError& err
     entries.clear();
     if (dnLines != nullptr) dnLines->clear();
     if (normalizedDns != nullptr) normalizedDns->clear();
-    error = LdifError();
+    const auto take = [&](Entry& entry, int dnLine, std::string&& key) {
+        entries.push_back(std::move(entry));
+        if (dnLines != nullptr) dnLines->push_back(dnLine);
+        if (normalizedDns != nullptr) normalizedDns->push_back(std::move(key));
+    };
+    return ReadLdifEach(text, take, error);
+}
 
-    LdifReader reader(entries, error, dnLines, normalizedDns);
+bool ReadLdifEach(std::string_view text, const LdifRecordHandler& take, LdifError& error)
+{
+    error = LdifError();
+    LdifReader reader(take, error);
     int lineNumber = 0;
     std::size_t position = 0;
     while (position < text.size() || position == 0) {

@@ -597,7 +597,10 @@ KeyedName KeyName(std::string name)
     return {std::move(key), std::move(name)};
 }
 
-void SortKeyedNames(std::vector<KeyedName>& keyed)
+namespace {
+
+template <typename Names>
+void SortKeyed(Names& keyed)
 {
     if (keyed.empty()) return;
     // The names of one listing mostly share their server and container: the
@@ -624,6 +627,12 @@ void SortKeyedNames(std::vector<KeyedName>& keyed)
     }
     keyed.resize(kept);
 }
+
+}  // namespace
+
+void SortKeyedNames(std::vector<KeyedName>& keyed) { SortKeyed(keyed); }
+
+void SortKeyedNames(std::deque<KeyedName>& keyed) { SortKeyed(keyed); }
 
 void SortNames(std::vector<std::string>& names)
 {

@@ -2,6 +2,7 @@
 // case-insensitive comparison, and the sorted lists they answer with.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -130,5 +131,8 @@ KeyedName KeyName(std::string name);
 // Sorts keyed names as SortNames sorts names and drops those whose key an
 // earlier one has.
 void SortKeyedNames(std::vector<KeyedName>& keyed);
+// The same for names gathered in a deque, which gives its storage back block
+// by block as the sorted names are taken from its front.
+void SortKeyedNames(std::deque<KeyedName>& keyed);
 
 }  // namespace ovdir

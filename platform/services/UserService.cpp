@@ -77,21 +77,22 @@ std::string Narrow(const OvWString& text) { return makeString(text); }
 
 std::string Trimmed(const OvWString& text) { return std::string(TrimBlanks(Narrow(text))); }
 
-// Sorted, and each narrow name and key released once its wide one is made.
-void ToWide(std::vector<KeyedName>& names, std::vector<OvWString>& out)
+// The names of a listing, gathered as entries arrive: each narrow name is let
+// go as soon as its wide copy is made, and the deque's blocks with it, so that
+// the answer is never held twice.
+void ToWide(std::deque<KeyedName>& names, std::vector<OvWString>& out)
 {
     SortKeyedNames(names);
     out.clear();
     out.reserve(names.size());
-    for (KeyedName& name : names) {
+    while (!names.empty()) {
         // Swapped in: a wide string is copied, never moved.
-        OvWString wide = makeWideString(name.second);
+        OvWString wide = makeWideString(names.front().second);
         out.emplace_back();
         out.back().swap(wide);
-        std::string().swap(name.first);
-        std::string().swap(name.second);
+        names.pop_front();
     }
-    std::vector<KeyedName>().swap(names);
+    std::deque<KeyedName>().swap(names);
 }
 
 void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
@@ -128,9 +129,10 @@ public:
     {
         if (formatter_.Format(entry.dn, name_)) printed.push_back(KeyName(std::move(name_)));
     }
-    void Restart() override { std::vector<KeyedName>().swap(printed); }
+    void Restart() override { std::deque<KeyedName>().swap(printed); }
 
-    std::vector<KeyedName> printed;
+    // A deque: it grows without copying what it holds and without doubling.
+    std::deque<KeyedName> printed;
 
 private:
     EntryNameFormatter formatter_;

@@ -84,6 +84,32 @@ TEST_F(EmbeddedTest, ScopesOfASearch)
     EXPECT_EQ(Found("dc=x,dc=test", Scope::Subtree, all).size(), 5u);
 }
 
+// Entries are found below their parent wherever the file lists them, and the
+// children of one parent keep the file's order.
+TEST(EmbeddedTreeTest, ChildrenBeforeTheirParentAreFoundBelowIt)
+{
+    auto directory = EmbeddedDirectory::FromText(
+        "dn: cn=Late,ou=B,dc=y\ncn: Late\n\ndn: dc=y\ndc: y\n\n"
+        "dn: cn=Deep,cn=Late,ou=B,dc=y\ncn: Deep\n\ndn: ou=B,dc=y\nou: B\n\n"
+        "dn: cn=Early,ou=B,dc=y\ncn: Early\n",
+        "tree");
+    SearchRequest request;
+    request.base = "ou=B,dc=y";
+    std::vector<Entry> out;
+    ASSERT_EQ(directory->Search(request, out), 0u);
+    EXPECT_EQ(Dns(out), (Dnl{"ou=B,dc=y", "cn=Late,ou=B,dc=y", "cn=Deep,cn=Late,ou=B,dc=y",
+                             "cn=Early,ou=B,dc=y"}));
+    request.scope = Scope::OneLevel;
+    request.attributes = {"cn"};
+    ASSERT_EQ(directory->Search(request, out), 0u);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].dn, "cn=Early,ou=B,dc=y");
+    EXPECT_EQ(out[1].First("cn"), "Early");
+    std::vector<std::string> contexts;
+    ASSERT_EQ(directory->NamingContexts(contexts), 0u);
+    EXPECT_EQ(contexts, (Dnl{"dc=y"}));
+}
+
 TEST_F(EmbeddedTest, MissingBaseIsNoSuchEntry)
 {
     Found("ou=B,dc=x,dc=test", Scope::Subtree, Filter::Present("cn"), kStatusNoSuchEntry);

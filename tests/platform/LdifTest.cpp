@@ -56,6 +56,28 @@ TEST(LdifTest, ManyAttributesAreGroupedByName)
     EXPECT_EQ(*entries[0].Find("attr17"), (std::vector<std::string>{"v17"}));
 }
 
+// Records handed over one by one, with the line of their dn: and their key;
+// a handler that copies rather than takes leaves nothing behind for the next.
+TEST(LdifTest, RecordsAreHandedOverAsRead)
+{
+    std::vector<std::string> seen;
+    const auto take = [&](Entry& entry, int dnLine, std::string&& key) {
+        std::string line = std::to_string(dnLine) + " " + key;
+        for (const auto& attribute : entry.attributes)
+            for (const std::string& value : attribute.second)
+                line += " " + attribute.first + "=" + value;
+        seen.push_back(line);
+    };
+    LdifError error;
+    ASSERT_TRUE(
+        ReadLdifEach("version: 1\n\ndn: CN=A, dc=X\ncn: a\nsn: b\n\n# note\n\n"
+                     "dn: cn=b,dc=x\ncn: b\n",
+                     take, error));
+    EXPECT_EQ(seen, (std::vector<std::string>{"3 cn=a,dc=x cn=a sn=b", "9 cn=b,dc=x cn=b"}));
+    EXPECT_FALSE(ReadLdifEach("dn: cn=c,dc=x\ncn: c\n\nbad line\n", take, error));
+    EXPECT_EQ(error.line, 4);
+}
+
 TEST(LdifTest, FoldedLinesAreJoined)
 {
     const auto entries = Read("dn: cn=John Sm\n ith,dc=x\ndescription: a long\n  text\n");

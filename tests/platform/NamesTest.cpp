@@ -218,6 +218,14 @@ TEST(PrintTest, ListsSortIgnoringCaseWithoutDuplicates)
     std::vector<std::string> names = {"b", "A", "a", "C", "\xC3\x84rger", "\xC3\xA4rger"};
     SortNames(names);
     EXPECT_EQ(names, (std::vector<std::string>{"A", "b", "C", "\xC3\x84rger"}));
+    // Names gathered as entries arrive sort the same way.
+    std::deque<KeyedName> keyed;
+    for (const char* name : {"b", "A", "a", "C", "\xC3\x84rger", "\xC3\xA4rger"})
+        keyed.push_back(KeyName(name));
+    SortKeyedNames(keyed);
+    std::vector<std::string> sorted;
+    for (const KeyedName& name : keyed) sorted.push_back(name.second);
+    EXPECT_EQ(sorted, names);
 }
 
 TEST(CaseTest, FoldsBeyondAscii)

@@ -22,10 +22,8 @@
 #include <sys/time.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -51,12 +49,6 @@ std::string EscapeFilterValue(std::string_view value)
     }
     return out;
 }
-
-namespace {
-
-std::string Lower(std::string_view text) { return OvAsciiLower(text); }
-
-}  // namespace
 
 bool RenderFilter(const Filter& filter, std::string& text)
 {
@@ -106,7 +98,7 @@ bool SplitDirectoryUrl(std::string_view url, std::string& scheme, std::string& s
 {
     const auto sep = url.find("://");
     if (sep == std::string_view::npos) return false;
-    const std::string lowered = Lower(url.substr(0, sep));
+    const std::string lowered = OvAsciiLower(url.substr(0, sep));
     if (lowered != "ldap" && lowered != "ldaps") return false;
     std::string_view rest = url.substr(sep + 3);
     if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
@@ -590,7 +582,7 @@ void ReadEntry(LDAP* ld, LDAPMessage* message, Entry& entry)
             }
             ldap_value_free_len(found);
         }
-        entry.attributes.emplace_back(ldap::Lower(name), std::move(values));
+        entry.attributes.emplace_back(OvAsciiLower(name), std::move(values));
         ldap_memfree(name);
     }
     if (ber != nullptr) ber_free(ber, 0);
@@ -1151,7 +1143,7 @@ public:
             // A context this account may not read is not listed.
             if (checked == 0 && !entry.empty()) found.push_back((*contexts)[i]);
         }
-        domains.insert(domains.end(), found.begin(), found.end());
+        domains = std::move(found);
         searchStatus = kDomainSearchSuccess;
         return 0;
     }
@@ -1244,7 +1236,7 @@ private:
     unsigned RunOn(const Target& target, const Query& query, EntryVisitor& visitor,
                    Connection& failed)
     {
-        const std::string key = ldap::Lower(target.server);
+        const std::string key = OvAsciiLower(target.server);
         for (int attempt = 0; attempt < 2; ++attempt) {
             auto it = connections_.find(key);
             const bool fresh = it == connections_.end();

@@ -3,7 +3,6 @@
 
 #include "framework/OvString.h"
 
-#include <cctype>
 #include <utility>
 
 namespace ovdir::ldap {
@@ -26,7 +25,6 @@ bool ParseValueRange(std::string_view description, ValueRange& range)
 {
     constexpr std::string_view kOption = "range=";
     std::size_t start = description.find(';');
-    if (start == std::string_view::npos) return false;
     while (start != std::string_view::npos) {
         const std::size_t end = description.find(';', start + 1);
         const std::string_view option = description.substr(

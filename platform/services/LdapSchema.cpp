@@ -7,7 +7,6 @@
 #include <ldap_schema.h>
 
 #include <algorithm>
-#include <cctype>
 
 namespace ovdir::ldap {
 namespace {

@@ -4,7 +4,6 @@
 #include "framework/OvString.h"
 #include "platform/services/LdapDirectory.h"
 
-#include <algorithm>
 #include <cctype>
 
 namespace ovdir::ldap {

@@ -27,8 +27,8 @@ bool ParseServer(std::string_view scheme, std::string_view server, ServerAddress
 
 // Blank-separated "ldap://HOST[:PORT]" or "ldaps://..." URLs; with a
 // defaultScheme, bare HOST[:PORT] words are taken over that scheme too.
-// False, with the word in bad, when a word is neither, or the list is empty
-// and empty is not allowed.
+// False, with the word in bad, when a word is neither. An empty list is
+// true with no servers.
 bool ParseServerList(std::string_view text, std::string_view defaultScheme,
                      std::vector<ServerAddress>& servers, std::string& bad);
 

@@ -3,11 +3,9 @@
 
 #include "framework/OvBoundedFile.h"
 
-#include <fcntl.h>
 #include <openssl/crypto.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>

@@ -835,7 +835,12 @@ unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
             std::vector<std::string> values = std::move(entry.attributes[i].second);
             entry.attributes.erase(entry.attributes.begin() + static_cast<std::ptrdiff_t>(i));
             --i;
+            // Every value, and every part even one without values, counts
+            // against the entry limit: a server that never ends the parts
+            // cannot make the answer grow, or the asking go on, without end.
+            std::size_t parts = 0;
             while (!range.last) {
+                if (values.size() + ++parts > maxEntries) return kStatusTooManyEntries;
                 Query next;
                 next.base = entry.dn;
                 next.scope = LDAP_SCOPE_BASE;

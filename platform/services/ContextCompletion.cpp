@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string_view>
 
+#include "framework/OvString.h"
 #include "platform/services/UserService.h"
 
 namespace ovdir {
@@ -35,11 +36,10 @@ Filter UserOrGroupFilter()
     return Filter::Or(std::move(classes));
 }
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view start)
+// Whether the text begins with start, which is already folded (FoldCase).
+bool StartsWithFolded(std::string_view text, const std::string& start)
 {
-    const std::string folded = FoldCase(text);
-    const std::string wanted = FoldCase(start);
-    return folded.compare(0, wanted.size(), wanted) == 0;
+    return FoldCase(text).compare(0, start.size(), start) == 0;
 }
 
 // What the directory can narrow a container search by: the first RDN typed,
@@ -49,16 +49,13 @@ bool FirstRdnStart(std::string_view typed, Filter& filter)
 {
     const auto equals = typed.find('=');
     if (equals == std::string_view::npos || equals == 0) return false;
-    std::string type(TrimBlanks(typed.substr(0, equals)));
-    if (type.empty() || !std::isalpha(static_cast<unsigned char>(type.front()))) return false;
-    for (char& c : type) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return false;
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
+    const std::string_view type = TrimBlanks(typed.substr(0, equals));
+    if (!ValidAttributeName(type) || !std::isalpha(static_cast<unsigned char>(type.front())))
+        return false;
     std::string_view value = typed.substr(equals + 1);
     value = value.substr(0, value.find(','));
     if (value.find_first_of("\\\"+") != std::string_view::npos) return false;
-    filter = Filter::Initial(type, std::string(TrimBlanks(value)));
+    filter = Filter::Initial(OvAsciiLower(type), std::string(TrimBlanks(value)));
     return true;
 }
 
@@ -115,10 +112,11 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, un
         if (request.timeLimitMs == 0) return kStatusTimeout;
         std::vector<Entry> entries;
         if (const unsigned status = directory_.Search(request, entries)) return status;
+        const std::string foldedWanted = FoldCase(wanted);
         for (const Entry& entry : entries) {
             Dn dn;
             if (Dn::Parse(entry.dn, dn) && !dn.Empty() &&
-                StartsWithIgnoringCase(dn.RdnValue(), wanted))
+                StartsWithFolded(dn.RdnValue(), foldedWanted))
                 found.push_back(dn.RdnValue());
         }
     } else {
@@ -130,6 +128,7 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, un
             return status;
         Filter narrowing;
         const bool narrowed = FirstRdnStart(rest, narrowing);
+        const std::string foldedRest = FoldCase(rest);
         for (const std::string& baseText : bases) {
             Dn base;
             if (!Dn::Parse(baseText, base) || base.Empty()) continue;
@@ -149,7 +148,7 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, un
                 Dn dn;
                 if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
                 std::string name = dn.Format();
-                if (StartsWithIgnoringCase(name, rest)) found.push_back(std::move(name));
+                if (StartsWithFolded(name, foldedRest)) found.push_back(std::move(name));
             }
         }
     }

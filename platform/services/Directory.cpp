@@ -111,6 +111,20 @@ bool ClassIsA(std::string_view stored, std::string_view wanted)
     return false;
 }
 
+namespace {
+
+// A filter that compares the attribute's values with one value.
+Filter Compare(Filter::Kind kind, std::string attribute, std::string value)
+{
+    Filter filter;
+    filter.kind = kind;
+    filter.attribute = std::move(attribute);
+    filter.value = std::move(value);
+    return filter;
+}
+
+}  // namespace
+
 Filter Filter::And(std::vector<Filter> children)
 {
     Filter filter;
@@ -137,29 +151,17 @@ Filter Filter::Not(Filter child)
 
 Filter Filter::Equals(std::string attribute, std::string value)
 {
-    Filter filter;
-    filter.kind = Kind::Equals;
-    filter.attribute = std::move(attribute);
-    filter.value = std::move(value);
-    return filter;
+    return Compare(Kind::Equals, std::move(attribute), std::move(value));
 }
 
 Filter Filter::Contains(std::string attribute, std::string value)
 {
-    Filter filter;
-    filter.kind = Kind::Contains;
-    filter.attribute = std::move(attribute);
-    filter.value = std::move(value);
-    return filter;
+    return Compare(Kind::Contains, std::move(attribute), std::move(value));
 }
 
 Filter Filter::Initial(std::string attribute, std::string value)
 {
-    Filter filter;
-    filter.kind = Kind::Initial;
-    filter.attribute = std::move(attribute);
-    filter.value = std::move(value);
-    return filter;
+    return Compare(Kind::Initial, std::move(attribute), std::move(value));
 }
 
 Filter Filter::Present(std::string attribute)

@@ -32,22 +32,21 @@ Filter Prepare(const Filter& filter)
     return prepared;
 }
 
+// A prepared value against the filter's: equal, beginning with it, or holding it.
+bool TextMatches(const std::string& text, const Filter& filter)
+{
+    if (filter.kind == Filter::Kind::Equals) return text == filter.value;
+    if (filter.kind == Filter::Kind::Initial)
+        return text.compare(0, filter.value.size(), filter.value) == 0;
+    return text.find(filter.value) != std::string::npos;
+}
+
 bool ValueMatches(const std::string& attribute, std::string_view stored, const Filter& filter)
 {
-    if (IsDnValued(attribute)) {
-        const std::string dn = NormalizeDn(StripUniqueId(stored));
-        if (filter.kind == Filter::Kind::Equals) return dn == filter.value;
-        if (filter.kind == Filter::Kind::Initial)
-            return dn.compare(0, filter.value.size(), filter.value) == 0;
-        return dn.find(filter.value) != std::string::npos;
-    }
+    if (IsDnValued(attribute)) return TextMatches(NormalizeDn(StripUniqueId(stored)), filter);
     if (filter.kind == Filter::Kind::Equals && attribute == "objectclass")
         return ClassIsA(stored, filter.value);
-    const std::string value = PrepareValue(stored);
-    if (filter.kind == Filter::Kind::Equals) return value == filter.value;
-    if (filter.kind == Filter::Kind::Initial)
-        return value.compare(0, filter.value.size(), filter.value) == 0;
-    return value.find(filter.value) != std::string::npos;
+    return TextMatches(PrepareValue(stored), filter);
 }
 
 void ReportLoadFault(const std::string& location, int line, const std::string& message)

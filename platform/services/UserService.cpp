@@ -143,6 +143,18 @@ private:
 // one by one, from this many on.
 constexpr std::size_t kMembersReadTogether = 64;
 
+// Entries of any class at or below base in scope, with kGroupAttributes.
+SearchRequest MemberRequest(const std::string& server, const Dn& base, Scope scope)
+{
+    SearchRequest request;
+    request.server = server;
+    request.base = base.Format();
+    request.scope = scope;
+    request.filter = Filter::Present("objectclass");
+    request.attributes = kGroupAttributes;
+    return request;
+}
+
 // The entries of the members (their DNs parsed and not empty) that exist, with
 // kGroupAttributes. Where many members share a container, the container's
 // entries are read in one search, at most a few times as many as the members
@@ -160,12 +172,8 @@ unsigned ReadMembers(Directory& directory, const std::string& server,
         if (indices.size() < kMembersReadTogether) continue;
         std::unordered_map<std::string, std::size_t> wanted;
         for (std::size_t index : indices) wanted.emplace(members[index].Normalized(), index);
-        SearchRequest request;
-        request.server = server;
-        request.base = members[indices.front()].Parent().Format();
-        request.scope = Scope::OneLevel;
-        request.filter = Filter::Present("objectclass");
-        request.attributes = kGroupAttributes;
+        SearchRequest request =
+            MemberRequest(server, members[indices.front()].Parent(), Scope::OneLevel);
         request.sizeLimit = indices.size() * 4 + 16;
         std::vector<Entry> listed;
         const unsigned status = directory.Search(request, listed);
@@ -180,14 +188,9 @@ unsigned ReadMembers(Directory& directory, const std::string& server,
     }
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (done[i]) continue;
-        SearchRequest request;
-        request.server = server;
-        request.base = members[i].Format();
-        request.scope = Scope::Base;
-        request.filter = Filter::Present("objectclass");
-        request.attributes = kGroupAttributes;
         std::vector<Entry> entry;
-        const unsigned status = directory.Search(request, entry);
+        const unsigned status =
+            directory.Search(MemberRequest(server, members[i], Scope::Base), entry);
         if (status == kStatusNoSuchEntry) continue;  // a member since deleted
         if (status != 0) return status;
         for (Entry& one : entry) found.push_back(std::move(one));

@@ -11,6 +11,7 @@
 #include "framework/OvBoundedFile.h"
 #include "framework/OvPath.h"
 #include "framework/OvString.h"
+#include "services/OvCommFramework.h"
 
 namespace {
 
@@ -29,15 +30,6 @@ constexpr off_t kLockedBytes = 10000;
 unsigned g_lastIniReadStatus = 0;
 
 bool IsBlank(char c) { return std::strchr(kBlanks, c) != nullptr && c != '\0'; }
-
-// The file may hold a password (the services' section does): every buffer
-// its lines pass through is overwritten before it is reused or released.
-void Wipe(std::string& text)
-{
-    text.resize(text.capacity());
-    explicit_bzero(text.data(), text.size());
-    text.clear();
-}
 
 // Reads the file line by line through the seam. A line longer than the
 // text reader takes, or a failed read, ends the scan instead of being retried.
@@ -205,7 +197,8 @@ bool ReadIniString(const std::string& fileName, const std::string& section, cons
         }
     }
     CurrentIniFileSystem().close(fd);
-    Wipe(line);
+    // The file may hold a password (the services' section does).
+    OvWipe(line);
     return status == 0 || Fail(status);
 }
 

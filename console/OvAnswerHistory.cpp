@@ -26,11 +26,17 @@ bool IsBlankLine(const std::string& text)
     return text.find_first_not_of(" \t") == std::string::npos;
 }
 
+// The most of the file read back; a larger one is passed over. Far above
+// what the kept answers and the growth allowed before compaction fill.
+constexpr std::size_t kFileLimit = 16u << 20;
+
 // Opens the file for the user alone: created with mode 0600, never through a
-// symbolic link, and only when it is a regular file.
+// symbolic link, and only when it is a regular file. Non-blocking, so that a
+// FIFO in its place is refused at once instead of waiting for a writer.
 int OpenPrivate(const std::string& path, int flags)
 {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+    const int fd =
+        ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, S_IRUSR | S_IWUSR);
     if (fd < 0) return -1;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -148,6 +154,10 @@ void OvAnswerHistory::Load()
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         text.append(buffer, static_cast<std::size_t>(got));
+        if (text.size() > kFileLimit) {
+            ::close(fd);
+            return;
+        }
     }
     ::close(fd);
     std::size_t lines = 0;

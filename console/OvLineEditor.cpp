@@ -18,6 +18,7 @@
 
 #include "console/OvAnswerHistory.h"
 #include "console/OvTerminal.h"
+#include "framework/OvString.h"
 
 OvCompleter::~OvCompleter() = default;
 OvLineEditor::~OvLineEditor() = default;
@@ -78,16 +79,6 @@ int CharacterCount(const std::string& text)
     for (char c : text)
         if (!IsContinuationByte(c)) ++count;
     return count;
-}
-
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithIgnoringCase(const std::string& text, const std::string& start)
-{
-    if (start.size() > text.size()) return false;
-    for (std::size_t i = 0; i < start.size(); ++i)
-        if (Fold(text[i]) != Fold(start[i])) return false;
-    return true;
 }
 
 // The editor reads and shows UTF-8 whatever the locale of the process, whose
@@ -299,7 +290,8 @@ OvCompletionStep OvPlanCompletion(const std::string& typed, const std::vector<st
         common.pop_back();
     // What is typed is replaced only by more of it (its case may change:
     // "ou=sa" becomes "ou=Sales,..."), never by less.
-    if (common.size() >= typed.size() && common != typed && StartsWithIgnoringCase(common, typed)) {
+    if (common.size() >= typed.size() && common != typed &&
+        OvStartsWithIgnoringAsciiCase(common, typed)) {
         step.replace = true;
         step.text = common;
         return step;

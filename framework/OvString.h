@@ -61,3 +61,4 @@ inline char OvAsciiLower(char c)
 }
 std::string OvAsciiLower(std::string_view text);
 bool OvEqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+bool OvStartsWithIgnoringAsciiCase(std::string_view text, std::string_view start);

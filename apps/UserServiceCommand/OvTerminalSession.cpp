@@ -13,12 +13,6 @@ namespace {
 // The directory types a context may name, as completion offers them.
 const char* const kTypes[] = {"LDAP://", "ADS://", "NDS://", "IPLANET://"};
 
-bool StartsWithIgnoringCase(const std::string& text, const std::string& start)
-{
-    return start.size() <= text.size() &&
-           OvEqualsIgnoringAsciiCase(std::string_view(text).substr(0, start.size()), start);
-}
-
 }  // namespace
 
 bool OvContextCompleter::Complete(OvAnswerKind kind, const std::string& before, std::size_t& at,
@@ -37,7 +31,7 @@ bool OvContextCompleter::Complete(OvAnswerKind kind, const std::string& before, 
         // The type.
         at = start;
         for (const char* type : kTypes)
-            if (StartsWithIgnoringCase(type, before.substr(start))) words.emplace_back(type);
+            if (OvStartsWithIgnoringAsciiCase(type, before.substr(start))) words.emplace_back(type);
         return !words.empty();
     }
     // Nothing to offer for the server itself: it is whatever the user knows.

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "services/OvCommFramework.h"
+
 namespace {
 
 // Pieces read at a time; the string grows by at most this much per read.
@@ -38,16 +40,6 @@ private:
     int fd_;
 };
 
-// What was read is wiped before it is dropped, its whole buffer: the
-// parameter file holds secrets.
-void Discard(std::string& content)
-{
-    content.resize(content.capacity());
-    volatile char* bytes = content.empty() ? nullptr : &content[0];
-    for (std::size_t i = 0; i < content.size(); ++i) bytes[i] = 0;
-    content.clear();
-}
-
 // Makes the text size bytes long. A text that outgrows its buffer moves to a
 // larger one and the old buffer is wiped, so that no copy of what was read is
 // left behind in freed memory.
@@ -61,7 +53,7 @@ void Grow(std::string& content, std::size_t size)
     larger.reserve(std::max(size, content.capacity() * 2));
     larger.assign(content);
     larger.resize(size);
-    Discard(content);
+    OvWipe(content);
     content.swap(larger);
 }
 
@@ -73,7 +65,10 @@ int OvOpenForReading(const std::string& path)
     return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 }
 
-int OvCheckRegularFile(int fd, std::size_t limit)
+namespace {
+
+// OvCheckRegularFile, with the size fstat gave for a file it accepts.
+int CheckRegularFile(int fd, std::size_t limit, std::size_t& size)
 {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return errno;
@@ -81,7 +76,16 @@ int OvCheckRegularFile(int fd, std::size_t limit)
     if (!S_ISREG(info.st_mode)) return kOvNotRegularFile;
     if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > limit)
         return kOvFileTooLarge;
+    size = static_cast<std::size_t>(info.st_size);
     return 0;
+}
+
+}  // namespace
+
+int OvCheckRegularFile(int fd, std::size_t limit)
+{
+    std::size_t size = 0;
+    return CheckRegularFile(fd, limit, size);
 }
 
 int OvCheckFileAt(const std::string& path, std::size_t limit)
@@ -98,14 +102,13 @@ int OvReadBoundedFile(const std::string& path, std::size_t limit, std::string& c
     if (path.empty()) return ENOENT;
     const Descriptor file(OvOpenForReading(path));
     if (file.get() < 0) return errno;
-    if (const int problem = OvCheckRegularFile(file.get(), limit)) return problem;
+    std::size_t size = 0;
+    if (const int problem = CheckRegularFile(file.get(), limit, size)) return problem;
 
     // The size from fstat is only a hint: the file may grow or shrink while
     // it is read, so the loop stops at the end or at the limit, whichever
     // comes first, and a file that grows past the limit is refused.
-    struct stat info {};
-    if (::fstat(file.get(), &info) == 0 && info.st_size > 0)
-        content.reserve(static_cast<std::size_t>(info.st_size));
+    if (size > 0) content.reserve(size);
     for (;;) {
         const std::size_t room = limit - content.size();
         // One byte beyond the limit tells a file at the limit from a larger one.
@@ -119,13 +122,13 @@ int OvReadBoundedFile(const std::string& path, std::size_t limit, std::string& c
                 content.resize(old);
                 continue;
             }
-            Discard(content);
+            OvWipe(content);
             return error;
         }
         content.resize(old + static_cast<std::size_t>(got));
         if (got == 0) return 0;
         if (content.size() > limit) {
-            Discard(content);
+            OvWipe(content);
             return kOvFileTooLarge;
         }
     }

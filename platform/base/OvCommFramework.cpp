@@ -86,10 +86,12 @@ OvWIFFLEPassword::~OvWIFFLEPassword() { OvWipe(password_); }
 namespace {
 
 // Writes through a volatile pointer so the compiler cannot drop the stores
-// as dead just before the buffer is emptied.
+// as dead just before the buffer is emptied. The whole buffer is wiped, not
+// only the text it holds now: a shorter text may sit on a longer one's bytes.
 template <class Char>
 void WipeCharacters(std::basic_string<Char>& secret)
 {
+    secret.resize(secret.capacity());
     volatile Char* characters = &secret[0];
     for (std::size_t i = 0; i < secret.size(); ++i) characters[i] = Char();
     secret.clear();
@@ -97,12 +99,6 @@ void WipeCharacters(std::basic_string<Char>& secret)
 
 }  // namespace
 
-void OvWipe(std::string& secret)
-{
-    if (!secret.empty()) WipeCharacters(secret);
-}
+void OvWipe(std::string& secret) { WipeCharacters(secret); }
 
-void OvWipe(std::wstring& secret)
-{
-    if (!secret.empty()) WipeCharacters(secret);
-}
+void OvWipe(std::wstring& secret) { WipeCharacters(secret); }

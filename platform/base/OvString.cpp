@@ -104,3 +104,9 @@ bool OvEqualsIgnoringAsciiCase(std::string_view a, std::string_view b)
         if (OvAsciiLower(a[i]) != OvAsciiLower(b[i])) return false;
     return true;
 }
+
+bool OvStartsWithIgnoringAsciiCase(std::string_view text, std::string_view start)
+{
+    return start.size() <= text.size() &&
+           OvEqualsIgnoringAsciiCase(text.substr(0, start.size()), start);
+}

@@ -143,7 +143,8 @@ median() {
     sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# Runs every row RUNS times, interleaved, and prints each row's medians.
+# Runs every row RUNS times, interleaved, prints each row's medians and
+# empties the rows for the next table.
 run_rows() {
     local run i seconds kb
     rm -f "$WORK"/samples.*
@@ -156,6 +157,7 @@ run_rows() {
         printf '  %-52s %7s s %9s kB\n' "${ROW_NAMES[$i]}" "$seconds" "$kb"
         printf '%s %s\n' "$seconds" "$kb" >"$WORK/median.$i"
     done
+    ROW_NAMES=() ROW_DIRS=() ROW_INPUTS=() ROW_PATTERNS=() ROW_COUNTS=() ROW_COMMANDS=()
 }
 
 ratio() {
@@ -176,7 +178,6 @@ for n in "${SIZES[@]}"; do
     prepare "$dir" "$n" no
     server="127.0.0.1:$(cat "$dir/slapd/port")"
     session_input "$dir/input" 2 "LDAP://$server $PEOPLE"
-    ROW_NAMES=() ROW_DIRS=() ROW_INPUTS=() ROW_PATTERNS=() ROW_COUNTS=() ROW_COMMANDS=()
     row "command 2, ldap backend" "$dir/ldap" "$dir/input" $'^\tLDAP://' "$n" "'$PROGRAM'"
     row "ldapsearch, command 2's filter, paged 1000, DN only" "$dir" "" '^dn: cn=Bench' "$n" \
         "$(ldapsearch_command "$server" "$PEOPLE" "'$USER_FILTER' 1.1")"
@@ -206,7 +207,6 @@ prepare "$dir" "$GROUPS_N" yes
 server="127.0.0.1:$(cat "$dir/slapd/port")"
 session_input "$dir/groups-input" 3 "LDAP://$server $GROUPS_OU"
 session_input "$dir/members-input" 6 "LDAP://$server $BIG"
-ROW_NAMES=() ROW_DIRS=() ROW_INPUTS=() ROW_PATTERNS=() ROW_COUNTS=() ROW_COMMANDS=()
 row "command 3, ldap backend" "$dir/ldap" "$dir/groups-input" $'^\tLDAP://' "$GROUPS_N" "'$PROGRAM'"
 row "ldapsearch, command 3's filter, paged 1000, DN only" "$dir" "" '^dn: cn=' "$GROUPS_N" \
     "$(ldapsearch_command "$server" "$GROUPS_OU" "'$GROUP_FILTER' 1.1")"

@@ -27,6 +27,7 @@ ADMIN_PASSWORD='Admin#2024'
 LIFETIME=7200
 
 die() { echo "samba-dc: $*" >&2; exit 1; }
+source "$HERE/../ldap/test-certificates.sh"
 
 need() {
     local tool=$1 package=$2
@@ -41,26 +42,6 @@ s = socket.socket()
 s.settimeout(0.5)
 sys.exit(0 if s.connect_ex(("127.0.0.1", int(sys.argv[1]))) == 0 else 1)
 PY
-}
-
-make_certificates() {
-    local state=$1
-    (
-        cd "$state"
-        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Test CA" \
-            -keyout ca.key -out ca.pem \
-            -addext "basicConstraints=critical,CA:TRUE" \
-            -addext "keyUsage=critical,keyCertSign,cRLSign" >/dev/null 2>&1
-        openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" \
-            -keyout server.key -out server.csr >/dev/null 2>&1
-        printf '%s\n' "basicConstraints=CA:FALSE" \
-            "keyUsage=digitalSignature,keyEncipherment" \
-            "extendedKeyUsage=serverAuth" \
-            "subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:dc1.example.com" >server.ext
-        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
-            -days 2 -extfile server.ext -out server.pem >/dev/null 2>&1
-        chmod 600 server.key ca.key
-    ) || die "could not make the test certificates"
 }
 
 provision() {
@@ -141,7 +122,7 @@ up() {
     rm -rf "$state"
     mkdir -p "$state"
     state=$(cd "$state" && pwd)
-    make_certificates "$state"
+    make_certificates "$state" ",DNS:dc1.example.com"
     provision "$state"
     add_trusts "$state"
     # Started by ctest: it lives as long as ctest does (or the process

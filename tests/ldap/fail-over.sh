@@ -8,6 +8,7 @@
 set -euo pipefail
 binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/program-session.sh"
 fixture=$here/slapd-fixture.sh
 work=$(mktemp -d "${TMPDIR:-/tmp}/ov-fail-over.XXXXXX")
 cleanup() {
@@ -24,19 +25,7 @@ first=127.0.0.1:$(cat "$work/first/port")
 second=127.0.0.1:$(cat "$work/second/port")
 mkdir "$work/run"
 printf '[UserService]\nDirectory=ldap://%s   LDAP://%s/\n' "$first" "$second" >"$work/run/orvane.ini"
-mkfifo "$work/input"
-(cd "$work/run" && exec timeout -s KILL 60 "$binary" <"$work/input" >"$work/out" 2>"$work/err") &
-program=$!
-exec 3>"$work/input"
-
-wait_for_selection() {
-    local count=$1 tries=0
-    until [[ $(grep -c '^Selection: ' "$work/out" 2>/dev/null || true) -ge $count ]]; do
-        tries=$((tries + 1))
-        if ((tries > 200)); then echo "the program did not come back to the menu" >&2; exit 1; fi
-        sleep 0.05
-    done
-}
+start_program "$binary"
 
 sales="LDAP://$first ou=Sales,dc=example,dc=com"
 printf '\n\n8\ndefault://EXAMPLE\\jsmith\n2\n%s\n' "$sales" >&3

@@ -9,6 +9,7 @@ set -euo pipefail
 root=$1
 binary=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/program-session.sh"
 if [[ $(id -u) -ne 0 ]]; then
     echo "secrets-in-memory: reading another process's memory needs root" >&2
     exit 1
@@ -33,19 +34,7 @@ Directory=ldap://127.0.0.1:$port
 BindDN=cn=Administrator,cn=Users,dc=example,dc=com
 BindPassword=$service_password
 INI
-mkfifo "$work/input"
-(cd "$work/run" && exec timeout -s KILL 60 "$binary" <"$work/input" >"$work/out" 2>"$work/err") &
-program=$!
-exec 3>"$work/input"
-
-wait_for_selection() {
-    local count=$1 tries=0
-    until [[ $(grep -c 'Selection: ' "$work/out" 2>/dev/null || true) -ge $count ]]; do
-        tries=$((tries + 1))
-        if ((tries > 400)); then echo "the program did not come back to the menu" >&2; exit 1; fi
-        sleep 0.05
-    done
-}
+start_program "$binary"
 
 failed=0
 # The program's own pid: timeout runs it as its child.
@@ -63,17 +52,17 @@ check() {
 }
 
 printf '\n\n' >&3
-wait_for_selection 1
+wait_for_selection 1 400 'Selection: '
 check "after start-up"
 printf '2\nLDAP://127.0.0.1:%s ou=Sales,dc=example,dc=com\n' "$port" >&3
-wait_for_selection 2
+wait_for_selection 2 400 'Selection: '
 check "after command 2"
 printf '9\njsmith\n%s\n' "$typed_password" >&3
-wait_for_selection 3
+wait_for_selection 3 400 'Selection: '
 check "after command 9"
 printf '20\nLDAP://127.0.0.1:%s dc=example,dc=com\ncn=John Smith,ou=Sales,dc=example,dc=com\n%s\nLDAP\n0\n' \
     "$port" "$typed_password" >&3
-wait_for_selection 4
+wait_for_selection 4 400 'Selection: '
 check "after command 20"
 printf '0\n' >&3
 exec 3>&-

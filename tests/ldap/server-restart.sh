@@ -7,6 +7,7 @@
 set -euo pipefail
 binary=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/program-session.sh"
 fixture=$here/slapd-fixture.sh
 work=$(mktemp -d "${TMPDIR:-/tmp}/ov-restart.XXXXXX")
 cleanup() {
@@ -21,20 +22,7 @@ port=$(cat "$work/slapd/port")
 context="LDAP://127.0.0.1:$port ou=Sales,dc=example,dc=com"
 mkdir "$work/run"
 printf '[UserService]\nDirectory=ldap://127.0.0.1:%s\n' "$port" >"$work/run/orvane.ini"
-mkfifo "$work/input"
-(cd "$work/run" && exec timeout -s KILL 60 "$binary" <"$work/input" >"$work/out" 2>"$work/err"; ) &
-program=$!
-exec 3>"$work/input"
-
-# Waits until the program shows its menu prompt for the count-th time.
-wait_for_selection() {
-    local count=$1 tries=0
-    until [[ $(grep -c '^Selection: ' "$work/out" 2>/dev/null || true) -ge $count ]]; do
-        tries=$((tries + 1))
-        if ((tries > 200)); then echo "the program did not come back to the menu" >&2; exit 1; fi
-        sleep 0.05
-    done
-}
+start_program "$binary"
 
 printf '\n\n2\n%s\n' "$context" >&3
 wait_for_selection 2

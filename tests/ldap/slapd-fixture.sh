@@ -26,6 +26,7 @@ MODULE_DIR=${OV_LDAP_MODULE_DIR:-/usr/lib/ldap}
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 die() { echo "slapd-fixture: $*" >&2; exit 1; }
+source "$HERE/test-certificates.sh"
 
 find_slapd() {
     local candidate
@@ -153,26 +154,6 @@ write_config() {
             i=$((i + 1))
         done
     } >"$conf"
-}
-
-make_certificates() {
-    local state=$1
-    (
-        cd "$state"
-        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Test CA" \
-            -keyout ca.key -out ca.pem \
-            -addext "basicConstraints=critical,CA:TRUE" \
-            -addext "keyUsage=critical,keyCertSign,cRLSign" >/dev/null 2>&1
-        openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" \
-            -keyout server.key -out server.csr >/dev/null 2>&1
-        printf '%s\n' "basicConstraints=CA:FALSE" \
-            "keyUsage=digitalSignature,keyEncipherment" \
-            "extendedKeyUsage=serverAuth" \
-            "subjectAltName=IP:127.0.0.1,DNS:localhost" >server.ext
-        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
-            -days 2 -extfile server.ext -out server.pem >/dev/null 2>&1
-        chmod 600 server.key ca.key
-    ) || die "could not make the test certificates"
 }
 
 launch() {

@@ -101,7 +101,7 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, un
         request.scope = Scope::OneLevel;
         std::vector<Filter> naming;
         if (!PrepareValue(wanted).empty()) {
-            for (const char* attribute : {"cn", "uid", "ou", "o", "dc", "l"})
+            for (const std::string& attribute : NamingAttributes())
                 naming.push_back(Filter::Initial(attribute, wanted));
         }
         request.filter = naming.empty()

@@ -15,10 +15,6 @@ const std::vector<std::string> kUserAttributes = {"objectclass", "uid", "samacco
                                                   "displayname", "cn",  "mail"};
 const std::vector<std::string> kGroupAttributes = {"objectclass", "member", "uniquemember",
                                                    "memberuid"};
-// Attributes that usually carry an entry's naming value. An entry named by
-// another one is still found, by its naming value among its container's
-// entries of the kind asked for.
-const std::vector<std::string> kNamingAttributes = {"cn", "uid", "ou", "o", "dc", "l", "mail"};
 
 Filter ClassIs(const char* name) { return Filter::Equals("objectclass", name); }
 
@@ -216,6 +212,12 @@ private:
 
 }  // namespace
 
+const std::vector<std::string>& NamingAttributes()
+{
+    static const std::vector<std::string> attributes = {"cn", "uid", "ou", "o", "dc", "l", "mail"};
+    return attributes;
+}
+
 unsigned UserService::Domains(std::vector<Dn>& domains)
 {
     domains.clear();
@@ -301,7 +303,7 @@ unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
             request.filter = kindFilter;
         } else {
             std::vector<Filter> naming;
-            for (const std::string& attribute : kNamingAttributes)
+            for (const std::string& attribute : NamingAttributes())
                 naming.push_back(Filter::Equals(attribute, reading.name));
             request.scope = Scope::OneLevel;
             request.filter = Filter::And({kindFilter, Filter::Or(std::move(naming))});

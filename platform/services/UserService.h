@@ -11,6 +11,11 @@
 
 namespace ovdir {
 
+// Attributes that usually carry an entry's naming value. An entry named by
+// another one is still found, by its naming value among its container's
+// entries of the kind asked for.
+const std::vector<std::string>& NamingAttributes();
+
 class UserService : public OvUserServiceBase {
 public:
     explicit UserService(Directory& directory) : directory_(directory) {}

@@ -5,7 +5,7 @@
 # re-opened connection, and 0 ends the run with exit status 0.
 #   server-restart.sh BINARY
 set -euo pipefail
-binary=$1
+binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/program-session.sh"
 fixture=$here/slapd-fixture.sh

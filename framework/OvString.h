@@ -27,14 +27,42 @@ private:
 
 std::ostream& operator<<(std::ostream& out, const OvString& text);
 
-class OvWString : public std::wstring {
+// The framework's wide text. Callers build it from and read it as wide
+// characters, but it keeps its text in UTF-8, the form it is printed and
+// searched in: a quarter of the memory of wchar_t here, and no conversion
+// between a service's answer and the console. The UTF-8 is what makeString
+// gives; a wide character with no UTF-8 form is kept as '?'.
+class OvWString {
 public:
     OvWString() = default;
     OvWString(const wchar_t* text);
     OvWString(const std::wstring& text);
     // The size form makes an empty text; callers pass 0.
     explicit OvWString(std::size_t);
+    OvWString(const OvWString& other) = default;
+    OvWString(OvWString&& other) noexcept = default;
+    OvWString& operator=(const OvWString& other) = default;
+    OvWString& operator=(OvWString&& other) noexcept = default;
     ~OvWString();
+
+    // The text taken over as it is, in UTF-8 (stray bytes included), as
+    // makeWideString reads it but without a copy.
+    static OvWString FromUtf8(std::string&& text);
+
+    bool empty() const { return text_.empty(); }
+    void clear() { text_.clear(); }
+    void swap(OvWString& other) noexcept { text_.swap(other.text_); }
+    // The wide characters, made on each call.
+    std::wstring wide() const;
+    // The UTF-8 held, for reading without a copy, and for wiping in place.
+    const std::string& utf8() const { return text_; }
+    std::string& utf8() { return text_; }
+
+    friend bool operator==(const OvWString& a, const OvWString& b) { return a.text_ == b.text_; }
+    friend bool operator!=(const OvWString& a, const OvWString& b) { return a.text_ != b.text_; }
+
+private:
+    std::string text_;
 };
 
 std::wostream& operator<<(std::wostream& out, OvWString& text);
@@ -44,6 +72,7 @@ std::wostream& operator<<(std::wostream& out, OvWString& text);
 // a wide character with no UTF-8 form comes out as '?'.
 std::string makeString(const OvWString& text);
 OvWString makeWideString(const std::string& text);
+OvWString makeWideString(std::string&& text);
 
 // The text without the given blanks at either end; the one trimmer of names
 // (kOvNameBlanks) and of parameter-file lines (kOvLineBlanks).

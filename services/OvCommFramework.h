@@ -64,3 +64,4 @@ private:
 // Overwrites every character of a text that held a secret, then empties it.
 void OvWipe(std::string& secret);
 void OvWipe(std::wstring& secret);
+void OvWipe(OvWString& secret);

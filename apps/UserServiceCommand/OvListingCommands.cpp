@@ -93,7 +93,7 @@ void GetServersForDomainCommand(OvCommandContext& context)
     out << "servers:\n" << std::flush;
     // Names go through the wide stream, addresses through the narrow one;
     // each part is flushed before the next so the line stays in order.
-    for (const DomainServer& server : servers) {
+    for (DomainServer& server : servers) {
         wideOut << L"\tname:" << server.name << std::flush;
         out << " ip:" << server.ip << "\n" << std::flush;
     }

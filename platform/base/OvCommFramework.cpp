@@ -102,3 +102,5 @@ void WipeCharacters(std::basic_string<Char>& secret)
 void OvWipe(std::string& secret) { WipeCharacters(secret); }
 
 void OvWipe(std::wstring& secret) { WipeCharacters(secret); }
+
+void OvWipe(OvWString& secret) { WipeCharacters(secret.utf8()); }

@@ -2,6 +2,7 @@
 #include "framework/OvString.h"
 
 #include <cstdint>
+#include <cwchar>
 #include <ostream>
 
 #include "platform/base/Utf8.h"
@@ -15,31 +16,20 @@ OvString::~OvString() = default;
 
 std::ostream& operator<<(std::ostream& out, const OvString& text) { return out << text.str(); }
 
-OvWString::OvWString(const wchar_t* text) : std::wstring(text != nullptr ? text : L"") {}
-OvWString::OvWString(const std::wstring& text) : std::wstring(text) {}
-OvWString::OvWString(std::size_t) {}
-OvWString::~OvWString() = default;
-
-std::wostream& operator<<(std::wostream& out, OvWString& text)
-{
-    return out << static_cast<const std::wstring&>(text);
-}
-
 namespace {
 
 // Stray bytes travel as low surrogates, which valid UTF-8 can never produce.
 constexpr std::uint32_t kStrayByteBase = 0xDC00;
 
-}  // namespace
-
-std::string makeString(const OvWString& text)
+// The UTF-8 of wide text: stray-byte code points give their bytes back; a
+// wide character with no UTF-8 form gives '?'.
+std::string EncodeWide(const wchar_t* text, std::size_t size)
 {
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    out.reserve(size);
+    for (std::size_t i = 0; i < size; ++i) {
         std::uint32_t codePoint = static_cast<std::uint32_t>(text[i]);
-        if (sizeof(wchar_t) == 2 && codePoint >= 0xD800 && codePoint <= 0xDBFF &&
-            i + 1 < text.size()) {
+        if (sizeof(wchar_t) == 2 && codePoint >= 0xD800 && codePoint <= 0xDBFF && i + 1 < size) {
             // A 16-bit wide text carries code points above U+FFFF as surrogate pairs.
             const auto low = static_cast<std::uint32_t>(text[i + 1]);
             if (low >= 0xDC00 && low <= 0xDFFF) {
@@ -58,16 +48,38 @@ std::string makeString(const OvWString& text)
     return out;
 }
 
-OvWString makeWideString(const std::string& text)
+}  // namespace
+
+// The text is made in its place: a secret leaves no copy behind in a
+// temporary.
+OvWString::OvWString(const wchar_t* text)
+    : text_(text != nullptr ? EncodeWide(text, std::wcslen(text)) : std::string())
+{
+}
+
+OvWString::OvWString(const std::wstring& text) : text_(EncodeWide(text.data(), text.size())) {}
+
+OvWString::OvWString(std::size_t) {}
+
+OvWString::~OvWString() = default;
+
+OvWString OvWString::FromUtf8(std::string&& text)
 {
     OvWString out;
-    out.reserve(text.size());
+    out.text_ = std::move(text);
+    return out;
+}
+
+std::wstring OvWString::wide() const
+{
+    std::wstring out;
+    out.reserve(text_.size());
     std::size_t i = 0;
-    while (i < text.size()) {
+    while (i < text_.size()) {
         std::uint32_t codePoint = 0;
-        const std::size_t length = ovutf8::Decode(text, i, codePoint);
+        const std::size_t length = ovutf8::Decode(text_, i, codePoint);
         if (length == 0) {
-            out += static_cast<wchar_t>(kStrayByteBase + static_cast<unsigned char>(text[i]));
+            out += static_cast<wchar_t>(kStrayByteBase + static_cast<unsigned char>(text_[i]));
             ++i;
             continue;
         }
@@ -82,6 +94,19 @@ OvWString makeWideString(const std::string& text)
     }
     return out;
 }
+
+std::wostream& operator<<(std::wostream& out, OvWString& text) { return out << text.wide(); }
+
+std::string makeString(const OvWString& text) { return text.utf8(); }
+
+OvWString makeWideString(const std::string& text)
+{
+    OvWString out;
+    out.utf8() = text;
+    return out;
+}
+
+OvWString makeWideString(std::string&& text) { return OvWString::FromUtf8(std::move(text)); }
 
 std::string_view OvTrim(std::string_view text, std::string_view blanks)
 {

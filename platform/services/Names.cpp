@@ -599,8 +599,28 @@ KeyedName KeyName(std::string name)
 
 namespace {
 
+// Of sorted names sharing a key, keeps the first.
 template <typename Names>
-void SortKeyed(Names& keyed)
+void DropRepeatedKeys(Names& keyed)
+{
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        if (kept > 0 && keyed[i].first == keyed[kept - 1].first) continue;
+        if (kept != i) keyed[kept] = std::move(keyed[i]);
+        ++kept;
+    }
+    keyed.resize(kept);
+}
+
+bool KeyedBefore(const KeyedName& a, const KeyedName& b)
+{
+    const int order = a.first.compare(b.first);
+    return order != 0 ? order < 0 : a.second < b.second;
+}
+
+}  // namespace
+
+void SortKeyedNames(std::vector<KeyedName>& keyed)
 {
     if (keyed.empty()) return;
     // The names of one listing mostly share their server and container: the
@@ -619,20 +639,55 @@ void SortKeyed(Names& keyed)
             a.first.compare(common, std::string::npos, b.first, common, std::string::npos);
         return order != 0 ? order < 0 : a.second < b.second;
     });
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        if (kept > 0 && keyed[i].first == keyed[kept - 1].first) continue;
-        if (kept != i) keyed[kept] = std::move(keyed[i]);
-        ++kept;
-    }
-    keyed.resize(kept);
+    DropRepeatedKeys(keyed);
 }
 
-}  // namespace
+void NameSorter::Add(std::string name)
+{
+    names_.push_back(KeyName(std::move(name)));
+    if (names_.size() - sorted_ == kRunLength) CloseRun();
+}
 
-void SortKeyedNames(std::vector<KeyedName>& keyed) { SortKeyed(keyed); }
+void NameSorter::Clear()
+{
+    std::deque<KeyedName>().swap(names_);
+    runs_.clear();
+    sorted_ = 0;
+}
 
-void SortKeyedNames(std::deque<KeyedName>& keyed) { SortKeyed(keyed); }
+void NameSorter::CloseRun()
+{
+    const auto first = names_.begin() + static_cast<std::ptrdiff_t>(sorted_);
+    if (!std::is_sorted(first, names_.end(), KeyedBefore))
+        std::sort(first, names_.end(), KeyedBefore);
+    runs_.push_back(names_.size() - sorted_);
+    sorted_ = names_.size();
+    // Runs are merged as a binary counter counts: the lengths on the stack
+    // halve from bottom to top, so each name is merged about log2(runs) times.
+    while (runs_.size() >= 2 && runs_[runs_.size() - 2] <= runs_.back()) MergeLastRuns();
+}
+
+void NameSorter::MergeLastRuns()
+{
+    const std::size_t second = runs_.back();
+    runs_.pop_back();
+    const auto end = names_.begin() + static_cast<std::ptrdiff_t>(sorted_);
+    const auto middle = end - static_cast<std::ptrdiff_t>(second);
+    const auto start = middle - static_cast<std::ptrdiff_t>(runs_.back());
+    if (KeyedBefore(*middle, *(middle - 1))) std::inplace_merge(start, middle, end, KeyedBefore);
+    runs_.back() += second;
+}
+
+std::deque<KeyedName> NameSorter::Finish()
+{
+    if (names_.size() > sorted_) CloseRun();
+    while (runs_.size() >= 2) MergeLastRuns();
+    DropRepeatedKeys(names_);
+    std::deque<KeyedName> out;
+    out.swap(names_);
+    Clear();
+    return out;
+}
 
 void SortNames(std::vector<std::string>& names)
 {

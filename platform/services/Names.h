@@ -131,8 +131,32 @@ KeyedName KeyName(std::string name);
 // Sorts keyed names as SortNames sorts names and drops those whose key an
 // earlier one has.
 void SortKeyedNames(std::vector<KeyedName>& keyed);
-// The same for names gathered in a deque, which gives its storage back block
-// by block as the sorted names are taken from its front.
-void SortKeyedNames(std::deque<KeyedName>& keyed);
+
+// The names of a listing put in order as they arrive, as SortKeyedNames
+// orders them. Every kRunLength names are sorted as one run (or only checked,
+// when they came in order), and runs of equal length are merged at once, so
+// that the work is done while the directory is still reading the next
+// entries; what is left for Finish is at most one merge per run length.
+// Two runs already in order are not merged at all.
+class NameSorter {
+public:
+    static constexpr std::size_t kRunLength = 4096;
+
+    void Add(std::string name);
+    // Forgets every name, when a listing starts over.
+    void Clear();
+    // The names in order, those whose key an earlier one has dropped; a
+    // deque, which gives its storage back block by block as the names are
+    // taken from its front. The sorter is empty afterwards.
+    std::deque<KeyedName> Finish();
+
+private:
+    void CloseRun();
+    void MergeLastRuns();
+
+    std::deque<KeyedName> names_;
+    std::vector<std::size_t> runs_;  // lengths of the sorted runs, in order
+    std::size_t sorted_ = 0;         // names in those runs
+};
 
 }  // namespace ovdir

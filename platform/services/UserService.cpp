@@ -73,22 +73,17 @@ std::string Narrow(const OvWString& text) { return makeString(text); }
 
 std::string Trimmed(const OvWString& text) { return std::string(TrimBlanks(Narrow(text))); }
 
-// The names of a listing, gathered as entries arrive: each narrow name is let
-// go as soon as its wide copy is made, and the deque's blocks with it, so that
-// the answer is never held twice.
-void ToWide(std::deque<KeyedName>& names, std::vector<OvWString>& out)
+// The names of a listing, in order, handed over: each name's text moves into
+// its wide string, and the deque's blocks go as they are emptied, so that the
+// answer is never held twice.
+void ToWide(std::deque<KeyedName> names, std::vector<OvWString>& out)
 {
-    SortKeyedNames(names);
     out.clear();
     out.reserve(names.size());
     while (!names.empty()) {
-        // Swapped in: a wide string is copied, never moved.
-        OvWString wide = makeWideString(names.front().second);
-        out.emplace_back();
-        out.back().swap(wide);
+        out.push_back(makeWideString(std::move(names.front().second)));
         names.pop_front();
     }
-    std::deque<KeyedName>().swap(names);
 }
 
 void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
@@ -96,7 +91,7 @@ void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
     SortNames(names);
     out.clear();
     out.reserve(names.size());
-    for (const std::string& name : names) out.push_back(makeWideString(name));
+    for (std::string& name : names) out.push_back(makeWideString(std::move(name)));
 }
 
 // How a name typed by the user is matched against one attribute: anything
@@ -123,12 +118,11 @@ public:
     explicit NamePrinter(const std::string& server) : formatter_(server) {}
     void Visit(Entry& entry) override
     {
-        if (formatter_.Format(entry.dn, name_)) printed.push_back(KeyName(std::move(name_)));
+        if (formatter_.Format(entry.dn, name_)) printed.Add(std::move(name_));
     }
-    void Restart() override { std::deque<KeyedName>().swap(printed); }
+    void Restart() override { printed.Clear(); }
 
-    // A deque: it grows without copying what it holds and without doubling.
-    std::deque<KeyedName> printed;
+    NameSorter printed;
 
 private:
     EntryNameFormatter formatter_;
@@ -385,7 +379,7 @@ unsigned UserService::ListEntries(const std::string& server, const Dn& base, con
     request.filter = filter;
     NamePrinter printer(server);
     if (const unsigned status = directory_.SearchEach(request, printer)) return status;
-    ToWide(printer.printed, names);
+    ToWide(printer.printed.Finish(), names);
     return 0;
 }
 

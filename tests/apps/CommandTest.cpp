@@ -53,7 +53,7 @@ TEST_F(CommandTest, AuthenticationNeverShowsThePassword)
               "\nUsername <username or domain\\username>: "
               "\nPassword <domain password -hidden>: "
               "Full Name: John Smith\nWas not authenticated.\n");
-    EXPECT_EQ(services.user.arguments, (std::vector<std::wstring>{L"jsmith", L"wrong"}));
+    EXPECT_EQ(services.user.arguments, (std::vector<OvWString>{L"jsmith", L"wrong"}));
 }
 
 TEST_F(CommandTest, AuthenticatedUser)
@@ -102,8 +102,8 @@ TEST_F(CommandTest, DomainSearchStatusFourHasNoTextOfItsOwn)
     EXPECT_EQ(services.user.limit, 100);
     EXPECT_TRUE(services.user.flag);
     EXPECT_EQ(services.user.arguments,
-              (std::vector<std::wstring>{L"LDAP://127.0.0.1:3268 dc=example,dc=com",
-                                         L"cn=Administrator", L"pw", L"ADS"}));
+              (std::vector<OvWString>{L"LDAP://127.0.0.1:3268 dc=example,dc=com",
+                                      L"cn=Administrator", L"pw", L"ADS"}));
     EXPECT_EQ(console.Output().find("pw\n"), std::string::npos);
 }
 

@@ -3,7 +3,7 @@
 
 #include <iomanip>
 
-unsigned FakeUserService::List(std::initializer_list<std::wstring> received,
+unsigned FakeUserService::List(std::initializer_list<OvWString> received,
                                std::vector<OvWString>& out)
 {
     ++calls;
@@ -12,7 +12,7 @@ unsigned FakeUserService::List(std::initializer_list<std::wstring> received,
     return status;
 }
 
-unsigned FakeUserService::Text(std::initializer_list<std::wstring> received, OvWString& out)
+unsigned FakeUserService::Text(std::initializer_list<OvWString> received, OvWString& out)
 {
     ++calls;
     arguments.assign(received);

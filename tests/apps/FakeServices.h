@@ -73,15 +73,15 @@ public:
     bool authenticated = false;
     int searchStatus = 0;
     // What the last call received.
-    std::vector<std::wstring> arguments;
+    std::vector<OvWString> arguments;
     bool flag = false;
     int limit = 0;
     int calls = 0;
 
 private:
     // Record the call, then answer with `list` or `text` unless failing.
-    unsigned List(std::initializer_list<std::wstring> received, std::vector<OvWString>& out);
-    unsigned Text(std::initializer_list<std::wstring> received, OvWString& out);
+    unsigned List(std::initializer_list<OvWString> received, std::vector<OvWString>& out);
+    unsigned Text(std::initializer_list<OvWString> received, OvWString& out);
 };
 
 class FakeEventLog : public OvEventLogBase {

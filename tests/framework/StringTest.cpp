@@ -42,10 +42,10 @@ TEST_F(StringConversion, ChineseDecodesAndRoundTrips)
 TEST_F(StringConversion, EmojiIsOneWideCharacter)
 {
     const std::string text = "\xF0\x9F\x98\x80";
-    const OvWString wide = makeWideString(text);
+    const std::wstring wide = makeWideString(text).wide();
     ASSERT_EQ(wide.size(), 1u);
     EXPECT_EQ(static_cast<unsigned>(wide[0]), 0x1F600u);
-    EXPECT_EQ(makeString(wide), text);
+    EXPECT_EQ(makeString(OvWString(wide)), text);
 }
 
 TEST_F(StringConversion, InvalidBytesRoundTrip)
@@ -59,24 +59,26 @@ TEST_F(StringConversion, InvalidBytesRoundTrip)
 
 TEST_F(StringConversion, InvalidByteTravelsAsLowSurrogate)
 {
-    const OvWString wide = makeWideString("\xFF");
+    const std::wstring wide = makeWideString("\xFF").wide();
     ASSERT_EQ(wide.size(), 1u);
     EXPECT_EQ(static_cast<unsigned>(wide[0]), 0xDCFFu);
 }
 
 TEST_F(StringConversion, WideCharacterWithoutUtf8FormBecomesQuestionMark)
 {
-    OvWString wide;
+    std::wstring wide;
     wide += static_cast<wchar_t>(0xD800);
     wide += L'x';
     wide += static_cast<wchar_t>(0x110000);
-    EXPECT_EQ(makeString(wide), "?x?");
+    EXPECT_EQ(makeString(OvWString(wide)), "?x?");
+    EXPECT_EQ(OvWString(wide).wide(), L"?x?");
 }
 
 TEST_F(StringConversion, EmptyAndNulTextsConvert)
 {
     EXPECT_EQ(RoundTrip(""), "");
     EXPECT_EQ(RoundTrip(std::string("a\0b", 3)), std::string("a\0b", 3));
+    EXPECT_EQ(makeString(OvWString(std::wstring(L"a\0b", 3))), std::string("a\0b", 3));
 }
 
 TEST(OvStringTest, NullTextIsEmpty)

@@ -1,6 +1,9 @@
 // Contexts, FQDNs, logins and DNs as the services read and print them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "platform/services/Directory.h"
 #include "platform/services/Names.h"
 
@@ -219,13 +222,46 @@ TEST(PrintTest, ListsSortIgnoringCaseWithoutDuplicates)
     SortNames(names);
     EXPECT_EQ(names, (std::vector<std::string>{"A", "b", "C", "\xC3\x84rger"}));
     // Names gathered as entries arrive sort the same way.
-    std::deque<KeyedName> keyed;
-    for (const char* name : {"b", "A", "a", "C", "\xC3\x84rger", "\xC3\xA4rger"})
-        keyed.push_back(KeyName(name));
-    SortKeyedNames(keyed);
+    NameSorter sorter;
+    for (const char* name : {"b", "A", "a", "C", "\xC3\x84rger", "\xC3\xA4rger"}) sorter.Add(name);
     std::vector<std::string> sorted;
-    for (const KeyedName& name : keyed) sorted.push_back(name.second);
+    for (const KeyedName& name : sorter.Finish()) sorted.push_back(name.second);
     EXPECT_EQ(sorted, names);
+}
+
+// Listings in every arrival order and of lengths around the run length: the
+// sorter gives what SortNames gives, duplicates across runs dropped too.
+TEST(PrintTest, SorterAgreesWithSortNamesAcrossRuns)
+{
+    const std::size_t run = NameSorter::kRunLength;
+    enum class Order { Ascending, Descending, Shuffled, Interleaved };
+    for (const std::size_t count :
+         {std::size_t{0}, std::size_t{1}, run - 1, run, run + 1, 2 * run, 5 * run + 3}) {
+        for (const Order order :
+             {Order::Ascending, Order::Descending, Order::Shuffled, Order::Interleaved}) {
+            std::vector<std::string> arriving;
+            for (std::size_t i = 0; i < count; ++i) {
+                // Every seventh name again in upper case: a duplicate by key.
+                const std::size_t n = order == Order::Interleaved ? (i % 2 ? i : count - i) : i;
+                arriving.push_back("cn=User " + std::to_string(n % (count / 3 + 1)) + "-" +
+                                   std::to_string(n));
+                if (i % 7 == 0) arriving.push_back("CN=USER " + arriving.back().substr(8));
+            }
+            if (order == Order::Descending) std::reverse(arriving.begin(), arriving.end());
+            if (order == Order::Shuffled)
+                std::shuffle(arriving.begin(), arriving.end(),
+                             std::mt19937(static_cast<unsigned>(count)));
+            NameSorter sorter;
+            sorter.Add("left from a listing that started over");
+            sorter.Clear();
+            for (const std::string& name : arriving) sorter.Add(name);
+            std::vector<std::string> sorted;
+            for (const KeyedName& name : sorter.Finish()) sorted.push_back(name.second);
+            std::vector<std::string> expected = arriving;
+            SortNames(expected);
+            EXPECT_EQ(sorted, expected) << count << " names, order " << static_cast<int>(order);
+        }
+    }
 }
 
 TEST(CaseTest, FoldsBeyondAscii)

@@ -637,15 +637,19 @@ struct Query {
     unsigned timeLimitMs = 0;  // 0: the configured time-outs
 };
 
-// The root DSE's list of naming contexts.
-Query NamingContextsQuery()
+// The attributes of the one entry base names (the root DSE when empty).
+Query EntryQuery(std::string base, std::vector<std::string> attributes)
 {
     Query query;
+    query.base = std::move(base);
     query.scope = LDAP_SCOPE_BASE;
     query.filter = "(objectClass=*)";
-    query.attributes = {"namingContexts"};
+    query.attributes = std::move(attributes);
     return query;
 }
+
+// The root DSE's list of naming contexts.
+Query NamingContextsQuery() { return EntryQuery(std::string(), {"namingContexts"}); }
 
 // Gathers an answer into a vector; a restart drops what came before it.
 class Collector final : public EntryVisitor {
@@ -878,11 +882,8 @@ unsigned ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
             std::size_t parts = 0;
             while (!range.last) {
                 if (values.size() + ++parts > maxEntries) return kStatusTooManyEntries;
-                Query next;
-                next.base = entry.dn;
-                next.scope = LDAP_SCOPE_BASE;
-                next.filter = "(objectClass=*)";
-                next.attributes = {ldap::RangeFrom(range.attribute, range.high + 1)};
+                const Query next =
+                    EntryQuery(entry.dn, {ldap::RangeFrom(range.attribute, range.high + 1)});
                 std::vector<Entry> answer;
                 if (const unsigned status = RunSearch(ld, next, answer, pageSize, maxEntries))
                     return status;
@@ -1384,10 +1385,7 @@ private:
     // names. A server that does not show it gets its filters unchanged.
     static void ReadSchema(Connection& connection)
     {
-        Query root;
-        root.scope = LDAP_SCOPE_BASE;
-        root.filter = "(objectClass=*)";
-        root.attributes = {"subschemaSubentry"};
+        const Query root = EntryQuery(std::string(), {"subschemaSubentry"});
         std::vector<Entry> found;
         if (RunSearch(connection.ld, root, found, connection.pageSize, kDefaultMaxEntries) != 0 ||
             found.empty())

@@ -18,6 +18,24 @@ void AddNames(const char* oid, char** names, std::unordered_set<std::string>& in
         into.insert(OvAsciiLower(*name));
 }
 
+// The OID and names of every description among values that parses with
+// libldap's reader of its kind (parse, then release).
+template <typename Description>
+void AddDescribed(const std::vector<std::string>& values,
+                  Description* (*parse)(const char*, int*, const char**, unsigned),
+                  void (*release)(Description*), char* Description::*oid,
+                  char** Description::*names, std::unordered_set<std::string>& into)
+{
+    for (const std::string& value : values) {
+        int code = 0;
+        const char* error = nullptr;
+        if (Description* parsed = parse(value.c_str(), &code, &error, LDAP_SCHEMA_ALLOW_ALL)) {
+            AddNames(parsed->*oid, parsed->*names, into);
+            release(parsed);
+        }
+    }
+}
+
 enum class Truth { Always, Never, Depends };
 
 // The filter with what the schema cannot compare taken out; out is set when
@@ -80,23 +98,10 @@ Truth Simplify(const Filter& filter, const KnownSchema& schema, Filter& out)
 void KnownSchema::Learn(const std::vector<std::string>& objectClasses,
                         const std::vector<std::string>& attributeTypes)
 {
-    constexpr unsigned flags = LDAP_SCHEMA_ALLOW_ALL;
-    for (const std::string& value : objectClasses) {
-        int code = 0;
-        const char* error = nullptr;
-        if (LDAPObjectClass* oc = ldap_str2objectclass(value.c_str(), &code, &error, flags)) {
-            AddNames(oc->oc_oid, oc->oc_names, classes);
-            ldap_objectclass_free(oc);
-        }
-    }
-    for (const std::string& value : attributeTypes) {
-        int code = 0;
-        const char* error = nullptr;
-        if (LDAPAttributeType* at = ldap_str2attributetype(value.c_str(), &code, &error, flags)) {
-            AddNames(at->at_oid, at->at_names, attributes);
-            ldap_attributetype_free(at);
-        }
-    }
+    AddDescribed(objectClasses, ldap_str2objectclass, ldap_objectclass_free,
+                 &LDAPObjectClass::oc_oid, &LDAPObjectClass::oc_names, classes);
+    AddDescribed(attributeTypes, ldap_str2attributetype, ldap_attributetype_free,
+                 &LDAPAttributeType::at_oid, &LDAPAttributeType::at_names, attributes);
     known = !classes.empty() && !attributes.empty();
 }
 

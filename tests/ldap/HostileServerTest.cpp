@@ -34,21 +34,12 @@ struct LibraryLeaksIgnored {
 using ovdir::Entry;
 using namespace ldaptest;
 
-ovdir::SearchRequest People()
-{
-    ovdir::SearchRequest request;
-    request.base = "ou=People,o=ldaptest";
-    request.scope = ovdir::Scope::OneLevel;
-    request.filter = ovdir::Filter::Present("objectclass");
-    return request;
-}
-
 // The scripted server for one mode; stopped when destroyed.
 class HostileServer {
 public:
     explicit HostileServer(const std::string& mode)
     {
-        const std::string upstream = PlainAddress().substr(PlainAddress().find(':') + 1);
+        const std::string upstream = ServerFile("main", "port");
         const std::string command = std::string("exec python3 ") + OV_LDAP_SOURCE_DIR +
                                     "/hostile-server.py " + mode + " " + upstream;
         pipe_ = ::popen(command.c_str(), "r");

@@ -39,12 +39,6 @@ SearchRequest Request(std::string base, Scope scope, Filter filter,
     return request;
 }
 
-SearchRequest People()
-{
-    return Request("ou=People,o=ldaptest", Scope::OneLevel,
-                   Match(Filter::Kind::Present, "objectclass"));
-}
-
 // Every entry under base.
 SearchRequest Everything(std::string base)
 {

@@ -19,16 +19,6 @@ using ovdir::Entry;
 using ovdir::SearchRequest;
 using namespace ldaptest;
 
-SearchRequest People()
-{
-    SearchRequest request;
-    request.base = "ou=People,o=ldaptest";
-    request.scope = ovdir::Scope::OneLevel;
-    request.filter.kind = ovdir::Filter::Kind::Present;
-    request.filter.attribute = "objectclass";
-    return request;
-}
-
 int Fixture(const std::string& arguments)
 {
     const std::string command = std::string("bash ") + OV_LDAP_SOURCE_DIR + "/slapd-fixture.sh " +

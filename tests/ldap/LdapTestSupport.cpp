@@ -48,6 +48,15 @@ ovdir::DirectorySettings ReaderSettings()
     return settings;
 }
 
+ovdir::SearchRequest People()
+{
+    ovdir::SearchRequest request;
+    request.base = "ou=People,o=ldaptest";
+    request.scope = ovdir::Scope::OneLevel;
+    request.filter = ovdir::Filter::Present("objectclass");
+    return request;
+}
+
 void SetTimeouts(unsigned connectionMs, unsigned methodSeconds)
 {
     OvServiceSettings settings = OvProvidedServiceSettings();
@@ -64,10 +73,6 @@ const bool kBrokenPipesIgnored = [] {
     std::signal(SIGPIPE, SIG_IGN);
     return true;
 }();
-
-}  // namespace
-
-namespace {
 
 int BoundSocket(int& port)
 {

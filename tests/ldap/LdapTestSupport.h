@@ -27,6 +27,9 @@ std::string CaFile();
 // Settings for the main server: plain ldap, bound as the test reader.
 ovdir::DirectorySettings ReaderSettings();
 
+// The three people of ou=People,o=ldaptest, one level down, their DNs alone.
+ovdir::SearchRequest People();
+
 // Sets the communication parameters' time-outs as start-up would.
 void SetTimeouts(unsigned connectionMs, unsigned methodSeconds);
 

@@ -26,16 +26,6 @@ Filter ContainerFilter()
     return Filter::Or(std::move(classes));
 }
 
-Filter UserOrGroupFilter()
-{
-    std::vector<Filter> classes{
-        Filter::And({Filter::Equals("objectclass", "person"),
-                     Filter::Not(Filter::Equals("objectclass", "computer"))})};
-    for (const char* name : {"groupOfNames", "groupOfUniqueNames", "posixGroup", "group"})
-        classes.push_back(Filter::Equals("objectclass", name));
-    return Filter::Or(std::move(classes));
-}
-
 // Whether the text begins with start, which is already folded (FoldCase).
 bool StartsWithFolded(std::string_view text, const std::string& start)
 {
@@ -75,7 +65,7 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, un
     words.clear();
     if (limit == 0 || milliseconds == 0) return kStatusTimeout;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    const std::string text = makeString(typed);
+    const std::string& text = typed.utf8();
 
     // "TYPE://SERVER", blanks, then the text being completed.
     const auto scheme = text.find("://");
@@ -154,7 +144,7 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, un
     }
     SortNames(found);
     if (found.size() > limit) found.resize(limit);
-    for (const std::string& word : found) words.push_back(makeWideString(word));
+    for (std::string& word : found) words.push_back(makeWideString(std::move(word)));
     return 0;
 }
 

@@ -238,7 +238,7 @@ void ReadBindPassword(const OvServiceSettings& ini, DirectorySettings& settings)
     const bool given = ini.FindSetting("UserService", "BindPassword", value) && !value.empty();
     if (given) {
         settings.bindPassword = value;
-        WipeText(value);
+        OvWipe(value);
         if (ReadableByOthers(ini.Source()))
             ReportServiceFault(kWarningPasswordReadable, ini.Source(), 0,
                                "BindPassword is in a file that other users can read; "
@@ -252,7 +252,7 @@ void ReadBindPassword(const OvServiceSettings& ini, DirectorySettings& settings)
             ReportServiceFault(kStatusPasswordFileUnreadable, value, 0, reason);
         }
     }
-    WipeText(value);
+    OvWipe(value);
 }
 
 }  // namespace

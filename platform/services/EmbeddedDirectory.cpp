@@ -339,7 +339,7 @@ unsigned EmbeddedDirectory::CheckPassword(const std::string& dn, const std::stri
     if (index == std::string::npos) return 0;
     const Values stored = Find(index, "userpassword");
     for (std::size_t k = 0; k < stored.Size(); ++k)
-        if (PasswordMatches(std::string(stored[k]), password)) accepted = true;
+        if (PasswordMatches(stored[k], password)) accepted = true;
     return 0;
 }
 

@@ -64,14 +64,14 @@ bool CryptMatches(const std::string& hash, const std::string& password)
 
 }  // namespace
 
-bool PasswordMatches(const std::string& stored, const std::string& password)
+bool PasswordMatches(std::string_view stored, const std::string& password)
 {
     if (password.empty() || stored.empty()) return false;
     if (stored.front() != '{') return SameBytes(stored, password);
     const std::size_t close = stored.find('}');
-    if (close == std::string::npos) return SameBytes(stored, password);
-    const std::string scheme = FoldCase(std::string_view(stored).substr(1, close - 1));
-    const std::string_view rest = std::string_view(stored).substr(close + 1);
+    if (close == std::string_view::npos) return SameBytes(stored, password);
+    const std::string scheme = FoldCase(stored.substr(1, close - 1));
+    const std::string_view rest = stored.substr(close + 1);
     if (scheme == "ssha") return DigestMatches(EVP_sha1(), true, rest, password);
     if (scheme == "sha") return DigestMatches(EVP_sha1(), false, rest, password);
     if (scheme == "ssha256") return DigestMatches(EVP_sha256(), true, rest, password);

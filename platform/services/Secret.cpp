@@ -2,6 +2,7 @@
 #include "platform/services/Secret.h"
 
 #include "framework/OvBoundedFile.h"
+#include "services/OvCommFramework.h"
 
 #include <openssl/crypto.h>
 #include <sys/prctl.h>
@@ -23,14 +24,6 @@ constexpr std::size_t kLargestSecretFile = 4096;
 void WipeBytes(void* data, std::size_t size)
 {
     if (data != nullptr && size > 0) OPENSSL_cleanse(data, size);
-}
-
-void WipeText(std::string& text)
-{
-    // The whole capacity: a text that shrank still holds the longer tail.
-    text.resize(text.capacity());
-    WipeBytes(text.data(), text.size());
-    text.clear();
 }
 
 void ProtectProcessMemory()
@@ -109,14 +102,14 @@ bool ReadSecretFile(const std::string& path, Secret& secret, std::string& reason
         reason = std::strerror(error == kOvFileTooLarge     ? EFBIG
                                : error == kOvNotRegularFile ? EINVAL
                                                             : error);
-        WipeText(content);
+        OvWipe(content);
         return false;
     }
     std::size_t length = content.size();
     if (length > 0 && content[length - 1] == '\n') --length;
     if (length > 0 && content[length - 1] == '\r') --length;
     secret = std::string_view(content.data(), length);
-    WipeText(content);
+    OvWipe(content);
     return true;
 }
 

@@ -41,11 +41,8 @@ private:
 };
 
 // Overwrites a buffer that held a secret (OpenSSL's cleanse: the stores are
-// never dropped as dead).
+// never dropped as dead). A whole text is wiped with the framework's OvWipe.
 void WipeBytes(void* data, std::size_t size);
-// Overwrites every character of a text that held a secret, its whole
-// capacity, then empties it.
-void WipeText(std::string& text);
 
 // Keeps the process from being dumped or read by other processes of its
 // user from now on: a secret is, or was, in its memory.

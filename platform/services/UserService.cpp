@@ -69,9 +69,10 @@ bool HasLogin(const Entry& user, const std::string& login)
 
 const std::vector<std::string> kLoginAttributes = {"uid", "samaccountname"};
 
-std::string Narrow(const OvWString& text) { return makeString(text); }
+// The UTF-8 a wide string keeps, read in place.
+const std::string& Narrow(const OvWString& text) { return text.utf8(); }
 
-std::string Trimmed(const OvWString& text) { return std::string(TrimBlanks(Narrow(text))); }
+std::string Trimmed(const OvWString& text) { return std::string(TrimBlanks(text.utf8())); }
 
 // The names of a listing, in order, handed over: each name's text moves into
 // its wide string, and the deque's blocks go as they are emptied, so that the
@@ -188,23 +189,26 @@ unsigned ReadMembers(Directory& directory, const std::string& server,
     return 0;
 }
 
-// Wipes a narrow copy of a secret when the call ends, however it ends.
-class SecretCopy {
+// A secret's UTF-8, read where its caller keeps (and wipes) it: no copy of
+// it is made here. From now on the process is kept from dumping its memory.
+class SecretText {
 public:
-    explicit SecretCopy(const OvWString& secret) : text_(makeString(secret))
-    {
-        ProtectProcessMemory();
-    }
-    SecretCopy(const SecretCopy&) = delete;
-    SecretCopy& operator=(const SecretCopy&) = delete;
-    ~SecretCopy() { WipeText(text_); }
+    explicit SecretText(const OvWString& secret) : text_(secret.utf8()) { ProtectProcessMemory(); }
+    explicit SecretText(OvWString&&) = delete;
     const std::string& Text() const { return text_; }
 
 private:
-    std::string text_;
+    const std::string& text_;
 };
 
 }  // namespace
+
+Filter UserOrGroupFilter()
+{
+    Filter filter = GroupFilter();
+    filter.children.insert(filter.children.begin(), UserFilter());
+    return filter;
+}
 
 const std::vector<std::string>& NamingAttributes()
 {
@@ -534,7 +538,7 @@ unsigned UserService::TestUserAuthentication(const OvWString& user, const OvWStr
                                              OvWString& fullName, bool& authenticated)
 {
     authenticated = false;
-    const SecretCopy secret(password);
+    const SecretText secret(password);
     Login login;
     if (const unsigned status = ParsePlainLogin(Narrow(user), login)) return status;
     std::vector<Dn> domains;
@@ -563,7 +567,7 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
                                     int& searchStatus)
 {
     searchStatus = kDomainSearchUnknownFailure;
-    const SecretCopy secret(password.GetPassword());
+    const SecretText secret(password.GetPassword());
     Context context;
     if (const unsigned status = ParseContext(Narrow(serverContext), context, false)) return status;
     if (!IsSupportedType(Trimmed(type))) return kStatusUnsupportedType;
@@ -588,7 +592,7 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
     if (limit > 0 && printed.size() > static_cast<std::size_t>(limit))
         printed.resize(static_cast<std::size_t>(limit));
     domains.clear();
-    for (const std::string& name : printed) domains.push_back(makeWideString(name));
+    for (std::string& name : printed) domains.push_back(makeWideString(std::move(name)));
     return 0;
 }
 

@@ -16,6 +16,9 @@ namespace ovdir {
 // entries of the kind asked for.
 const std::vector<std::string>& NamingAttributes();
 
+// Users (persons that are not computers) and groups (of any group class).
+Filter UserOrGroupFilter();
+
 class UserService : public OvUserServiceBase {
 public:
     explicit UserService(Directory& directory) : directory_(directory) {}

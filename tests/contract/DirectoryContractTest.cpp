@@ -39,10 +39,6 @@ const bool kBrokenPipesIgnored = [] {
     return true;
 }();
 
-}  // namespace
-
-namespace {
-
 using ovdir::Entry;
 using ovdir::Filter;
 using ovdir::Scope;

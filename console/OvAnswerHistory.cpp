@@ -12,11 +12,22 @@
 
 namespace {
 
-constexpr OvAnswerKind kKinds[] = {
-    OvAnswerKind::Selection, OvAnswerKind::PolicyHost, OvAnswerKind::PolicyPort,
-    OvAnswerKind::Context,   OvAnswerKind::User,       OvAnswerKind::Name,
-    OvAnswerKind::Type,      OvAnswerKind::Domain,     OvAnswerKind::Address,
-    OvAnswerKind::Flag,
+// Every kind that is kept, with its name in the file.
+struct KindName {
+    OvAnswerKind kind;
+    const char* name;
+};
+constexpr KindName kKindNames[] = {
+    {OvAnswerKind::Selection, "selection"},
+    {OvAnswerKind::PolicyHost, "policy-host"},
+    {OvAnswerKind::PolicyPort, "policy-port"},
+    {OvAnswerKind::Context, "context"},
+    {OvAnswerKind::User, "user"},
+    {OvAnswerKind::Name, "name"},
+    {OvAnswerKind::Type, "type"},
+    {OvAnswerKind::Domain, "domain"},
+    {OvAnswerKind::Address, "address"},
+    {OvAnswerKind::Flag, "flag"},
 };
 
 const std::vector<std::string> kNone;
@@ -72,30 +83,8 @@ void MakeParents(const std::string& path)
 
 const char* OvAnswerKindName(OvAnswerKind kind)
 {
-    switch (kind) {
-        case OvAnswerKind::None:
-            return nullptr;
-        case OvAnswerKind::Selection:
-            return "selection";
-        case OvAnswerKind::PolicyHost:
-            return "policy-host";
-        case OvAnswerKind::PolicyPort:
-            return "policy-port";
-        case OvAnswerKind::Context:
-            return "context";
-        case OvAnswerKind::User:
-            return "user";
-        case OvAnswerKind::Name:
-            return "name";
-        case OvAnswerKind::Type:
-            return "type";
-        case OvAnswerKind::Domain:
-            return "domain";
-        case OvAnswerKind::Address:
-            return "address";
-        case OvAnswerKind::Flag:
-            return "flag";
-    }
+    for (const KindName& entry : kKindNames)
+        if (entry.kind == kind) return entry.name;
     return nullptr;
 }
 
@@ -171,12 +160,13 @@ void OvAnswerHistory::Load()
         const std::size_t tab = line.find('\t');
         if (tab == std::string::npos) continue;
         const std::string name = line.substr(0, tab);
-        for (OvAnswerKind kind : kKinds) {
-            if (name != OvAnswerKindName(kind)) continue;
-            std::vector<std::string>& kept = entries_[kind];
+        for (const KindName& entry : kKindNames) {
+            if (name != entry.name) continue;
+            std::vector<std::string>& kept = entries_[entry.kind];
             std::string answer = line.substr(tab + 1);
             if (!IsBlankLine(answer) && (kept.empty() || kept.back() != answer))
                 kept.push_back(std::move(answer));
+            break;
         }
     }
     for (auto& [kind, kept] : entries_)

@@ -42,16 +42,22 @@ std::string OvConsoleIo::TakePrompt(OvAnswerKind& kind)
     return prompt;
 }
 
+bool OvConsoleIo::ReadEdited(const std::string& prompt, OvAnswerKind kind, std::string& line)
+{
+    if (editorEnded_ || !editor_->ReadLine(prompt, kind, line)) {
+        editorEnded_ = true;
+        return false;
+    }
+    return true;
+}
+
 bool OvConsoleIo::EditLine(std::string& answer, std::size_t room)
 {
     OvAnswerKind kind = OvAnswerKind::None;
     const std::string prompt = TakePrompt(kind);
     out_.flush();
     std::string line;
-    if (editorEnded_ || !editor_->ReadLine(prompt, kind, line)) {
-        editorEnded_ = true;
-        return false;
-    }
+    if (!ReadEdited(prompt, kind, line)) return false;
     // The same answer as a line read from the stream: cut at a NUL and at the room.
     answer.assign(line, 0, std::min(line.find('\0'), room));
     return true;
@@ -64,10 +70,7 @@ bool OvConsoleIo::EditWord(std::string& word, std::size_t room)
     out_.flush();
     for (;;) {
         std::string line;
-        if (editorEnded_ || !editor_->ReadLine(prompt, kind, line)) {
-            editorEnded_ = true;
-            return false;
-        }
+        if (!ReadEdited(prompt, kind, line)) return false;
         std::size_t start = 0;
         while (start < line.size() && IsBlank(Traits::to_int_type(line[start]))) ++start;
         // An empty line does not end the read; the prompt is not shown again.

@@ -61,6 +61,8 @@ private:
     // The next character, or end of input (which also sets the stream's eofbit).
     std::istream::int_type Next();
     void DropRestOfLine();
+    // One line from the editor; false from the end of its input on.
+    bool ReadEdited(const std::string& prompt, OvAnswerKind kind, std::string& line);
     // ReadLine and ReadWord through the editor.
     bool EditLine(std::string& answer, std::size_t room);
     bool EditWord(std::string& word, std::size_t room);

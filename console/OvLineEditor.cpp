@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -18,6 +19,7 @@
 
 #include "console/OvAnswerHistory.h"
 #include "console/OvTerminal.h"
+#include "framework/OvBoundedFile.h"
 #include "framework/OvString.h"
 
 OvCompleter::~OvCompleter() = default;
@@ -107,6 +109,19 @@ private:
     locale_t previous_ = static_cast<locale_t>(0);
 };
 
+// The most of an editor settings file that is read.
+constexpr std::size_t kEditrcLimit = 1u << 20;
+
+// The settings file libedit reads when it is given none: $EDITRC, otherwise
+// .editrc in the home folder; empty when there is neither.
+std::string EditrcPath()
+{
+    if (const char* named = std::getenv("EDITRC")) return named;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr) return std::string();
+    return *home == '\0' ? std::string(".editrc") : std::string(home) + "/.editrc";
+}
+
 class EditLineEditor final : public OvLineEditor {
 public:
     explicit EditLineEditor(OvAnswerHistory& history) : history_(history) {}
@@ -143,8 +158,10 @@ public:
         for (const char* end : {"\033[F", "\033OF", "\033[4~", "\033[8~"})
             Bind(end, "ed-move-to-end");
         Bind("\033[3~", "ed-delete-next-char");
-        // The user's own ~/.editrc has the last word.
-        el_source(editLine_, nullptr);
+        // The user's own ~/.editrc has the last word. It is read only when
+        // it is a regular file of a sensible size: a FIFO or a device in its
+        // place would hold the program up before its first prompt.
+        if (OvCheckFileAt(EditrcPath(), kEditrcLimit) == 0) el_source(editLine_, nullptr);
         struct sigaction action {};
         action.sa_handler = NoteResize;
         action.sa_flags = SA_RESTART;
@@ -226,15 +243,20 @@ private:
         }
     }
 
+    // The line and the cursor's place in it, as lastTab_ keeps them.
+    static std::string LineState(const LineInfo* info)
+    {
+        return std::string(info->buffer, static_cast<std::size_t>(info->lastchar - info->buffer)) +
+               '\0' + std::to_string(info->cursor - info->buffer);
+    }
+
     unsigned char Complete()
     {
         const LineInfo* info = el_line(editLine_);
         if (completer_ == nullptr || info == nullptr) return CC_NORM;
-        const std::string whole(info->buffer,
-                                static_cast<std::size_t>(info->lastchar - info->buffer));
         const std::string before(info->buffer,
                                  static_cast<std::size_t>(info->cursor - info->buffer));
-        const std::string state = whole + '\0' + std::to_string(before.size());
+        const std::string state = LineState(info);
         const bool repeated = state == lastTab_;
         lastTab_ = state;
         std::size_t at = 0;
@@ -246,10 +268,7 @@ private:
         if (step.replace) {
             el_deletestr(editLine_, CharacterCount(typed));
             el_insertstr(editLine_, step.text.c_str());
-            const LineInfo* now = el_line(editLine_);
-            lastTab_ =
-                std::string(now->buffer, static_cast<std::size_t>(now->lastchar - now->buffer)) +
-                '\0' + std::to_string(now->cursor - now->buffer);
+            lastTab_ = LineState(el_line(editLine_));
             return CC_REFRESH;
         }
         if (!step.list) return CC_NORM;

@@ -17,14 +17,15 @@ bool OvUtf8WideBuffer::Write(const std::string& bytes)
 OvUtf8WideBuffer::int_type OvUtf8WideBuffer::overflow(int_type c)
 {
     if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    const std::string bytes = makeString(OvWString(std::wstring(1, traits_type::to_char_type(c))));
+    const char_type character = traits_type::to_char_type(c);
+    const std::string bytes = OvUtf8FromWide(std::wstring_view(&character, 1));
     return Write(bytes) ? c : traits_type::eof();
 }
 
 std::streamsize OvUtf8WideBuffer::xsputn(const char_type* text, std::streamsize count)
 {
     const std::string bytes =
-        makeString(OvWString(std::wstring(text, static_cast<std::size_t>(count))));
+        OvUtf8FromWide(std::wstring_view(text, static_cast<std::size_t>(count)));
     return Write(bytes) ? count : 0;
 }
 

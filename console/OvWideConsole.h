@@ -6,7 +6,7 @@
 #include <string>
 
 // A wide stream buffer that encodes every character as UTF-8 (by the
-// framework's conversion, makeString) into whatever
+// framework's conversion, OvUtf8FromWide) into whatever
 // buffer a narrow stream has at the time of writing. The code points
 // U+DC80..U+DCFF, which the framework's conversion uses to carry bytes that
 // were not UTF-8, come out as those bytes again; a character with no UTF-8

@@ -74,6 +74,12 @@ std::string makeString(const OvWString& text);
 OvWString makeWideString(const std::string& text);
 OvWString makeWideString(std::string&& text);
 
+// The same two conversions for text that need not be held in an OvWString:
+// the UTF-8 of wide text (as makeString gives it) and the wide characters of
+// UTF-8 text (as OvWString::wide gives them).
+std::string OvUtf8FromWide(std::wstring_view text);
+std::wstring OvWideFromUtf8(std::string_view text);
+
 // The text without the given blanks at either end; the one trimmer of names
 // (kOvNameBlanks) and of parameter-file lines (kOvLineBlanks).
 constexpr const char* kOvNameBlanks = " \t";

@@ -52,7 +52,7 @@ void OvLogStream::FormatParameters(std::vector<std::wstring>& out, const char* f
             case eLogWideString:
             case eLogNumber:
                 // Every value is kept as UTF-8 text, wide ones included.
-                text = makeWideString(value.second).wide();
+                text = OvWideFromUtf8(value.second);
                 break;
         }
         out.push_back(text);
@@ -78,17 +78,17 @@ OvLogStream& OvLogStream::operator<<(const std::string& value)
 // Dates and times are recorded already formatted; the format is not applied.
 void OvLogStream::FormatDateTime(const std::string& value, std::wstring& out, const char*)
 {
-    out = makeWideString(value).wide();
+    out = OvWideFromUtf8(value);
 }
 
 void OvLogStream::FormatDate(const std::string& value, std::wstring& out, const char*)
 {
-    out = makeWideString(value).wide();
+    out = OvWideFromUtf8(value);
 }
 
 void OvLogStream::FormatTime(const std::string& value, std::wstring& out, const char*)
 {
-    out = makeWideString(value).wide();
+    out = OvWideFromUtf8(value);
 }
 
 OvLogStream& ends(OvLogStream& stream)

@@ -21,10 +21,11 @@ namespace {
 // Stray bytes travel as low surrogates, which valid UTF-8 can never produce.
 constexpr std::uint32_t kStrayByteBase = 0xDC00;
 
-// The UTF-8 of wide text: stray-byte code points give their bytes back; a
-// wide character with no UTF-8 form gives '?'.
-std::string EncodeWide(const wchar_t* text, std::size_t size)
+}  // namespace
+
+std::string OvUtf8FromWide(std::wstring_view text)
 {
+    const std::size_t size = text.size();
     std::string out;
     out.reserve(size);
     for (std::size_t i = 0; i < size; ++i) {
@@ -48,38 +49,16 @@ std::string EncodeWide(const wchar_t* text, std::size_t size)
     return out;
 }
 
-}  // namespace
-
-// The text is made in its place: a secret leaves no copy behind in a
-// temporary.
-OvWString::OvWString(const wchar_t* text)
-    : text_(text != nullptr ? EncodeWide(text, std::wcslen(text)) : std::string())
-{
-}
-
-OvWString::OvWString(const std::wstring& text) : text_(EncodeWide(text.data(), text.size())) {}
-
-OvWString::OvWString(std::size_t) {}
-
-OvWString::~OvWString() = default;
-
-OvWString OvWString::FromUtf8(std::string&& text)
-{
-    OvWString out;
-    out.text_ = std::move(text);
-    return out;
-}
-
-std::wstring OvWString::wide() const
+std::wstring OvWideFromUtf8(std::string_view text)
 {
     std::wstring out;
-    out.reserve(text_.size());
+    out.reserve(text.size());
     std::size_t i = 0;
-    while (i < text_.size()) {
+    while (i < text.size()) {
         std::uint32_t codePoint = 0;
-        const std::size_t length = ovutf8::Decode(text_, i, codePoint);
+        const std::size_t length = ovutf8::Decode(text, i, codePoint);
         if (length == 0) {
-            out += static_cast<wchar_t>(kStrayByteBase + static_cast<unsigned char>(text_[i]));
+            out += static_cast<wchar_t>(kStrayByteBase + static_cast<unsigned char>(text[i]));
             ++i;
             continue;
         }
@@ -94,6 +73,29 @@ std::wstring OvWString::wide() const
     }
     return out;
 }
+
+// The text is made in its place: a secret leaves no copy behind in a
+// temporary.
+OvWString::OvWString(const wchar_t* text)
+    : text_(text != nullptr ? OvUtf8FromWide(std::wstring_view(text, std::wcslen(text)))
+                            : std::string())
+{
+}
+
+OvWString::OvWString(const std::wstring& text) : text_(OvUtf8FromWide(text)) {}
+
+OvWString::OvWString(std::size_t) {}
+
+OvWString::~OvWString() = default;
+
+OvWString OvWString::FromUtf8(std::string&& text)
+{
+    OvWString out;
+    out.text_ = std::move(text);
+    return out;
+}
+
+std::wstring OvWString::wide() const { return OvWideFromUtf8(text_); }
 
 std::wostream& operator<<(std::wostream& out, OvWString& text) { return out << text.wide(); }
 

@@ -298,6 +298,18 @@ def run_embedded(work, server):
     pane.close()
     check(os.path.getsize(path) == size, "the history file grew with HistoryFile=no")
 
+    # An editor settings file that is a FIFO is passed over: the program
+    # starts without waiting for a writer.
+    fifo_home = os.path.join(work, "fifo-home")
+    os.makedirs(fifo_home)
+    os.mkfifo(os.path.join(fifo_home, ".editrc"))
+    pane = session(work, settings, fifo_home)
+    start_menu(pane)
+    pane.text("0")
+    pane.keys("Enter")
+    pane.wait_for("EXIT=0")
+    pane.close()
+
 
 def silent_server():
     """A loopback port that takes connections and never answers."""

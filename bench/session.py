@@ -18,17 +18,17 @@ import tempfile
 import time
 
 
-def read_until(process, marker, seen):
+def read_until(process, marker):
     """Reads standard output until marker appears in what is new; keeps only
     the end of what was read."""
-    tail = bytes(seen[-(len(marker) - 1):]) if len(marker) > 1 else b""
+    tail = b""
     while True:
         chunk = os.read(process.stdout.fileno(), 1 << 16)
         if not chunk:
             raise SystemExit("session: the program ended before %r" % marker.decode())
         tail += chunk
         if marker in tail:
-            return bytearray()
+            return
         tail = tail[-(len(marker) - 1):]
 
 
@@ -41,7 +41,7 @@ def startup(program, runs):
                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
             process.stdin.write(b"\n\n")
             process.stdin.flush()
-            read_until(process, b"Selection: ", bytearray())
+            read_until(process, b"Selection: ")
             samples.append((time.perf_counter() - begin) * 1000)
             process.stdin.write(b"0\n")
             process.stdin.close()
@@ -77,16 +77,15 @@ def connections(pid, port):
 def reuse(program, folder, port, context):
     process = subprocess.Popen([program], cwd=folder, stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    seen = bytearray()
     process.stdin.write(b"\n\n")
     process.stdin.flush()
-    seen = read_until(process, b"Selection: ", seen)
+    read_until(process, b"Selection: ")
     rows = []
     for _ in range(2):
         begin = time.perf_counter()
         process.stdin.write(b"2\n" + context.encode() + b"\n")
         process.stdin.flush()
-        seen = read_until(process, b"Selection: ", seen)
+        read_until(process, b"Selection: ")
         rows.append(((time.perf_counter() - begin) * 1000, connections(process.pid, port)))
     process.stdin.write(b"0\n")
     process.stdin.close()

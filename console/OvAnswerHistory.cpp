@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -145,6 +146,9 @@ void OvAnswerHistory::Load()
         text.append(buffer, static_cast<std::size_t>(got));
         if (text.size() > kFileLimit) {
             ::close(fd);
+            // Far more than this program ever keeps: started anew, not left
+            // to grow by every later answer.
+            Compact(std::numeric_limits<std::size_t>::max());
             return;
         }
     }

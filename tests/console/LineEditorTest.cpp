@@ -134,6 +134,20 @@ TEST_F(AnswerHistoryTest, AFileOpenToOthersIsMadePrivateAndAGrownOneCompacted)
               OvAnswerHistory::kKeptPerKind);
 }
 
+TEST_F(AnswerHistoryTest, AFileFarTooLargeIsStartedAnew)
+{
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "/state/UserServiceCommand'").c_str()), 0);
+    {
+        std::ofstream file(path);
+        const std::string line = "selection\t" + std::string(1000, '2') + "\n";
+        for (int i = 0; i < 17 * 1024; ++i) file << line;
+    }
+    OvAnswerHistory history(path);
+    EXPECT_TRUE(history.Entries(OvAnswerKind::Selection).empty());
+    EXPECT_TRUE(history.Add(OvAnswerKind::Selection, "2"));
+    EXPECT_EQ(FileText(), "selection\t2\n");
+}
+
 TEST_F(AnswerHistoryTest, NoPathKeepsTheSessionOnly)
 {
     OvAnswerHistory history{std::string()};

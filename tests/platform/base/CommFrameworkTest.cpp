@@ -1,6 +1,8 @@
 // The communication framework proxy, the configuration-service location and password wiping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <new>
 #include <string>
@@ -70,6 +72,10 @@ TEST(Password, WipesItsCopyWhenDestroyed)
         EXPECT_NE(c, L'p');
         EXPECT_NE(c, L'w');
     }
+    // The text is kept as UTF-8: its bytes must be gone too.
+    const unsigned char text[] = {'p', 'w'};
+    EXPECT_EQ(std::search(storage, storage + sizeof storage, text, text + 2),
+              storage + sizeof storage);
 }
 
 TEST(Wipe, OverwritesEveryCharacterAndEmpties)

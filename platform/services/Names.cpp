@@ -591,13 +591,13 @@ std::string FormatContext(const std::string& server, const Dn& dn)
     return "LDAP://" + server + " " + dn.Format();
 }
 
+namespace {
+
 KeyedName KeyName(std::string name)
 {
     std::string key = FoldCase(name);
     return {std::move(key), std::move(name)};
 }
-
-namespace {
 
 // Of sorted names sharing a key, keeps the first.
 template <typename Names>
@@ -618,8 +618,8 @@ bool KeyedBefore(const KeyedName& a, const KeyedName& b)
     return order != 0 ? order < 0 : a.second < b.second;
 }
 
-}  // namespace
-
+// Sorts keyed names as SortNames sorts names and drops those whose key an
+// earlier one has.
 void SortKeyedNames(std::vector<KeyedName>& keyed)
 {
     if (keyed.empty()) return;
@@ -641,6 +641,8 @@ void SortKeyedNames(std::vector<KeyedName>& keyed)
     });
     DropRepeatedKeys(keyed);
 }
+
+}  // namespace
 
 void NameSorter::Add(std::string name)
 {

@@ -127,13 +127,9 @@ void SortNames(std::vector<std::string>& names);
 
 // A name with its sort key (FoldCase of it), made once as the name comes.
 using KeyedName = std::pair<std::string, std::string>;  // key, name
-KeyedName KeyName(std::string name);
-// Sorts keyed names as SortNames sorts names and drops those whose key an
-// earlier one has.
-void SortKeyedNames(std::vector<KeyedName>& keyed);
 
-// The names of a listing put in order as they arrive, as SortKeyedNames
-// orders them. Every kRunLength names are sorted as one run (or only checked,
+// The names of a listing put in order as they arrive, as SortNames orders
+// them. Every kRunLength names are sorted as one run (or only checked,
 // when they came in order), and runs of equal length are merged at once, so
 // that the work is done while the directory is still reading the next
 // entries; what is left for Finish is at most one merge per run length.

@@ -97,9 +97,9 @@ enum : unsigned {
     kStatusServerBusy = 0x30A20022u,          // the server is busy or unavailable
     kStatusPasswordFileUnreadable = 0x30A20023u,  // the service account's password file
     // The entry exists but is not of the kind the command works on.
-    kStatusNotUser = 0x30A20030u,       // a user was asked for
-    kStatusNotGroup = 0x30A20031u,      // a group was asked for
-    kStatusNotContainer = 0x30A20032u   // a context names a user or group, not a container
+    kStatusNotUser = 0x30A20030u,      // a user was asked for
+    kStatusNotGroup = 0x30A20031u,     // a group was asked for
+    kStatusNotContainer = 0x30A20032u  // a context names a user or group, not a container
 };
 
 // Warning records of the services: the program goes on as asked.

@@ -570,7 +570,8 @@ std::string TlsFailureReason(const std::string& server, const Transport& transpo
         // An ldaps port that cannot even finish a handshake, or a port that
         // speaks something else.
         if (startTls || !probe.reached || probe.expired || rc == LDAP_TIMEOUT) return std::string();
-        return "no TLS handshake even without a check of the certificate: the port may not serve TLS";
+        return "no TLS handshake even without a check of the certificate: the port may not serve "
+               "TLS";
     }
     berval certificate{};
     if (ldap_get_option(probe.ld, LDAP_OPT_X_TLS_PEERCERT, &certificate) != LDAP_OPT_SUCCESS ||

@@ -356,8 +356,8 @@ unsigned UserService::ResolveKind(const OvWString& fqdn, Kind kind,
     return kind == Kind::User ? kStatusNotUser : kStatusNotGroup;
 }
 
-unsigned UserService::ExplainContext(const OvWString& typed, const Context& parsed,
-                                     unsigned status, const std::string& matched)
+unsigned UserService::ExplainContext(const OvWString& typed, const Context& parsed, unsigned status,
+                                     const std::string& matched)
 {
     if (status != kStatusNoSuchEntry && status != kStatusMalformedName) return status;
     // "LDAP://server ou=Sales,dc=example,dc=com/John Smith" reads as a
@@ -702,8 +702,10 @@ unsigned UserService::GetUserInfoFromEmail(const OvWString& email, OvWString& fq
     const std::string address = Trimmed(email);
     std::vector<Dn> domains;
     Entry user;
-    unsigned status = address.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : Domains(domains);
-    if (status == 0) status = FindUser(domains, Filter::Equals("mail", address), std::string(), user);
+    unsigned status =
+        address.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : Domains(domains);
+    if (status == 0)
+        status = FindUser(domains, Filter::Equals("mail", address), std::string(), user);
     if (status != 0) return ReportUnanswered("user info for the address", email, status);
     fqdn = PrintedName(directory_.DefaultServer(), user);
     fullName = makeWideString(FullNameOf(user));
@@ -713,9 +715,9 @@ unsigned UserService::GetUserInfoFromEmail(const OvWString& email, OvWString& fq
 
 unsigned UserService::ReportUnanswered(const char* what, const OvWString& typed, unsigned status)
 {
-    ReportServiceFault(status, directory_.DefaultServer(), 0,
-                       RecordText(std::string(what) + " \"" + Narrow(typed) + "\": " +
-                                  EventLog::Text(status)));
+    ReportServiceFault(
+        status, directory_.DefaultServer(), 0,
+        RecordText(std::string(what) + " \"" + Narrow(typed) + "\": " + EventLog::Text(status)));
     return status;
 }
 

@@ -272,7 +272,8 @@ std::string Der(const std::string& pemFile)
         if (X509* certificate = PEM_read_X509(in, nullptr, nullptr, nullptr)) {
             unsigned char* bytes = nullptr;
             const int size = i2d_X509(certificate, &bytes);
-            if (size > 0) der.assign(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(size));
+            if (size > 0)
+                der.assign(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(size));
             OPENSSL_free(bytes);
             X509_free(certificate);
         }

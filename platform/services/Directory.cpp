@@ -61,6 +61,14 @@ void ReportServiceFault(unsigned status, const std::string& location, int line,
         << message << ::ends;
 }
 
+std::string RecordText(std::string_view text)
+{
+    std::string line(text.substr(0, 1024));
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return line;
+}
+
 const std::vector<std::string>* Entry::Find(std::string_view name) const
 {
     for (const auto& attribute : attributes)

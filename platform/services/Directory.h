@@ -95,7 +95,11 @@ enum : unsigned {
     kStatusAnonymousRefused = 0x30A20020u,    // a server outside the directory refused anonymity
     kStatusProtectionRequired = 0x30A20021u,  // the server wants TLS or a stronger authentication
     kStatusServerBusy = 0x30A20022u,          // the server is busy or unavailable
-    kStatusPasswordFileUnreadable = 0x30A20023u  // the service account's password file
+    kStatusPasswordFileUnreadable = 0x30A20023u,  // the service account's password file
+    // The entry exists but is not of the kind the command works on.
+    kStatusNotUser = 0x30A20030u,      // a user was asked for
+    kStatusNotGroup = 0x30A20031u,     // a group was asked for
+    kStatusNotContainer = 0x30A20032u  // a context names a user or group, not a container
 };
 
 // Warning records of the services: the program goes on as asked.
@@ -110,6 +114,9 @@ constexpr unsigned kServicesModuleId = 0x30A200u;
 // application is there to take it.
 void ReportServiceFault(unsigned status, const std::string& location, int line,
                         const std::string& message);
+// Text from outside (a server's message, a DN it sent) fit for one line of an
+// error record: control characters become blanks, and at most 1024 bytes.
+std::string RecordText(std::string_view text);
 
 // One directory entry. Attribute names are lower case; values as stored.
 struct Entry {
@@ -181,6 +188,10 @@ struct SearchRequest {
     // fails: what is typed at the console must not be interrupted.
     std::size_t sizeLimit = 0;
     unsigned timeLimitMs = 0;
+    // When the base does not exist (kStatusNoSuchEntry), receives the DN of
+    // the deepest entry above it that does (an LDAP server's matched DN),
+    // empty when there is none. Not set by other answers.
+    std::string* matchedDn = nullptr;
 };
 
 // Takes a search's entries as they arrive.

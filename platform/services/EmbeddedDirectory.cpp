@@ -291,7 +291,18 @@ unsigned EmbeddedDirectory::SearchEach(const SearchRequest& request, EntryVisito
     if (const unsigned status = Load()) return status;
     const std::string baseKey = baseDn.Normalized();
     const auto base = byDn_.find(baseKey);
-    if (base == byDn_.end()) return kStatusNoSuchEntry;
+    if (base == byDn_.end()) {
+        if (request.matchedDn != nullptr) {
+            request.matchedDn->clear();
+            for (Dn above = baseDn.Parent(); !above.Empty(); above = above.Parent()) {
+                const auto found = byDn_.find(above.Normalized());
+                if (found == byDn_.end()) continue;
+                *request.matchedDn = DnOf(found->second);
+                break;
+            }
+        }
+        return kStatusNoSuchEntry;
+    }
     SearchRequest prepared;
     prepared.filter = Prepare(request.filter);
     prepared.attributes = request.attributes;

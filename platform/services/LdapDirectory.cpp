@@ -5,6 +5,7 @@
 #include "framework/OvApplication.h"
 #include "framework/OvBoundedFile.h"
 #include "framework/OvString.h"
+#include "platform/services/LdapCertificate.h"
 #include "platform/services/LdapMemory.h"
 #include "platform/services/LdapRanges.h"
 #include "platform/services/LdapSchema.h"
@@ -243,12 +244,8 @@ public:
         if (ld != nullptr &&
             ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS &&
             text != nullptr) {
-            // The server's own text, kept to one line of a sensible length:
-            // a record is one line, whatever a server sends.
-            diagnostic.assign(text, std::min<std::size_t>(std::strlen(text), 1024));
-            for (char& c : diagnostic) {
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-            }
+            // The server's own text: a record is one line, whatever a server sends.
+            diagnostic = RecordText(text);
             ldap_memfree(text);
         }
     }
@@ -552,9 +549,59 @@ unsigned Bind(const Transport& transport, const std::string& dn, std::string_vie
     return BindFailure(code);
 }
 
+// Why TLS with server failed, found by a second look: a connection of its
+// own that checks nothing and sends nothing but the handshake (no bind, so
+// nothing secret goes over it) takes the server's certificate, which is then
+// checked here. Empty when that finds no more than libldap said.
+std::string TlsFailureReason(const std::string& server, const Transport& transport,
+                             const Timeouts& timeouts)
+{
+    const ldapseam::Calls& calls = ldapseam::Active();
+    Connection probe;
+    if (Connect(server, transport, timeouts, probe) != 0) return std::string();
+    const int never = LDAP_OPT_X_TLS_NEVER;
+    const int client = 0;
+    if (calls.setOption(probe.ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &never) != LDAP_OPT_SUCCESS ||
+        calls.setOption(probe.ld, LDAP_OPT_X_TLS_NEWCTX, &client) != LDAP_OPT_SUCCESS)
+        return std::string();
+    const bool startTls = transport.startTls && transport.scheme == "ldap";
+    const int rc = startTls ? calls.startTls(probe.ld, nullptr, nullptr) : ldap_connect(probe.ld);
+    if (rc != LDAP_SUCCESS) {
+        // An ldaps port that cannot even finish a handshake, or a port that
+        // speaks something else.
+        if (startTls || !probe.reached || probe.expired || rc == LDAP_TIMEOUT) return std::string();
+        return "no TLS handshake even without a check of the certificate: the port may not serve "
+               "TLS";
+    }
+    berval certificate{};
+    if (ldap_get_option(probe.ld, LDAP_OPT_X_TLS_PEERCERT, &certificate) != LDAP_OPT_SUCCESS ||
+        certificate.bv_val == nullptr)
+        return std::string();
+    const std::string der(certificate.bv_val, certificate.bv_len);
+    ber_memfree(certificate.bv_val);
+    return ldap::CertificateProblem(der, transport.caCertFile, ldap::HostOfServer(server));
+}
+
+// Puts the reason TlsFailureReason finds into the failed connection's record,
+// in place of the TLS library's "(unknown error code)".
+void ExplainTlsFailure(const std::string& server, const Transport& transport,
+                       const Timeouts& timeouts, Connection& connection)
+{
+    const std::string reason = TlsFailureReason(server, transport, timeouts);
+    if (reason.empty()) return;
+    std::string& said = connection.diagnostic;
+    if (said.empty() || said == "(unknown error code)") {
+        said = reason;
+        return;
+    }
+    if (said.back() == '.') said.pop_back();
+    said += "; " + reason;
+}
+
 // Opens a connection to server and binds as dn (anonymously when dn is
 // empty): connect, TLS, bind. bindResult receives the server's answer to a
-// refused bind.
+// refused bind. A TLS failure's record says why, except in a quick request,
+// which has no time for a second look and writes no record.
 unsigned Open(const std::string& server, const Transport& transport, const std::string& dn,
               std::string_view password, Connection& connection, int& bindResult,
               unsigned timeLimitMs = 0)
@@ -566,17 +613,16 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         bindResult = LDAP_INVALID_CREDENTIALS;
         return kStatusBindFailed;
     }
-    if (const unsigned status =
-            Connect(server, transport, CurrentTimeouts(timeLimitMs), connection))
-        return status;
-    if (transport.UsesTls()) {
-        if (const unsigned status = SetUpTls(transport, connection)) return status;
-    }
-    if (transport.startTls && transport.scheme == "ldap") {
-        if (const unsigned status = StartTls(connection)) return status;
-    }
-    if (const unsigned status = Bind(transport, dn, password, connection, bindResult))
-        return status;
+    const Timeouts timeouts = CurrentTimeouts(timeLimitMs);
+    if (const unsigned status = Connect(server, transport, timeouts, connection)) return status;
+    unsigned status = transport.UsesTls() ? SetUpTls(transport, connection) : 0u;
+    if (status == 0 && transport.startTls && transport.scheme == "ldap")
+        status = StartTls(connection);
+    if (status == 0) status = Bind(transport, dn, password, connection, bindResult);
+    if (status == kStatusTlsFailed && connection.reached && connection.failedOperation != nullptr &&
+        timeLimitMs == 0)
+        ExplainTlsFailure(server, transport, timeouts, connection);
+    if (status != 0) return status;
     connection.ClearSocketTimeout();
     return 0;
 }
@@ -635,6 +681,8 @@ struct Query {
     const Filter* tree = nullptr;
     int sizeLimit = 0;         // 0: every entry, page by page
     unsigned timeLimitMs = 0;  // 0: the configured time-outs
+    // Receives the server's matched DN when the base does not exist.
+    std::string* matchedDn = nullptr;
 };
 
 // The attributes of the one entry base names (the root DSE when empty).
@@ -780,10 +828,14 @@ private:
         } else if (type == LDAP_RES_SEARCH_RESULT) {
             done = true;
             LDAPControl** returned = nullptr;
-            if (ldap_parse_result(ld_, message, &code, nullptr, nullptr, nullptr, &returned, 0) !=
+            char* matched = nullptr;
+            if (ldap_parse_result(ld_, message, &code, &matched, nullptr, nullptr, &returned, 0) !=
                 LDAP_SUCCESS) {
                 code = LastError(ld_);
             }
+            if (code == LDAP_NO_SUCH_OBJECT && query_.matchedDn != nullptr)
+                *query_.matchedDn = matched != nullptr ? matched : "";
+            if (matched != nullptr) ldap_memfree(matched);
             more = paged_ && ReadPageResponse(returned);
             if (returned != nullptr) ldap_controls_free(returned);
         }
@@ -1047,6 +1099,7 @@ public:
         query.attributes = request.attributes;
         query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
         query.timeLimitMs = request.timeLimitMs;
+        query.matchedDn = request.matchedDn;
         return Run(request.server, query, visitor);
     }
 

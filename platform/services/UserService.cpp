@@ -2,6 +2,8 @@
 // rule lives here, so every backend answers the same.
 #include "platform/services/UserService.h"
 
+#include "platform/services/EventLog.h"
+
 #include <deque>
 #include <map>
 #include <set>
@@ -290,7 +292,9 @@ unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
 {
     std::vector<FqdnReading> readings;
     if (const unsigned status = ReadFqdn(Narrow(fqdn), readings)) return status;
-    const Filter kindFilter = kind == Kind::User ? UserFilter() : GroupFilter();
+    const Filter kindFilter = kind == Kind::User    ? UserFilter()
+                              : kind == Kind::Group ? GroupFilter()
+                                                    : Filter::Present("objectclass");
     for (FqdnReading& reading : readings) {
         SearchRequest request;
         request.server = reading.context.server;
@@ -340,6 +344,39 @@ unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
     return kStatusNoSuchEntry;
 }
 
+unsigned UserService::ResolveKind(const OvWString& fqdn, Kind kind,
+                                  const std::vector<std::string>& attributes, Entry& entry,
+                                  Context& context)
+{
+    const unsigned status = Resolve(fqdn, kind, attributes, entry, context);
+    if (status != kStatusNoSuchEntry || kind == Kind::Any) return status;
+    Entry other;
+    Context where;
+    if (Resolve(fqdn, Kind::Any, {}, other, where) != 0) return status;
+    return kind == Kind::User ? kStatusNotUser : kStatusNotGroup;
+}
+
+unsigned UserService::ExplainContext(const OvWString& typed, const Context& parsed, unsigned status,
+                                     const std::string& matched)
+{
+    if (status != kStatusNoSuchEntry && status != kStatusMalformedName) return status;
+    // "LDAP://server ou=Sales,dc=example,dc=com/John Smith" reads as a
+    // context too, of a container that does not exist.
+    Entry entry;
+    Context where;
+    if (Resolve(typed, Kind::Any, {"objectclass"}, entry, where) == 0 &&
+        (IsUser(entry) || IsGroup(entry)))
+        return kStatusNotContainer;
+    if (status == kStatusNoSuchEntry) {
+        std::string message = "no such entry: " + parsed.dn.Format() + "; matched DN: ";
+        message += matched.empty() ? "none" : matched;
+        ReportServiceFault(status,
+                           parsed.server.empty() ? directory_.DefaultServer() : parsed.server, 0,
+                           RecordText(message));
+    }
+    return status;
+}
+
 unsigned UserService::FindUser(const std::vector<Dn>& domains, const Filter& match,
                                const std::string& login, Entry& user)
 {
@@ -375,30 +412,37 @@ unsigned UserService::UserFromDomainLogin(const OvWString& text, Entry& user)
 }
 
 unsigned UserService::ListEntries(const std::string& server, const Dn& base, const Filter& filter,
-                                  std::vector<OvWString>& names)
+                                  std::vector<OvWString>& names, std::string* matchedDn)
 {
     SearchRequest request;
     request.server = server;
     request.base = base.Format();
     request.filter = filter;
+    request.matchedDn = matchedDn;
     NamePrinter printer(server);
     if (const unsigned status = directory_.SearchEach(request, printer)) return status;
     ToWide(printer.printed.Finish(), names);
     return 0;
 }
 
-unsigned UserService::GetUsers(const OvWString& context, std::vector<OvWString>& users)
+unsigned UserService::ListContext(const OvWString& typed, const Filter& filter,
+                                  std::vector<OvWString>& names)
 {
     Context parsed;
-    if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
-    return ListEntries(parsed.server, parsed.dn, UserFilter(), users);
+    std::string matched;
+    unsigned status = ParseContext(Narrow(typed), parsed);
+    if (status == 0) status = ListEntries(parsed.server, parsed.dn, filter, names, &matched);
+    return status == 0 ? 0u : ExplainContext(typed, parsed, status, matched);
+}
+
+unsigned UserService::GetUsers(const OvWString& context, std::vector<OvWString>& users)
+{
+    return ListContext(context, UserFilter(), users);
 }
 
 unsigned UserService::GetGroups(const OvWString& context, std::vector<OvWString>& groups)
 {
-    Context parsed;
-    if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
-    return ListEntries(parsed.server, parsed.dn, GroupFilter(), groups);
+    return ListContext(context, GroupFilter(), groups);
 }
 
 unsigned UserService::GetDomains(const OvWString& type, std::vector<OvWString>& domains)
@@ -440,7 +484,7 @@ unsigned UserService::GetUserGroups(const OvWString& user, std::vector<OvWString
 {
     Entry entry;
     Context context;
-    if (const unsigned status = Resolve(user, Kind::User, kUserAttributes, entry, context))
+    if (const unsigned status = ResolveKind(user, Kind::User, kUserAttributes, entry, context))
         return status;
     Dn dn;
     Dn::Parse(entry.dn, dn);
@@ -458,7 +502,7 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
 {
     Entry top;
     Context context;
-    if (const unsigned status = Resolve(group, Kind::Group, kGroupAttributes, top, context))
+    if (const unsigned status = ResolveKind(group, Kind::Group, kGroupAttributes, top, context))
         return status;
     Dn topDn;
     Dn::Parse(top.dn, topDn);
@@ -520,7 +564,7 @@ unsigned UserService::GetFullUserName(const OvWString& user, OvWString& fullName
 {
     Entry entry;
     Context context;
-    if (const unsigned status = Resolve(user, Kind::User, kUserAttributes, entry, context))
+    if (const unsigned status = ResolveKind(user, Kind::User, kUserAttributes, entry, context))
         return status;
     fullName = makeWideString(FullNameOf(entry));
     return 0;
@@ -633,7 +677,7 @@ unsigned UserService::GetUserLoginAndFullName(const OvWString& user, OvWString& 
 {
     Entry entry;
     Context context;
-    if (const unsigned status = Resolve(user, Kind::User, kUserAttributes, entry, context))
+    if (const unsigned status = ResolveKind(user, Kind::User, kUserAttributes, entry, context))
         return status;
     fullName = makeWideString(FullNameOf(entry));
     login = makeWideString(LoginOf(entry));
@@ -644,7 +688,8 @@ unsigned UserService::GetUserInfoFromName(const OvWString& login, OvWString& fqd
                                           OvWString& fullName, OvWString& loginName)
 {
     Entry user;
-    if (const unsigned status = UserFromDomainLogin(login, user)) return status;
+    if (const unsigned status = UserFromDomainLogin(login, user))
+        return ReportUnanswered("user info for the login", login, status);
     fqdn = PrintedName(directory_.DefaultServer(), user);
     fullName = makeWideString(FullNameOf(user));
     loginName = makeWideString(LoginOf(user));
@@ -655,24 +700,32 @@ unsigned UserService::GetUserInfoFromEmail(const OvWString& email, OvWString& fq
                                            OvWString& fullName, OvWString& loginName)
 {
     const std::string address = Trimmed(email);
-    if (address.empty()) return kStatusNoSuchEntry;
     std::vector<Dn> domains;
-    if (const unsigned status = Domains(domains)) return status;
     Entry user;
-    if (const unsigned status =
-            FindUser(domains, Filter::Equals("mail", address), std::string(), user))
-        return status;
+    unsigned status =
+        address.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : Domains(domains);
+    if (status == 0)
+        status = FindUser(domains, Filter::Equals("mail", address), std::string(), user);
+    if (status != 0) return ReportUnanswered("user info for the address", email, status);
     fqdn = PrintedName(directory_.DefaultServer(), user);
     fullName = makeWideString(FullNameOf(user));
     loginName = makeWideString(LoginOf(user));
     return 0;
 }
 
+unsigned UserService::ReportUnanswered(const char* what, const OvWString& typed, unsigned status)
+{
+    ReportServiceFault(
+        status, directory_.DefaultServer(), 0,
+        RecordText(std::string(what) + " \"" + Narrow(typed) + "\": " + EventLog::Text(status)));
+    return status;
+}
+
 unsigned UserService::GetUserEmailAddr(const OvWString& user, OvWString& email)
 {
     Entry entry;
     Context context;
-    if (const unsigned status = Resolve(user, Kind::User, kUserAttributes, entry, context))
+    if (const unsigned status = ResolveKind(user, Kind::User, kUserAttributes, entry, context))
         return status;
     const std::string address = entry.First("mail");
     if (address.empty()) return kStatusNoEmail;
@@ -684,16 +737,13 @@ unsigned UserService::SearchByName(const OvWString& context, const OvWString& na
                                    const Filter& kind, const std::vector<std::string>& attributes,
                                    std::vector<OvWString>& found)
 {
-    Context parsed;
-    if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
     // The typed text is only ever a value in the filter tree: "*" and
     // parentheses are characters to match, never filter syntax.
     const std::string text = Narrow(name);
     std::vector<Filter> alternatives;
     for (const std::string& attribute : attributes)
         alternatives.push_back(NameMatch(attribute, text, exact));
-    return ListEntries(parsed.server, parsed.dn,
-                       Filter::And({kind, Filter::Or(std::move(alternatives))}), found);
+    return ListContext(context, Filter::And({kind, Filter::Or(std::move(alternatives))}), found);
 }
 
 unsigned UserService::SearchGroupsFromName(const OvWString& context, const OvWString& name,
@@ -714,14 +764,18 @@ unsigned UserService::SearchOrgUnitsFromName(const OvWString& context, const OvW
                                              bool& exactMatch, std::vector<OvWString>& units)
 {
     Context parsed;
-    if (const unsigned status = ParseContext(Narrow(context), parsed)) return status;
+    if (const unsigned status = ParseContext(Narrow(context), parsed))
+        return ExplainContext(context, parsed, status, std::string());
     SearchRequest request;
     request.server = parsed.server;
     request.base = parsed.dn.Format();
     request.filter =
         Filter::And({ClassIs("organizationalUnit"), NameMatch("ou", Narrow(name), exactMatch)});
+    std::string matched;
+    request.matchedDn = &matched;
     std::vector<Entry> found;
-    if (const unsigned status = directory_.Search(request, found)) return status;
+    if (const unsigned status = directory_.Search(request, found))
+        return ExplainContext(context, parsed, status, matched);
     std::vector<std::string> printed;
     for (const Entry& entry : found) {
         Dn dn;

@@ -58,11 +58,22 @@ public:
                              std::vector<OvWString>& words) override;
 
 private:
-    enum class Kind { User, Group };
+    enum class Kind { User, Group, Any };
 
     // The entry an FQDN names, of the kind asked for, with the attributes.
     unsigned Resolve(const OvWString& fqdn, Kind kind, const std::vector<std::string>& attributes,
                      Entry& entry, Context& context);
+    // Resolve, and where the FQDN names an entry of another kind, the status
+    // that says so (kStatusNotUser, kStatusNotGroup) instead of
+    // kStatusNoSuchEntry.
+    unsigned ResolveKind(const OvWString& fqdn, Kind kind,
+                         const std::vector<std::string>& attributes, Entry& entry,
+                         Context& context);
+    // Why a context typed by the user gave status: a text that names a user
+    // or group is kStatusNotContainer; a base that does not exist writes an
+    // error record naming matched, the deepest entry above it that does.
+    unsigned ExplainContext(const OvWString& typed, const Context& parsed, unsigned status,
+                            const std::string& matched);
     // The domains of the configured directory.
     unsigned Domains(std::vector<Dn>& domains);
     unsigned DomainByShortName(const std::string& name, Dn& domain);
@@ -77,7 +88,15 @@ private:
     unsigned FindUser(const std::vector<Dn>& domains, const Filter& match, const std::string& login,
                       Entry& user);
     unsigned UserFromDomainLogin(const OvWString& text, Entry& user);
+    // An error record saying why a lookup whose caller prints its answer
+    // whatever the status (the user info lookups) found nothing: what was
+    // looked for, as typed, and the status's text. Returns status.
+    unsigned ReportUnanswered(const char* what, const OvWString& typed, unsigned status);
     unsigned ListEntries(const std::string& server, const Dn& base, const Filter& filter,
+                         std::vector<OvWString>& names, std::string* matchedDn = nullptr);
+    // ListEntries within the context the user typed, and ExplainContext when
+    // that fails.
+    unsigned ListContext(const OvWString& typed, const Filter& filter,
                          std::vector<OvWString>& names);
     unsigned SearchByName(const OvWString& context, const OvWString& name, bool exact,
                           const Filter& kind, const std::vector<std::string>& attributes,

@@ -1,6 +1,13 @@
-// The ldap backend's filter text, server names, directory URLs and DN parsing.
+// The ldap backend's filter text, server names, directory URLs and DN parsing,
+// and the reasons it gives for a server certificate it does not accept.
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
+#include <cstdio>
+
+#include "LdapTestSupport.h"
+#include "platform/services/LdapCertificate.h"
 #include "platform/services/LdapDirectory.h"
 #include "platform/services/LdapSchema.h"
 #include "platform/services/LdapServers.h"
@@ -255,6 +262,50 @@ TEST(LdapDnParsing, RefusesWhatIsNoDn)
     EXPECT_FALSE(ldap::NormaliseDn("jsmith", dn));
     EXPECT_FALSE(ldap::NormaliseDn("cn=a,,dc=b", dn));
     EXPECT_FALSE(ldap::NormaliseDn(std::string("cn=a\0,dc=b", 10), dn));
+}
+
+// The DER of a PEM certificate of the test servers' (made with their CA).
+std::string Der(const std::string& pemFile)
+{
+    std::string der;
+    if (FILE* in = std::fopen(pemFile.c_str(), "r")) {
+        if (X509* certificate = PEM_read_X509(in, nullptr, nullptr, nullptr)) {
+            unsigned char* bytes = nullptr;
+            const int size = i2d_X509(certificate, &bytes);
+            if (size > 0)
+                der.assign(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(size));
+            OPENSSL_free(bytes);
+            X509_free(certificate);
+        }
+        std::fclose(in);
+    }
+    EXPECT_FALSE(der.empty()) << pemFile;
+    return der;
+}
+
+TEST(LdapCertificateCheck, NamesTheFaultAndTheSettingThatFixesIt)
+{
+    const std::string server = Der(ldaptest::ServerFolder("main") + "/server.pem");
+    const std::string ca = ldaptest::CaFile();
+    EXPECT_EQ(ldap::CertificateProblem(server, ca, "127.0.0.1"), "");
+    EXPECT_EQ(ldap::CertificateProblem(server, ca, "localhost"), "");
+    EXPECT_EQ(ldap::CertificateProblem(server, ca, "127.0.0.2"),
+              "the server's certificate is not for 127.0.0.2 (IP address mismatch): name the "
+              "server as its certificate does");
+    EXPECT_EQ(ldap::CertificateProblem(server, ca, "ldap.example.com"),
+              "the server's certificate is not for ldap.example.com (hostname mismatch): name "
+              "the server as its certificate does");
+    EXPECT_EQ(ldap::CertificateProblem(server, "", "127.0.0.1"),
+              "the server's certificate is signed by a CA not among the system's CA certificates "
+              "(unable to get local issuer certificate): name the CA's certificate in "
+              "TLSCACertFile");
+    EXPECT_EQ(ldap::CertificateProblem(Der(ca), "", "Test CA"),
+              "the server's certificate is self-signed (self-signed certificate): to trust it, "
+              "name it in TLSCACertFile");
+    EXPECT_EQ(ldap::CertificateProblem("not DER", ca, "127.0.0.1"),
+              "the server's certificate could not be read");
+    EXPECT_EQ(ldap::HostOfServer("[::1]:636"), "::1");
+    EXPECT_EQ(ldap::HostOfServer("dc1.example.com:389"), "dc1.example.com");
 }
 
 }  // namespace

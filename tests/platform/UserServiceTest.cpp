@@ -339,9 +339,13 @@ TEST(LargeGroupTest, MembersOfAContainerReadTogetherOrOneByOne)
     }
 }
 
-TEST_F(UserServiceTest, AUserIsNoGroup)
+TEST_F(UserServiceTest, AnEntryOfAnotherKindSaysWhatItIsNot)
 {
-    List(&UserService::GetUsersForGroup, "LDAP://h " + kPeople + "Carl Xu", kStatusNoSuchEntry);
+    List(&UserService::GetUsersForGroup, "LDAP://h " + kPeople + "Carl Xu", kStatusNotGroup);
+    List(&UserService::GetUsersForGroup, "LDAP://h dc=corp,dc=test/People", kStatusNotGroup);
+    List(&UserService::GetUsers, "LDAP://h " + kPeople + "Carl Xu", kStatusNotContainer);
+    List(&UserService::GetGroups, "LDAP://h ou=Groups,dc=corp,dc=test/Team", kStatusNotContainer);
+    List(&UserService::GetUsers, "LDAP://h " + kPeople + "Nobody", kStatusNoSuchEntry);
 }
 
 TEST_F(UserServiceTest, UserGroupsAreDirectOnes)
@@ -366,7 +370,7 @@ TEST_F(UserServiceTest, FqdnOrOwnDnNamesAUser)
     EXPECT_EQ(makeString(name), "bob Zed");
     EXPECT_EQ(
         service_.GetFullUserName(makeWideString("LDAP://h ou=Groups,dc=corp,dc=test/Team"), name),
-        kStatusNoSuchEntry);
+        kStatusNotUser);
     EXPECT_EQ(service_.GetFullUserName(makeWideString("LDAP://h " + kPeople + "Nobody"), name),
               kStatusNoSuchEntry);
 }

@@ -12,9 +12,11 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <tuple>
 
 #include "TestApplication.h"
 #include "config/OvServiceSettingsFile.h"
+#include "framework/OvBoundedFile.h"
 #include "platform/services/Directory.h"
 #include "platform/services/DirectoryService.h"
 #include "platform/services/EmbeddedDirectory.h"
@@ -102,7 +104,9 @@ TEST(EventLogTest, EveryStatusHasItsOwnText)
                               kStatusTlsFailed,
                               kStatusBindFailed,
                               kStatusSessionsLoadFailed,
-                              kStatusTooManyEntries};
+                              kStatusTooManyEntries,
+                              kStatusExpansionTooLarge,
+                              kStatusReferral};
     std::set<std::string> texts;
     for (unsigned code : codes) {
         const std::string text = EventLog::Text(code);
@@ -276,20 +280,31 @@ TEST_F(ParameterFileTest, NoFileMeansTheSampleAndDefaults)
     EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
 }
 
-TEST_F(ParameterFileTest, EntryLimitIsAPositiveNumberElseTheDefault)
+// A limit that is not a number from 1 up keeps its default; it, an orvane.ini
+// that others may change and one too large to be read each give a warning.
+TEST_F(ParameterFileTest, LimitsAndTheFileItselfAreWarnedAbout)
 {
-    const std::pair<const char*, std::size_t> cases[] = {
-        {"MaxEntries=1000\n", 1000},
-        {"MaxEntries = 2500000 \n", 2500000},
-        {"MaxEntries=0\n", kDefaultMaxEntries},
-        {"MaxEntries=-5\n", kDefaultMaxEntries},
-        {"MaxEntries=10k\n", kDefaultMaxEntries},
-        {"", kDefaultMaxEntries},
-        {"MaxEntries=99999999999999999999\n", kDefaultMaxEntries},
+    const std::string large = "MaxEntries=5\n" + std::string(kOvParameterFileLimit, '#');
+    const std::tuple<std::string, mode_t, std::size_t, const char*> cases[] = {
+        {"MaxEntries=1000\nMaxGroupSearches=7", 0600, 1000, ""},
+        {"MaxEntries = 2500000 ", 0600, 2500000, ""},
+        {"MaxEntries=0", 0600, kDefaultMaxEntries, "0x20A20044"},
+        {"MaxEntries=-1", 0600, kDefaultMaxEntries, "0x20A20044"},
+        {"MaxEntries=abc\nMaxGroupSearches=1e3", 0600, kDefaultMaxEntries, "0x20A20044 0x20A20044"},
+        {"MaxEntries=99999999999999999999", 0600, kDefaultMaxEntries, "0x20A20044"},
+        {"MaxEntries=5", 0620, 5, "0x20A20042"},
+        {"MaxEntries=5", 0606, 5, "0x20A20042"},
+        {large, 0600, kDefaultMaxEntries, "0x20A20045"},
     };
-    for (const auto& [line, expected] : cases) {
-        Write(std::string("[UserService]\n") + line);
-        EXPECT_EQ(ReadDirectorySettings(Settings()).maxEntries, expected) << line;
+    for (const auto& [text, mode, entries, codes] : cases) {
+        TestApplication application;
+        Write("[UserService]\n" + text + "\n");
+        ASSERT_EQ(chmod("orvane.ini", mode), 0);
+        EXPECT_EQ(ReadDirectorySettings(Settings()).maxEntries, entries) << text.substr(0, 40);
+        std::string said;
+        for (const std::string& record : application.Records())
+            said += (said.empty() ? "" : " ") + record.substr(0, 10);
+        EXPECT_EQ(said, codes) << text.substr(0, 40);
     }
 }
 
@@ -361,14 +376,21 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
          {warning}},
         {"from the file, one line end dropped",
          "BindPasswordFile=pw\n",
-         0644,
+         0600,
          "from file\r\n",
          "from file",
          false,
          {}},
+        {"from a file that others can read",
+         "BindPasswordFile=pw\n",
+         0604,
+         "from file",
+         "from file",
+         false,
+         {"0x20A20043 0x30A200 pw:0 BindPasswordFile is a file that other users can read"}},
         {"from the file, blanks and inner line ends kept",
          "BindPasswordFile=pw\n",
-         0644,
+         0600,
          " a\nb \n\n",
          " a\nb \n",
          false,
@@ -408,10 +430,24 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
         Write(std::string("[UserService]\nBindDN=cn=svc\n") + c.ini);
         ASSERT_EQ(chmod("orvane.ini", c.iniMode), 0);
         if (c.file != nullptr) std::ofstream("pw", std::ios::binary) << c.file;
+        if (c.file != nullptr) chmod("pw", c.iniMode);
         const DirectorySettings settings = ReadDirectorySettings(Settings());
         EXPECT_EQ(settings.bindPassword, c.password);
         EXPECT_EQ(settings.passwordUnreadable, c.unreadable);
         EXPECT_EQ(application.Records(), c.records);
         std::remove("pw");
     }
+    // A password file of the owner alone, in a folder where others may put
+    // another in its place.
+    TestApplication application;
+    Write("[UserService]\nBindPasswordFile=pw\n");
+    std::ofstream("pw") << "from file";
+    ASSERT_EQ(chmod("pw", 0600) | chmod("orvane.ini", 0600) | chmod(".", 0777), 0);
+    EXPECT_EQ(ReadDirectorySettings(Settings()).bindPassword, "from file");
+    EXPECT_EQ(chmod(".", 0700), 0);
+    EXPECT_EQ(application.Records(), std::vector<std::string>{"0x20A20043 0x30A200 pw:0 "
+                                                              "BindPasswordFile is in a folder "
+                                                              "where other users can put a file "
+                                                              "of theirs in its place"});
+    std::remove("pw");
 }

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include <fstream>
 #include <iterator>
@@ -21,6 +23,7 @@
 #include "platform/services/DirectoryService.h"
 #include "platform/services/EmbeddedDirectory.h"
 #include "platform/services/EventLog.h"
+#include "platform/services/Secret.h"
 #include "platform/services/TransIdService.h"
 #include "services/OvUserServiceBase.h"
 #include "services/ProxyHandle.h"
@@ -212,6 +215,35 @@ TEST(FactoryTest, EveryServiceHandsOutOneObject)
 
 namespace {
 
+// While a test watches, every block that the program's code frees is looked
+// through for a marked secret first (the tests' link wraps free and sized
+// delete): a buffer that held a secret must be wiped before it goes.
+const char kMarked[] = "Wq8-marked-secret";
+bool watching = false;
+int leftBehind = 0;
+
+void LookThrough(const void* block, std::size_t size)
+{
+    leftBehind += watching && block && memmem(block, size, kMarked, sizeof kMarked - 1);
+}
+
+}  // namespace
+
+extern "C" void __real_free(void* block);
+extern "C" void __real__ZdlPvm(void* block, std::size_t size);
+extern "C" void __wrap_free(void* block)
+{
+    LookThrough(block, block ? malloc_usable_size(block) : 0);
+    __real_free(block);
+}
+extern "C" void __wrap__ZdlPvm(void* block, std::size_t size)
+{
+    LookThrough(block, size);
+    __real__ZdlPvm(block, size);
+}
+
+namespace {
+
 // Runs in a fresh directory holding the given orvane.ini, and goes back.
 class ParameterFileTest : public ::testing::Test {
 protected:
@@ -321,6 +353,27 @@ TEST_F(ParameterFileTest, SpecialFilesGiveNoSettings)
     std::remove("orvane.ini");
     ASSERT_EQ(mkdir("orvane.ini", 0700), 0);
     EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
+}
+
+// The password's way from the file into the settings, the directory's
+// settings and the password file reader, a secret given another value and
+// the settings dropped: no buffer is freed with the password in it.
+TEST_F(ParameterFileTest, SecretsAreWipedBeforeTheirMemoryGoes)
+{
+    Write(std::string("[UserService]\nBindPassword=") + kMarked + "\n[Other]\nKept=" + kMarked);
+    std::ofstream("pw") << kMarked;
+    watching = true;
+    {
+        OvServiceSettings ini = ReadServiceSettings("orvane.ini");
+        DirectorySettings settings = ReadDirectorySettings(ini);
+        ini.Forget("UserService", "BindPassword");
+        std::string reason;
+        EXPECT_TRUE(ReadSecretFile("pw", settings.bindPassword, reason));
+        settings.bindPassword = "another";
+    }
+    watching = false;
+    EXPECT_EQ(leftBehind, 0);
+    std::remove("pw");
 }
 
 TEST_F(ParameterFileTest, SessionsFileFromItsSection)

@@ -135,13 +135,6 @@ TEST_F(HostileServerTest, AnnouncesAMessageOfTwoGigabytes)
                             "larger than the limit of 64 MiB");
 }
 
-// Its record names where the referral points; it is never followed.
-TEST_F(HostileServerTest, RefersTheSearchElsewhere)
-{
-    ExpectFailureThenAnswer("referral", {ovdir::kStatusReferral}, ovdir::kDefaultMaxEntries,
-                            "LDAP result 10 (Referral) referred to ldap://elsewhere.example/o=x");
-}
-
 TEST_F(HostileServerTest, FallsSilentAfterTheBind)
 {
     ExpectFailureThenAnswer("silent", {ovdir::kStatusTimeout});

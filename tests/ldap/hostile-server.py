@@ -22,7 +22,6 @@ started it does (or after five minutes). MODE:
               cookie, refuses the second page (adminLimitExceeded) with an
               empty cookie, and answers any search after that whole, with
               three entries
-    referral  accepts the bind, answers the search with a referral and closes
 """
 import os
 import socket
@@ -145,9 +144,6 @@ def hostile(sock, mode):
         again = read_request(sock)
         sock.sendall(b"".join(entry(again, n) for n in (1, 2, 3)) + paged_done(again, 0, b""))
         wait_for_close(sock)
-    elif mode == "referral":
-        sock.sendall(message(search_id, tlv(0x65, tlv(0x0A, b"\x0a") + tlv(0x04, b"") +
-                     tlv(0x04, b"") + tlv(0xA3, tlv(0x04, b"ldap://elsewhere.example/o=x")))))
     elif mode == "undecodable":
         sock.sendall(bytes.fromhex(UNDECODABLE_ENTRY))
         wait_for_close(sock)

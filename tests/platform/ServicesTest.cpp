@@ -434,20 +434,13 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
          "from file",
          false,
          {}},
-        {"from a file that others can read",
+        {"from a file that others can read, blanks and inner line ends kept",
          "BindPasswordFile=pw\n",
          0604,
-         "from file",
-         "from file",
-         false,
-         {"0x20A20043 0x30A200 pw:0 BindPasswordFile is a file that other users can read"}},
-        {"from the file, blanks and inner line ends kept",
-         "BindPasswordFile=pw\n",
-         0600,
          " a\nb \n\n",
          " a\nb \n",
          false,
-         {}},
+         {"0x20A20043 0x30A200 pw:0 BindPasswordFile is a file that other users can read"}},
         {"the file wins over orvane.ini",
          "BindPassword=inline\nBindPasswordFile=pw\n",
          0600,
@@ -498,9 +491,9 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
     ASSERT_EQ(chmod("pw", 0600) | chmod("orvane.ini", 0600) | chmod(".", 0777), 0);
     EXPECT_EQ(ReadDirectorySettings(Settings()).bindPassword, "from file");
     EXPECT_EQ(chmod(".", 0700), 0);
-    EXPECT_EQ(application.Records(), std::vector<std::string>{"0x20A20043 0x30A200 pw:0 "
-                                                              "BindPasswordFile is in a folder "
-                                                              "where other users can put a file "
-                                                              "of theirs in its place"});
+    EXPECT_EQ(application.Records().at(0).rfind("0x20A20043 0x30A200 pw:0 BindPasswordFile is "
+                                                "in a folder where other users can put",
+                                                0),
+              0u);
     std::remove("pw");
 }

@@ -805,7 +805,7 @@ private:
         ldap_set_option(ld_, LDAP_OPT_RESULT_CODE, &code);
         const char* what = nullptr;
         if (code == LDAP_TIMEOUT)
-            what = "the server did not go on with its answer in time";
+            what = "the server did not answer in time";
         else if (reason == ERANGE)
             what =
                 "the server announced a message larger than the limit of 64 MiB; the "

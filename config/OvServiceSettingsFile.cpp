@@ -1,6 +1,7 @@
 // One reading of the parameter file for the services' settings.
 #include "config/OvServiceSettingsFile.h"
 
+#include <cerrno>
 #include <string_view>
 
 #include "config/IniReaders.h"
@@ -41,8 +42,11 @@ OvServiceSettings ReadServiceSettings(const std::string& file)
 {
     OvServiceSettings settings(file);
     std::string content;
-    if (OvReadBoundedFile(file, kOvParameterFileLimit, content) == 0)
+    const int error = OvReadBoundedFile(file, kOvParameterFileLimit, content);
+    if (error == 0)
         ParseSettings(content, settings);
+    else if (error != ENOENT && error != EISDIR)  // a folder counts as a missing file
+        settings.unreadReason = OvFileErrorText(error, kOvParameterFileLimit);
     OvWipe(content);
     return settings;
 }

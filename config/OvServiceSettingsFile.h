@@ -9,6 +9,7 @@
 // "[Section]" and "key = value", blanks around names and values dropped,
 // lines beginning with '#' or ';' ignored, the first value of a key counting.
 // A file that is missing or that the readers do not take (not a regular file,
-// larger than the parameter file's limit) gives no settings. What was read is
+// larger than the parameter file's limit) gives no settings, and the reason in
+// unreadReason unless the file is missing or a folder. What was read is
 // wiped once parsed: the file may hold a password.
 OvServiceSettings ReadServiceSettings(const std::string& file);

@@ -35,6 +35,10 @@ public:
     void Forget(const std::string& group, const std::string& name);
 
     OvServiceTimeouts timeouts;
+    // Why the file, though there, was not read (larger than its limit, not a
+    // regular file): the services go on with their defaults and say so.
+    // Empty when it was read or is missing.
+    std::string unreadReason;
 
 private:
     struct Setting {

@@ -32,6 +32,7 @@ OvServiceSettings& OvServiceSettings::operator=(const OvServiceSettings& other)
         source_ = other.source_;
         settings_ = other.settings_;
         timeouts = other.timeouts;
+        unreadReason = other.unreadReason;
     }
     return *this;
 }

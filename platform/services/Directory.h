@@ -97,14 +97,20 @@ enum : unsigned {
     kStatusServerBusy = 0x30A20022u,          // the server is busy or unavailable
     kStatusPasswordFileUnreadable = 0x30A20023u,  // the service account's password file
     // The entry exists but is not of the kind the command works on.
-    kStatusNotUser = 0x30A20030u,      // a user was asked for
-    kStatusNotGroup = 0x30A20031u,     // a group was asked for
-    kStatusNotContainer = 0x30A20032u  // a context names a user or group, not a container
+    kStatusNotUser = 0x30A20030u,            // a user was asked for
+    kStatusNotGroup = 0x30A20031u,           // a group was asked for
+    kStatusNotContainer = 0x30A20032u,       // a context names a user or group, not a container
+    kStatusExpansionTooLarge = 0x30A20040u,  // a group's members passed the expansion's limits
+    kStatusReferral = 0x30A20041u            // the server referred the request elsewhere
 };
 
 // Warning records of the services: the program goes on as asked.
 enum : unsigned {
-    kWarningPasswordReadable = 0x20A20024u  // orvane.ini holds BindPassword and others may read it
+    kWarningPasswordReadable = 0x20A20024u,  // orvane.ini holds BindPassword and others may read it
+    kWarningParameterFileWritable = 0x20A20042u,  // other users may write orvane.ini
+    kWarningPasswordFileExposed = 0x20A20043u,    // others may read BindPasswordFile or replace it
+    kWarningBadLimit = 0x20A20044u,               // a limit's value is not taken; the default holds
+    kWarningParameterFileUnread = 0x20A20045u     // orvane.ini is there but was not read
 };
 
 // Module id of the services' error records.
@@ -247,6 +253,17 @@ protected:
 
 // Room for a directory of a million users with their groups and containers.
 constexpr std::size_t kDefaultMaxEntries = 2000000;
+// Searches one expansion of a group's members may make: room for a group
+// whose members lie in as many containers as the largest directories have.
+constexpr std::size_t kDefaultMaxGroupSearches = 100000;
+
+// What one expansion of a group's nested members may cost: the entries it is
+// handed together with the member values they carry, and the searches it
+// makes. Past either the expansion fails with kStatusExpansionTooLarge.
+struct ExpansionLimits {
+    std::size_t entries = kDefaultMaxEntries;
+    std::size_t searches = kDefaultMaxGroupSearches;
+};
 
 // Settings of [UserService] of the parameter file.
 struct DirectorySettings {
@@ -270,13 +287,18 @@ struct DirectorySettings {
     // Entries one answer of the server may hold (MaxEntries); a larger
     // answer is dropped and its search fails.
     std::size_t maxEntries = kDefaultMaxEntries;
+    // Searches one expansion of a group's members may make (MaxGroupSearches).
+    std::size_t maxGroupSearches = kDefaultMaxGroupSearches;
 };
 
 // The directory's settings among those the program handed to the services.
+// Settings that are taken but unsafe, and values that are not taken, each
+// write one warning record.
 DirectorySettings ReadDirectorySettings(const OvServiceSettings& ini);
 
-// The value of MaxEntries: a positive decimal number, else the default.
-std::size_t ParseEntryLimit(const std::string& text);
+// A limit's value (MaxEntries, MaxGroupSearches): a decimal number from 1 to
+// 999,999,999,999. False for anything else, limit untouched.
+bool ParseLimit(const std::string& text, std::size_t& limit);
 
 // A directory opened from settings: the sample, an LDIF file or an ldap URL.
 // Settings are taken by value: move them in to keep one copy of the password.
@@ -285,6 +307,8 @@ std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings);
 // The process's directory, opened on first use from the settings the program
 // handed to the services.
 Directory& ConfiguredDirectory();
+// The expansion limits of the same settings.
+ExpansionLimits ConfiguredExpansionLimits();
 
 // The ldap backend (LdapDirectory.cpp).
 std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings);

@@ -631,8 +631,9 @@ unsigned SearchFailure(int rc)
 {
     switch (rc) {
         case LDAP_NO_SUCH_OBJECT:
-        case LDAP_REFERRAL:  // the base lives on another server, which is never asked
             return kStatusNoSuchEntry;
+        case LDAP_REFERRAL:  // the base lives on another server, which is never asked
+            return kStatusReferral;
         case LDAP_INVALID_DN_SYNTAX:
             return kStatusMalformedName;
         case LDAP_TIMEOUT:
@@ -794,12 +795,14 @@ private:
             LDAPMessage* answer = nullptr;
             const int rc = ldapseam::Active().result(ld_, msgid, LDAP_MSG_ONE, &wait, &answer);
             if (rc <= 0) {
+                const int reason = errno;
                 if (answer != nullptr) ldap_msgfree(answer);
-                const int error = LastError(ld_);
+                const int error = rc == 0 ? LDAP_TIMEOUT : LastError(ld_);
                 // An answer that did not decode leaves libldap's record of
                 // the request in use; unbinding with it so aborts the
                 // process. Abandoning the request first settles it.
                 ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+                NoteBrokenAnswer(error, reason);
                 if (rc == 0) return kStatusTimeout;
                 return SearchFailure(error) == kLost ? kLost : kUndecodable;
             }
@@ -829,8 +832,9 @@ private:
             done = true;
             LDAPControl** returned = nullptr;
             char* matched = nullptr;
-            if (ldap_parse_result(ld_, message, &code, &matched, nullptr, nullptr, &returned, 0) !=
-                LDAP_SUCCESS) {
+            char** referrals = nullptr;
+            if (ldap_parse_result(ld_, message, &code, &matched, nullptr, &referrals, &returned,
+                                  0) != LDAP_SUCCESS) {
                 code = LastError(ld_);
             }
             if (code == LDAP_NO_SUCH_OBJECT && query_.matchedDn != nullptr)
@@ -838,9 +842,39 @@ private:
             if (matched != nullptr) ldap_memfree(matched);
             more = paged_ && ReadPageResponse(returned);
             if (returned != nullptr) ldap_controls_free(returned);
+            if (code == LDAP_REFERRAL) NoteReferral(referrals);
+            if (referrals != nullptr) ber_memvfree(reinterpret_cast<void**>(referrals));
         }
         // LDAP_RES_SEARCH_REFERENCE: passed over, never chased.
         return 0;
+    }
+
+    // Abandoning the request resets the handle's result code: what broke the
+    // answer is put back, with what happened, for the failure's record.
+    // reason: errno as the read left it.
+    void NoteBrokenAnswer(int code, int reason)
+    {
+        ldap_set_option(ld_, LDAP_OPT_RESULT_CODE, &code);
+        const char* what = nullptr;
+        if (code == LDAP_TIMEOUT)
+            what = "the server did not answer in time";
+        else if (reason == ERANGE)
+            what =
+                "the server announced a message larger than the limit of 64 MiB; the "
+                "connection was closed";
+        else if (IsConnectionError(code))
+            what = "the connection ended in the middle of the server's answer";
+        if (what != nullptr) ldap_set_option(ld_, LDAP_OPT_DIAGNOSTIC_MESSAGE, what);
+    }
+
+    // A result that refers the search to another server names the server
+    // in the failure's record; the referral is never followed.
+    void NoteReferral(char** urls)
+    {
+        const std::string text = urls != nullptr && urls[0] != nullptr
+                                     ? std::string("referred to ") + urls[0]
+                                     : std::string("referred elsewhere, to no URL");
+        ldap_set_option(ld_, LDAP_OPT_DIAGNOSTIC_MESSAGE, text.c_str());
     }
 
     // Keeps the cookie of the page control among returned; whether it asks

@@ -120,4 +120,22 @@ bool ReadableByOthers(const std::string& path)
     return (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
+bool WritableByOthers(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return false;
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool ReplaceableByOthers(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) return false;
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0;
+}
+
 }  // namespace ovdir

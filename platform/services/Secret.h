@@ -56,5 +56,10 @@ bool ReadSecretFile(const std::string& path, Secret& secret, std::string& reason
 
 // Whether users other than the owner (group or others) may read the file.
 bool ReadableByOthers(const std::string& path);
+// Whether users other than the owner may write the file.
+bool WritableByOthers(const std::string& path);
+// Whether users other than the owner may put another file in its place: its
+// folder is writable by them and not sticky (as /tmp is, where they may not).
+bool ReplaceableByOthers(const std::string& path);
 
 }  // namespace ovdir

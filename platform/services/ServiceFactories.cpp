@@ -15,7 +15,8 @@ namespace {
 
 OvUserServiceBase& TheUserService()
 {
-    static UserService* service = new UserService(ConfiguredDirectory());
+    static UserService* service =
+        new UserService(ConfiguredDirectory(), ConfiguredExpansionLimits());
     return *service;
 }
 

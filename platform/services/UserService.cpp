@@ -4,6 +4,8 @@
 
 #include "platform/services/EventLog.h"
 
+#include <malloc.h>
+
 #include <deque>
 #include <map>
 #include <set>
@@ -148,14 +150,51 @@ SearchRequest MemberRequest(const std::string& server, const Dn& base, Scope sco
     return request;
 }
 
+// What one expansion of a group's members has cost: every search it makes,
+// every entry it is handed and every member value those carry count against
+// its limits, so that a directory whose groups name ever more groups, or one
+// group of millions of members, cannot make it grow or go on without end.
+class ExpansionBudget {
+public:
+    explicit ExpansionBudget(const ExpansionLimits& limits) : limits_(limits) {}
+    // Before each search: whether it may be made.
+    bool Search() { return ++searches_ <= limits_.searches; }
+    // An entry handed over, with its member values: whether they fit.
+    bool Take(const Entry& entry)
+    {
+        entries_ += 1;
+        for (const char* attribute : {"member", "uniquemember", "memberuid"})
+            if (const auto* values = entry.Find(attribute)) entries_ += values->size();
+        return entries_ <= limits_.entries;
+    }
+    // The record of an expansion stopped at its limits.
+    void Report(const std::string& location) const
+    {
+        ReportServiceFault(
+            kStatusExpansionTooLarge, location, 0,
+            searches_ > limits_.searches
+                ? "the members of the group needed more than " + std::to_string(limits_.searches) +
+                      " searches (MaxGroupSearches)"
+                : "the members of the group came to more than " + std::to_string(limits_.entries) +
+                      " entries and member values (MaxEntries)");
+    }
+
+private:
+    const ExpansionLimits limits_;
+    std::size_t searches_ = 0;
+    std::size_t entries_ = 0;
+};
+
 // The entries of the members (their DNs parsed and not empty) that exist, with
 // kGroupAttributes. Where many members share a container, the container's
 // entries are read in one search, at most a few times as many as the members
 // there; a member that search does not show (a larger container, a server's
 // size limit) is looked up on its own, so the answer is the same as with a
-// lookup for each. A failed read fails the listing, as a failed lookup does.
+// lookup for each. A failed read fails the listing, as a failed lookup does,
+// and so does a read past the budget's limits.
 unsigned ReadMembers(Directory& directory, const std::string& server,
-                     const std::vector<Dn>& members, std::vector<Entry>& found)
+                     const std::vector<Dn>& members, ExpansionBudget& budget,
+                     std::vector<Entry>& found)
 {
     std::map<std::string, std::vector<std::size_t>> byParent;
     for (std::size_t i = 0; i < members.size(); ++i)
@@ -169,6 +208,7 @@ unsigned ReadMembers(Directory& directory, const std::string& server,
             MemberRequest(server, members[indices.front()].Parent(), Scope::OneLevel);
         request.sizeLimit = indices.size() * 4 + 16;
         std::vector<Entry> listed;
+        if (!budget.Search()) return kStatusExpansionTooLarge;
         const unsigned status = directory.Search(request, listed);
         if (status == kStatusNoSuchEntry) continue;
         if (status != 0) return status;
@@ -176,17 +216,83 @@ unsigned ReadMembers(Directory& directory, const std::string& server,
             const auto member = wanted.find(NormalizeDn(entry.dn));
             if (member == wanted.end() || done[member->second]) continue;
             done[member->second] = true;
+            if (!budget.Take(entry)) return kStatusExpansionTooLarge;
             found.push_back(std::move(entry));
         }
     }
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (done[i]) continue;
         std::vector<Entry> entry;
+        if (!budget.Search()) return kStatusExpansionTooLarge;
         const unsigned status =
             directory.Search(MemberRequest(server, members[i], Scope::Base), entry);
-        if (status == kStatusNoSuchEntry) continue;  // a member since deleted
+        // A member since deleted, or one that lives on a server that is
+        // never asked (the referral has its record).
+        if (status == kStatusNoSuchEntry || status == kStatusReferral) continue;
         if (status != 0) return status;
-        for (Entry& one : entry) found.push_back(std::move(one));
+        for (Entry& one : entry) {
+            if (!budget.Take(one)) return kStatusExpansionTooLarge;
+            found.push_back(std::move(one));
+        }
+    }
+    return 0;
+}
+
+// The users among the nested members of top, whose naming context is base,
+// as printed names on server: each group is read once, whatever cycles the
+// groups make, and within the budget.
+unsigned ExpandGroup(Directory& directory, const Dn& base, Entry top, const std::string& server,
+                     ExpansionBudget& budget, std::vector<std::string>& printed)
+{
+    EntryNameFormatter formatter(server);
+    std::string name;
+    std::set<std::string> seen{NormalizeDn(top.dn)};  // every DN looked at once
+    std::deque<Entry> pending;
+    if (!budget.Take(top)) return kStatusExpansionTooLarge;
+    pending.push_back(std::move(top));
+    while (!pending.empty()) {
+        const Entry current = std::move(pending.front());
+        pending.pop_front();
+        std::vector<std::string> members;
+        for (const char* attribute : {"member", "uniquemember"})
+            if (const auto* values = current.Find(attribute))
+                for (const std::string& value : *values) members.emplace_back(StripUniqueId(value));
+        std::vector<Dn> unseen;
+        for (const std::string& member : members) {
+            Dn memberDn;
+            if (!Dn::Parse(member, memberDn) || memberDn.Empty()) continue;
+            if (seen.insert(memberDn.Normalized()).second) unseen.push_back(std::move(memberDn));
+        }
+        std::vector<Entry> memberEntries;
+        if (const unsigned status = ReadMembers(directory, server, unseen, budget, memberEntries))
+            return status;
+        for (Entry& entry : memberEntries) {
+            Dn dn;
+            if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
+            if (IsUser(entry))
+                printed.push_back(FormatEntryName(server, dn));
+            else if (IsGroup(entry))
+                pending.push_back(std::move(entry));
+        }
+        if (const auto* logins = current.Find("memberuid")) {
+            for (const std::string& login : *logins) {
+                SearchRequest request;
+                request.server = server;
+                request.base = base.Format();
+                request.filter = Filter::And({UserFilter(), LoginFilter(login)});
+                request.attributes = kLoginAttributes;
+                std::vector<Entry> found;
+                if (!budget.Search()) return kStatusExpansionTooLarge;
+                const unsigned status = directory.Search(request, found);
+                if (status == kStatusNoSuchEntry) continue;
+                if (status != 0) return status;
+                for (const Entry& entry : found) {
+                    if (!budget.Take(entry)) return kStatusExpansionTooLarge;
+                    if (HasLogin(entry, login) && formatter.Format(entry.dn, name))
+                        printed.push_back(std::move(name));
+                }
+            }
+        }
     }
     return 0;
 }
@@ -508,54 +614,18 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
     Dn::Parse(top.dn, topDn);
     Dn base;
     if (const unsigned status = ContainingBase(topDn, base)) return status;
-
+    ExpansionBudget budget(limits_);
     std::vector<std::string> printed;
-    EntryNameFormatter formatter(context.server);
-    std::string name;
-    std::set<std::string> seen{NormalizeDn(top.dn)};  // every DN looked at once
-    std::deque<Entry> pending;
-    pending.push_back(std::move(top));
-    while (!pending.empty()) {
-        const Entry current = std::move(pending.front());
-        pending.pop_front();
-        std::vector<std::string> members;
-        for (const char* attribute : {"member", "uniquemember"})
-            if (const auto* values = current.Find(attribute))
-                for (const std::string& value : *values) members.emplace_back(StripUniqueId(value));
-        std::vector<Dn> unseen;
-        for (const std::string& member : members) {
-            Dn memberDn;
-            if (!Dn::Parse(member, memberDn) || memberDn.Empty()) continue;
-            if (seen.insert(memberDn.Normalized()).second) unseen.push_back(std::move(memberDn));
-        }
-        std::vector<Entry> memberEntries;
-        if (const unsigned status = ReadMembers(directory_, context.server, unseen, memberEntries))
-            return status;
-        for (Entry& entry : memberEntries) {
-            Dn dn;
-            if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
-            if (IsUser(entry))
-                printed.push_back(FormatEntryName(context.server, dn));
-            else if (IsGroup(entry))
-                pending.push_back(std::move(entry));
-        }
-        if (const auto* logins = current.Find("memberuid")) {
-            for (const std::string& login : *logins) {
-                SearchRequest request;
-                request.server = context.server;
-                request.base = base.Format();
-                request.filter = Filter::And({UserFilter(), LoginFilter(login)});
-                request.attributes = kLoginAttributes;
-                std::vector<Entry> found;
-                const unsigned status = directory_.Search(request, found);
-                if (status == kStatusNoSuchEntry) continue;
-                if (status != 0) return status;
-                for (const Entry& entry : found)
-                    if (HasLogin(entry, login) && formatter.Format(entry.dn, name))
-                        printed.push_back(std::move(name));
-            }
-        }
+    const unsigned status =
+        ExpandGroup(directory_, base, std::move(top), context.server, budget, printed);
+    if (status == kStatusExpansionTooLarge) {
+        budget.Report(context.server.empty() ? directory_.DefaultServer() : context.server);
+        // What the walk held is gone now; give it back to the system rather
+        // than keep it in the allocator's free lists.
+        std::vector<std::string>().swap(printed);
+        malloc_trim(0);
     }
+    if (status != 0) return status;
     ToWide(printed, users);
     return 0;
 }

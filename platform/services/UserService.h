@@ -21,7 +21,10 @@ Filter UserOrGroupFilter();
 
 class UserService : public OvUserServiceBase {
 public:
-    explicit UserService(Directory& directory) : directory_(directory) {}
+    explicit UserService(Directory& directory, ExpansionLimits limits = {})
+        : directory_(directory), limits_(limits)
+    {
+    }
 
     OvUserServiceBase* GetInterface() override { return this; }
 
@@ -103,6 +106,7 @@ private:
                           std::vector<OvWString>& found);
 
     Directory& directory_;
+    const ExpansionLimits limits_;
 };
 
 }  // namespace ovdir

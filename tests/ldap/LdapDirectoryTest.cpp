@@ -10,6 +10,7 @@
 
 #include "platform/services/Directory.h"
 #include "tests/ldap/LdapTestSupport.h"
+#include "tests/platform/TestApplication.h"
 
 namespace {
 
@@ -222,12 +223,17 @@ TEST_F(LdapDirectoryTest, ContinuationReferencesArePassedOver)
     EXPECT_EQ(Dns(found), (std::vector<std::string>{"ou=Bulk,o=ldaptest", "ou=People,o=ldaptest"}));
 }
 
-TEST_F(LdapDirectoryTest, ABaseBehindAReferralIsNoSuchEntry)
+// A referral is never followed; its record names where it points.
+TEST_F(LdapDirectoryTest, ABaseBehindAReferralIsAReferral)
 {
+    TestApplication application;
     auto directory = ovdir::MakeLdapDirectory(ReaderSettings());
     std::vector<Entry> found;
     EXPECT_EQ(directory->Search(Everything("cn=x,ou=Elsewhere,o=ldaptest"), found),
-              ovdir::kStatusNoSuchEntry);
+              ovdir::kStatusReferral);
+    EXPECT_NE(application.Records().at(0).find("LDAP result 10 (Referral) referred to "
+                                               "ldap://unreachable.invalid/"),
+              std::string::npos);
 }
 
 TEST_F(LdapDirectoryTest, ATypedServerIsAskedOnItsOwnConnection)

@@ -46,8 +46,15 @@ TEST(LdifTest, ManyAttributesAreGroupedByName)
     for (int i = 0; i < 40; ++i)
         text += "attr" + std::to_string(i) + ": v" + std::to_string(i) + "\n";
     text += "attr3: again\nATTR0: last\n";
-    const auto entries = Read(text);
-    ASSERT_EQ(entries.size(), 1u);
+    // A second record of the same names the other way round: grouped afresh.
+    std::string back = "\ndn: cn=back,dc=x\n";
+    for (int i = 39; i >= 0; --i)
+        back += "attr" + std::to_string(i) + ": v" + std::to_string(i) + "\n";
+    const auto entries = Read(text + back);
+    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries[1].attributes.size(), 40u);
+    EXPECT_EQ(entries[1].attributes[39].first + "=" + entries[1].attributes[39].second.at(0),
+              "attr0=v0");
     ASSERT_EQ(entries[0].attributes.size(), 40u);
     EXPECT_EQ(entries[0].attributes[0].first, "attr0");
     EXPECT_EQ(entries[0].attributes[39].first, "attr39");
@@ -80,8 +87,10 @@ TEST(LdifTest, RecordsAreHandedOverAsRead)
 
 TEST(LdifTest, FoldedLinesAreJoined)
 {
-    const auto entries = Read("dn: cn=John Sm\n ith,dc=x\ndescription: a long\n  text\n");
-    ASSERT_EQ(entries.size(), 1u);
+    const auto entries =
+        Read("dn: cn=John Sm\n ith,dc=x\ndescription: a long\n  text\n\ndn: dc=x\ndc: x\n");
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].dn, "dc=x");  // not the line the first record folded there
     EXPECT_EQ(entries[0].dn, "cn=John Smith,dc=x");
     EXPECT_EQ(entries[0].First("description"), "a long text");
 }
@@ -148,6 +157,9 @@ TEST(LdifFaultTest, OtherFaults)
               "values read from a URL are not supported");
     EXPECT_EQ(Fault(" dn: dc=x\n").line, 1);
     EXPECT_EQ(Fault("version: 2\n").message, "unsupported LDIF version");
+    EXPECT_EQ(Fault("dn: dc=x\n\nversion: 1\ndn: cn=a,dc=x\n").message,
+              "record does not start with dn:");
+    EXPECT_EQ(Fault("dn: dc=x\n# c\n\n on\n").line, 4);  // no comment goes on past a record
     EXPECT_EQ(Fault("dn: dc=x\ndn: dc=y\n").message, "second dn: in one record");
 }
 

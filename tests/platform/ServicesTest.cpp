@@ -3,22 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <tuple>
 
 #include "TestApplication.h"
 #include "config/OvServiceSettingsFile.h"
+#include "framework/OvBoundedFile.h"
 #include "platform/services/Directory.h"
 #include "platform/services/DirectoryService.h"
 #include "platform/services/EmbeddedDirectory.h"
 #include "platform/services/EventLog.h"
+#include "platform/services/Secret.h"
 #include "platform/services/TransIdService.h"
 #include "services/OvUserServiceBase.h"
 #include "services/ProxyHandle.h"
@@ -102,7 +107,9 @@ TEST(EventLogTest, EveryStatusHasItsOwnText)
                               kStatusTlsFailed,
                               kStatusBindFailed,
                               kStatusSessionsLoadFailed,
-                              kStatusTooManyEntries};
+                              kStatusTooManyEntries,
+                              kStatusExpansionTooLarge,
+                              kStatusReferral};
     std::set<std::string> texts;
     for (unsigned code : codes) {
         const std::string text = EventLog::Text(code);
@@ -208,6 +215,35 @@ TEST(FactoryTest, EveryServiceHandsOutOneObject)
 
 namespace {
 
+// While a test watches, every block that the program's code frees is looked
+// through for a marked secret first (the tests' link wraps free and sized
+// delete): a buffer that held a secret must be wiped before it goes.
+const char kMarked[] = "Wq8-marked-secret";
+bool watching = false;
+int leftBehind = 0;
+
+void LookThrough(const void* block, std::size_t size)
+{
+    leftBehind += watching && block && memmem(block, size, kMarked, sizeof kMarked - 1);
+}
+
+}  // namespace
+
+extern "C" void __real_free(void* block);
+extern "C" void __real__ZdlPvm(void* block, std::size_t size);
+extern "C" void __wrap_free(void* block)
+{
+    LookThrough(block, block ? malloc_usable_size(block) : 0);
+    __real_free(block);
+}
+extern "C" void __wrap__ZdlPvm(void* block, std::size_t size)
+{
+    LookThrough(block, size);
+    __real__ZdlPvm(block, size);
+}
+
+namespace {
+
 // Runs in a fresh directory holding the given orvane.ini, and goes back.
 class ParameterFileTest : public ::testing::Test {
 protected:
@@ -276,20 +312,31 @@ TEST_F(ParameterFileTest, NoFileMeansTheSampleAndDefaults)
     EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
 }
 
-TEST_F(ParameterFileTest, EntryLimitIsAPositiveNumberElseTheDefault)
+// A limit that is not a number from 1 up keeps its default; it, an orvane.ini
+// that others may change and one too large to be read each give a warning.
+TEST_F(ParameterFileTest, LimitsAndTheFileItselfAreWarnedAbout)
 {
-    const std::pair<const char*, std::size_t> cases[] = {
-        {"MaxEntries=1000\n", 1000},
-        {"MaxEntries = 2500000 \n", 2500000},
-        {"MaxEntries=0\n", kDefaultMaxEntries},
-        {"MaxEntries=-5\n", kDefaultMaxEntries},
-        {"MaxEntries=10k\n", kDefaultMaxEntries},
-        {"", kDefaultMaxEntries},
-        {"MaxEntries=99999999999999999999\n", kDefaultMaxEntries},
+    const std::string large = "MaxEntries=5\n" + std::string(kOvParameterFileLimit, '#');
+    const std::tuple<std::string, mode_t, std::size_t, const char*> cases[] = {
+        {"MaxEntries=1000\nMaxGroupSearches=7", 0600, 1000, ""},
+        {"MaxEntries = 2500000 ", 0600, 2500000, ""},
+        {"MaxEntries=0", 0600, kDefaultMaxEntries, "0x20A20044"},
+        {"MaxEntries=-1", 0600, kDefaultMaxEntries, "0x20A20044"},
+        {"MaxEntries=abc\nMaxGroupSearches=1e3", 0600, kDefaultMaxEntries, "0x20A20044 0x20A20044"},
+        {"MaxEntries=99999999999999999999", 0600, kDefaultMaxEntries, "0x20A20044"},
+        {"MaxEntries=5", 0620, 5, "0x20A20042"},
+        {"MaxEntries=5", 0606, 5, "0x20A20042"},
+        {large, 0600, kDefaultMaxEntries, "0x20A20045"},
     };
-    for (const auto& [line, expected] : cases) {
-        Write(std::string("[UserService]\n") + line);
-        EXPECT_EQ(ReadDirectorySettings(Settings()).maxEntries, expected) << line;
+    for (const auto& [text, mode, entries, codes] : cases) {
+        TestApplication application;
+        Write("[UserService]\n" + text + "\n");
+        ASSERT_EQ(chmod("orvane.ini", mode), 0);
+        EXPECT_EQ(ReadDirectorySettings(Settings()).maxEntries, entries) << text.substr(0, 40);
+        std::string said;
+        for (const std::string& record : application.Records())
+            said += (said.empty() ? "" : " ") + record.substr(0, 10);
+        EXPECT_EQ(said, codes) << text.substr(0, 40);
     }
 }
 
@@ -306,6 +353,27 @@ TEST_F(ParameterFileTest, SpecialFilesGiveNoSettings)
     std::remove("orvane.ini");
     ASSERT_EQ(mkdir("orvane.ini", 0700), 0);
     EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
+}
+
+// The password's way from the file into the settings, the directory's
+// settings and the password file reader, a secret given another value and
+// the settings dropped: no buffer is freed with the password in it.
+TEST_F(ParameterFileTest, SecretsAreWipedBeforeTheirMemoryGoes)
+{
+    Write(std::string("[UserService]\nBindPassword=") + kMarked + "\n[Other]\nKept=" + kMarked);
+    std::ofstream("pw") << kMarked;
+    watching = true;
+    {
+        OvServiceSettings ini = ReadServiceSettings("orvane.ini");
+        DirectorySettings settings = ReadDirectorySettings(ini);
+        ini.Forget("UserService", "BindPassword");
+        std::string reason;
+        EXPECT_TRUE(ReadSecretFile("pw", settings.bindPassword, reason));
+        settings.bindPassword = "another";
+    }
+    watching = false;
+    EXPECT_EQ(leftBehind, 0);
+    std::remove("pw");
 }
 
 TEST_F(ParameterFileTest, SessionsFileFromItsSection)
@@ -361,18 +429,18 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
          {warning}},
         {"from the file, one line end dropped",
          "BindPasswordFile=pw\n",
-         0644,
+         0600,
          "from file\r\n",
          "from file",
          false,
          {}},
-        {"from the file, blanks and inner line ends kept",
+        {"from a file that others can read, blanks and inner line ends kept",
          "BindPasswordFile=pw\n",
-         0644,
+         0604,
          " a\nb \n\n",
          " a\nb \n",
          false,
-         {}},
+         {"0x20A20043 0x30A200 pw:0 BindPasswordFile is a file that other users can read"}},
         {"the file wins over orvane.ini",
          "BindPassword=inline\nBindPasswordFile=pw\n",
          0600,
@@ -408,10 +476,24 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
         Write(std::string("[UserService]\nBindDN=cn=svc\n") + c.ini);
         ASSERT_EQ(chmod("orvane.ini", c.iniMode), 0);
         if (c.file != nullptr) std::ofstream("pw", std::ios::binary) << c.file;
+        if (c.file != nullptr) chmod("pw", c.iniMode);
         const DirectorySettings settings = ReadDirectorySettings(Settings());
         EXPECT_EQ(settings.bindPassword, c.password);
         EXPECT_EQ(settings.passwordUnreadable, c.unreadable);
         EXPECT_EQ(application.Records(), c.records);
         std::remove("pw");
     }
+    // A password file of the owner alone, in a folder where others may put
+    // another in its place.
+    TestApplication application;
+    Write("[UserService]\nBindPasswordFile=pw\n");
+    std::ofstream("pw") << "from file";
+    ASSERT_EQ(chmod("pw", 0600) | chmod("orvane.ini", 0600) | chmod(".", 0777), 0);
+    EXPECT_EQ(ReadDirectorySettings(Settings()).bindPassword, "from file");
+    EXPECT_EQ(chmod(".", 0700), 0);
+    EXPECT_EQ(application.Records().at(0).rfind("0x20A20043 0x30A200 pw:0 BindPasswordFile is "
+                                                "in a folder where other users can put",
+                                                0),
+              0u);
+    std::remove("pw");
 }

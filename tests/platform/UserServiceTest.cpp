@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "platform/services/EmbeddedDirectory.h"
 #include "platform/services/SampleData.h"
@@ -331,6 +332,14 @@ TEST(LargeGroupTest, MembersOfAContainerReadTogetherOrOneByOne)
     // Resolving the group, its domain, one read of ou=Many, the members past
     // its cap, the one below Inner: far fewer than the members.
     EXPECT_LT(calls, 40);
+    // The whole expansion is bounded: it takes 140 entries and member values
+    // (the group's own included) and 21 searches.
+    const std::tuple<std::size_t, std::size_t, unsigned> limits[] = {
+        {139, 21, kStatusExpansionTooLarge}, {140, 20, kStatusExpansionTooLarge}, {140, 21, 0}};
+    for (const auto& [entries, searches, status] : limits) {
+        UserService bounded(failing, {entries, searches});
+        EXPECT_EQ(bounded.GetUsersForGroup(context, users), status) << entries << " " << searches;
+    }
     for (int call = 0; call < calls; ++call) {
         failing.FailAt(call, kStatusRefused, 1000);
         users.clear();

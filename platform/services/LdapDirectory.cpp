@@ -635,6 +635,7 @@ struct Query {
     const Filter* tree = nullptr;
     int sizeLimit = 0;         // 0: every entry, page by page
     unsigned timeLimitMs = 0;  // 0: the configured time-outs
+    bool tentative = false;    // as SearchRequest::tentative
 };
 
 // The attributes of the one entry base names (the root DSE when empty).
@@ -1047,6 +1048,7 @@ public:
         query.attributes = request.attributes;
         query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
         query.timeLimitMs = request.timeLimitMs;
+        query.tentative = request.tentative;
         return Run(request.server, query, visitor);
     }
 
@@ -1193,6 +1195,26 @@ public:
 
     std::string DefaultServer() const override { return server_; }
 
+    // The schema of the server that answers requests naming server, read
+    // once per connection; the standard chains when it shows none.
+    std::shared_ptr<const ClassChains> Classes(const std::string& server) override
+    {
+        if (valid_ && (server.empty() || ldap::ValidServer(server))) {
+            const std::vector<Target> targets = Targets(server);
+            const auto it = targets.empty() ? connections_.end()
+                                            : connections_.find(OvAsciiLower(targets.front().server));
+            if (it != connections_.end()) {
+                Connection& connection = *it->second;
+                if (!connection.schemaRead) {
+                    connection.schemaRead = true;
+                    ReadSchema(connection);
+                }
+                if (connection.schema.known) return connection.schema.chains;
+            }
+        }
+        return ClassChains::Standard();
+    }
+
 private:
     // The servers to ask for a request that names server (empty: none), in
     // order. The servers of Directory= come from the one in use onwards, and
@@ -1264,7 +1286,8 @@ private:
                 return 0;
             }
             if (!ServerGone(status) || i + 1 == targets.size()) {
-                if (query.timeLimitMs == 0)
+                if (query.timeLimitMs == 0 &&
+                    !(query.tentative && status == kStatusMalformedName))
                     ReportFailure(status, targets[i].transport.scheme + "://" + targets[i].server,
                                   failed);
                 return status;

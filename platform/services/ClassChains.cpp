@@ -71,7 +71,8 @@ bool Matches(const Filter& filter, const std::vector<std::string>& classes,
                 if (Matches(child, classes, chains)) return true;
             return false;
         case Filter::Kind::Not:
-            return filter.children.size() == 1 && !Matches(filter.children.front(), classes, chains);
+            return filter.children.size() == 1 &&
+                   !Matches(filter.children.front(), classes, chains);
         case Filter::Kind::Equals:
             if (OvAsciiLower(filter.attribute) != "objectclass") return false;
             for (const std::string& stored : classes)
@@ -92,7 +93,8 @@ std::shared_ptr<const ClassChains> ClassChains::Standard()
     static const std::shared_ptr<const ClassChains> standard = [] {
         auto chains = std::make_shared<ClassChains>();
         for (const Declared& declared : kStandard)
-            chains->Declare({declared.name}, {declared.superiors.begin(), declared.superiors.end()});
+            chains->Declare({declared.name},
+                            {declared.superiors.begin(), declared.superiors.end()});
         return chains;
     }();
     return standard;

@@ -51,7 +51,8 @@
 //
 // NamingContexts: the DNs of the directory's top entries (an LDAP server's
 // namingContexts). Configuration and schema partitions may be among them;
-// every entry lies within one of them.
+// every entry lies within one of them. A subschema entry, which an LDIF file
+// may hold to declare its classes, is none of them.
 //
 // CheckPassword: 0 and accepted false for an unknown DN, a wrong password or
 // an empty one (never sent to a server); another status only when the

@@ -1201,8 +1201,9 @@ public:
     {
         if (valid_ && (server.empty() || ldap::ValidServer(server))) {
             const std::vector<Target> targets = Targets(server);
-            const auto it = targets.empty() ? connections_.end()
-                                            : connections_.find(OvAsciiLower(targets.front().server));
+            const auto it = targets.empty()
+                                ? connections_.end()
+                                : connections_.find(OvAsciiLower(targets.front().server));
             if (it != connections_.end()) {
                 Connection& connection = *it->second;
                 if (!connection.schemaRead) {
@@ -1286,8 +1287,7 @@ private:
                 return 0;
             }
             if (!ServerGone(status) || i + 1 == targets.size()) {
-                if (query.timeLimitMs == 0 &&
-                    !(query.tentative && status == kStatusMalformedName))
+                if (query.timeLimitMs == 0 && !(query.tentative && status == kStatusMalformedName))
                     ReportFailure(status, targets[i].transport.scheme + "://" + targets[i].server,
                                   failed);
                 return status;

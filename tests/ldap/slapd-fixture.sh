@@ -85,8 +85,7 @@ def records(path):
             raise SystemExit("%s: a record without a dn: %s" % (path, first))
         yield dn, body
 
-# A subschema entry describes the directory's classes for the embedded
-# backend; the server has its own, from its schema files.
+# The server's subschema entry comes from its schema files, not the data.
 def subschema(body):
     return any(re.fullmatch(r"objectclass:\s*subschema\s*", l, re.I) for l in body)
 

@@ -59,10 +59,6 @@ public:
             inner_.ExplicitDomains(server, dn, password, ssl, limit, domains, searchStatus);
         return Fails() ? Cut(domains) : status;
     }
-    std::shared_ptr<const ovdir::ClassChains> Classes(const std::string& server) override
-    {
-        return inner_.Classes(server);
-    }
     std::string DefaultServer() const override { return inner_.DefaultServer(); }
 
 private:

@@ -1174,7 +1174,7 @@ public:
             Query check;
             check.base = (*contexts)[i];
             check.scope = LDAP_SCOPE_BASE;
-            check.filter = "(|(objectClass=domain)(objectClass=dcObject))";
+            ldap::RenderFilter(KindFilter(EntryKind::Domain), check.filter);
             std::vector<Entry> entry;
             const unsigned checked =
                 RunSearch(connection.ld, check, entry, pageSize, settings_.maxEntries);

@@ -48,6 +48,11 @@ unsigned Directory::GatherEach(const SearchRequest& request, std::vector<Entry>&
     return status;
 }
 
+std::shared_ptr<const ClassChains> Directory::Classes(const std::string& /*server*/)
+{
+    return ClassChains::Standard();
+}
+
 unsigned Directory::QuickNamingContexts(std::vector<std::string>& out, unsigned /*timeLimitMs*/)
 {
     return NamingContexts(out);
@@ -87,35 +92,6 @@ bool Entry::HasValue(std::string_view name, std::string_view value) const
     if (const std::vector<std::string>* values = Find(name))
         for (const std::string& stored : *values)
             if (EqualsIgnoringCase(stored, value)) return true;
-    return false;
-}
-
-bool Entry::IsA(std::string_view objectClass) const
-{
-    if (const std::vector<std::string>* values = Find("objectclass"))
-        for (const std::string& stored : *values)
-            if (ClassIsA(stored, objectClass)) return true;
-    return false;
-}
-
-bool ClassIsA(std::string_view stored, std::string_view wanted)
-{
-    // Each class with its superior; only the chains that the services ask about.
-    static const std::pair<std::string_view, std::string_view> kSuperiors[] = {
-        {"organizationalPerson", "person"},
-        {"residentialPerson", "person"},
-        {"inetOrgPerson", "organizationalPerson"},
-        {"user", "organizationalPerson"},
-        {"computer", "device"},
-    };
-    for (int depth = 0; depth < 8; ++depth) {
-        if (EqualsIgnoringCase(stored, wanted)) return true;
-        std::string_view superior;
-        for (const auto& [cls, sup] : kSuperiors)
-            if (EqualsIgnoringCase(stored, cls)) superior = sup;
-        if (superior.empty()) return false;
-        stored = superior;
-    }
     return false;
 }
 
@@ -178,12 +154,6 @@ Filter Filter::Present(std::string attribute)
     filter.kind = Kind::Present;
     filter.attribute = std::move(attribute);
     return filter;
-}
-
-Filter DomainFilter()
-{
-    return Filter::Or(
-        {Filter::Equals("objectclass", "domain"), Filter::Equals("objectclass", "dcObject")});
 }
 
 bool ValidAttributeName(std::string_view name)

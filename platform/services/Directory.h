@@ -38,20 +38,21 @@
 //   directory whose schema has no class "computer" answers
 //   (&(objectClass=person)(!(objectClass=computer))) with every person.
 // - Filter forms: Equals compares ignoring case (objectClass also matches the
-//   classes derived from the one named; member and uniqueMember compare
-//   DNs); Contains is a substring match ignoring case, and with an empty
-//   value it is Present; Present asks whether the entry has the attribute;
-//   Not has exactly one child; And of no children matches every entry, Or
-//   of no children none. A default-constructed Filter (Present with no
-//   attribute) matches every entry. An attribute name that is neither a
-//   descriptor (a letter, then letters, digits, hyphens) nor a numeric OID
-//   makes the request kStatusMalformedName; so does a Not without exactly
-//   one child. Values are only ever values: "*", "(" and "\" in them are
-//   characters to match.
+//   classes derived from the one named, along the chains Classes gives;
+//   member and uniqueMember compare DNs); Contains is a substring match
+//   ignoring case, and with an empty value it is Present; Present asks
+//   whether the entry has the attribute; Not has exactly one child; And of
+//   no children matches every entry, Or of no children none. A
+//   default-constructed Filter (Present with no attribute) matches every
+//   entry. An attribute name that is neither a descriptor (a letter, then
+//   letters, digits, hyphens) nor a numeric OID makes the request
+//   kStatusMalformedName; so does a Not without exactly one child. Values
+//   are only ever values: "*", "(" and "\" in them are characters to match.
 //
 // NamingContexts: the DNs of the directory's top entries (an LDAP server's
 // namingContexts). Configuration and schema partitions may be among them;
-// every entry lies within one of them.
+// every entry lies within one of them. A subschema entry, which an LDIF file
+// may hold to declare its classes, is none of them.
 //
 // CheckPassword: 0 and accepted false for an unknown DN, a wrong password or
 // an empty one (never sent to a server); another status only when the
@@ -65,6 +66,7 @@
 // no domains.
 #pragma once
 
+#include "platform/services/ClassChains.h"
 #include "platform/services/Secret.h"
 #include "services/OvServiceSettings.h"
 
@@ -134,10 +136,6 @@ struct Entry {
     std::string First(std::string_view name) const;
     // Whether the attribute has the value, compared ignoring case.
     bool HasValue(std::string_view name, std::string_view value) const;
-    // Whether the entry is of the object class or of a class derived from it
-    // (ClassIsA), as an LDAP server matches (objectClass=person) against an
-    // entry that lists only inetOrgPerson.
-    bool IsA(std::string_view objectClass) const;
 };
 
 // A search filter as a tree, never as text typed by a user: the ldap backend
@@ -160,14 +158,6 @@ struct Filter {
     static Filter Initial(std::string attribute, std::string value);
     static Filter Present(std::string attribute);
 };
-
-// Whether a stored object class is the wanted one or derives from it in the
-// schemas the directories use (core, cosine, inetorgperson, nis, Active
-// Directory). Case is ignored.
-bool ClassIsA(std::string_view stored, std::string_view wanted);
-
-// Domain entries: of class domain or dcObject.
-Filter DomainFilter();
 
 // An attribute name a filter may hold: a descriptor or a numeric OID.
 bool ValidAttributeName(std::string_view name);
@@ -198,6 +188,10 @@ struct SearchRequest {
     // the deepest entry above it that does (an LDAP server's matched DN),
     // empty when there is none. Not set by other answers.
     std::string* matchedDn = nullptr;
+    // One reading of a name among others: a base that the server says is no
+    // DN (invalid DN syntax) still answers kStatusMalformedName, but writes
+    // no error record, as the next reading may find the entry.
+    bool tentative = false;
 };
 
 // Takes a search's entries as they arrive.
@@ -241,6 +235,11 @@ public:
     virtual unsigned ExplicitDomains(const std::string& server, const std::string& dn,
                                      const std::string& password, bool ssl, int limit,
                                      std::vector<std::string>& domains, int& searchStatus) = 0;
+
+    // The class chains by which entries that a request naming server (as
+    // SearchRequest::server) found are judged: the schema of the server that
+    // answered it. The default is the standard schemas' chains.
+    virtual std::shared_ptr<const ClassChains> Classes(const std::string& server);
 
     // The server part of printed names when the input named none:
     // "localhost" for the embedded backend, host[:port] for ldap.

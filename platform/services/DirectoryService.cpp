@@ -33,15 +33,14 @@ unsigned DirectoryService::GetServersForDomain(const OvWString& domain,
     request.server = context.server;
     request.base = context.dn.Format();
     request.scope = Scope::Base;
-    request.filter = DomainFilter();
+    request.filter = KindFilter(EntryKind::Domain);
     std::vector<Entry> found;
     if (const unsigned status = directory_.Search(request, found)) return status;
     if (found.empty()) return kStatusNoSuchEntry;
 
     request.base = "ou=Domain Controllers," + context.dn.Format();
     request.scope = Scope::Subtree;
-    request.filter = Filter::Or(
-        {Filter::Equals("objectclass", "computer"), Filter::Equals("objectclass", "device")});
+    request.filter = KindFilter(EntryKind::Workstation);
     request.attributes = {"dnshostname", "cn", "iphostnumber"};
     found.clear();
     const unsigned status = directory_.Search(request, found);

@@ -41,11 +41,12 @@ bool TextMatches(const std::string& text, const Filter& filter)
     return text.find(filter.value) != std::string::npos;
 }
 
-bool ValueMatches(const std::string& attribute, std::string_view stored, const Filter& filter)
+bool ValueMatches(const std::string& attribute, std::string_view stored, const Filter& filter,
+                  const ClassChains& chains)
 {
     if (IsDnValued(attribute)) return TextMatches(NormalizeDn(StripUniqueId(stored)), filter);
     if (filter.kind == Filter::Kind::Equals && attribute == "objectclass")
-        return ClassIsA(stored, filter.value);
+        return chains.IsA(stored, filter.value);
     return TextMatches(PrepareValue(stored), filter);
 }
 
@@ -69,7 +70,10 @@ std::unique_ptr<EmbeddedDirectory> EmbeddedDirectory::FromText(std::string text,
 }
 
 EmbeddedDirectory::EmbeddedDirectory(std::string location, std::string text, bool fromFile)
-    : location_(std::move(location)), text_(std::move(text)), fromFile_(fromFile)
+    : location_(std::move(location)),
+      text_(std::move(text)),
+      fromFile_(fromFile),
+      chains_(ClassChains::Standard())
 {
 }
 
@@ -189,6 +193,7 @@ unsigned EmbeddedDirectory::Load()
             Clear();
             return;
         }
+        LearnClasses();
         loadStatus_ = 0;
     });
     return loadStatus_;
@@ -216,12 +221,44 @@ EmbeddedDirectory::Values EmbeddedDirectory::Find(std::size_t index, std::string
     return Values(this, nullptr);
 }
 
-bool EmbeddedDirectory::IsA(std::size_t index, std::string_view objectClass) const
+bool EmbeddedDirectory::IsKind(std::size_t index, EntryKind kind) const
 {
+    Entry entry;
     const Values classes = Find(index, "objectclass");
-    for (std::size_t k = 0; k < classes.Size(); ++k)
-        if (ClassIsA(classes[k], objectClass)) return true;
-    return false;
+    std::vector<std::string> values;
+    for (std::size_t k = 0; k < classes.Size(); ++k) values.emplace_back(classes[k]);
+    entry.attributes.emplace_back("objectclass", std::move(values));
+    return ovdir::IsKind(entry, kind, *chains_);
+}
+
+void EmbeddedDirectory::LearnClasses()
+{
+    auto chains = std::make_shared<ClassChains>(*ClassChains::Standard());
+    std::vector<std::uint32_t> roots;
+    for (std::uint32_t index : roots_) {
+        const Values classes = Find(index, "objectclass");
+        bool subschema = false;
+        for (std::size_t k = 0; k < classes.Size(); ++k)
+            subschema = subschema || EqualsIgnoringCase(classes[k], "subschema");
+        if (!subschema) {
+            roots.push_back(index);
+            continue;
+        }
+        const Values declared = Find(index, "objectclasses");
+        std::vector<std::string> descriptions;
+        for (std::size_t k = 0; k < declared.Size(); ++k) descriptions.emplace_back(declared[k]);
+        chains->Learn(descriptions);
+    }
+    // The subschema entry describes the directory; it is none of its naming
+    // contexts, as a server's is not.
+    roots_ = std::move(roots);
+    chains_ = std::move(chains);
+}
+
+std::shared_ptr<const ClassChains> EmbeddedDirectory::Classes(const std::string& /*server*/)
+{
+    if (Load() != 0) return ClassChains::Standard();
+    return chains_;
 }
 
 std::size_t EmbeddedDirectory::FindEntry(const std::string& dn) const
@@ -252,7 +289,7 @@ bool EmbeddedDirectory::Matches(std::size_t index, const Filter& filter) const
         case Filter::Kind::Initial: {
             const Values values = Find(index, filter.attribute);
             for (std::size_t k = 0; k < values.Size(); ++k)
-                if (ValueMatches(filter.attribute, values[k], filter)) return true;
+                if (ValueMatches(filter.attribute, values[k], filter, *chains_)) return true;
             return false;
         }
     }
@@ -369,7 +406,7 @@ unsigned EmbeddedDirectory::ExplicitDomains(const std::string& /*server*/, const
     for (std::size_t index : roots_) {
         // At most limit; 0 or below sets no cap, as an LDAP size limit of 0.
         if (limit > 0 && domains.size() >= static_cast<std::size_t>(limit)) break;
-        if (IsA(index, "domain") || IsA(index, "dcObject")) domains.push_back(DnOf(index));
+        if (IsKind(index, EntryKind::Domain)) domains.push_back(DnOf(index));
     }
     searchStatus = kDomainSearchSuccess;
     return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -30,6 +31,8 @@ public:
                              const std::string& password, bool ssl, int limit,
                              std::vector<std::string>& domains, int& searchStatus) override;
     std::string DefaultServer() const override;
+    // The standard chains and those the file's subschema entry declares.
+    std::shared_ptr<const ClassChains> Classes(const std::string& server) override;
 
 private:
     EmbeddedDirectory(std::string location, std::string text, bool fromFile);
@@ -81,7 +84,10 @@ private:
     bool Index(const std::vector<int>& dnLines);
     void Clear();
     Values Find(std::size_t index, std::string_view name) const;
-    bool IsA(std::size_t index, std::string_view objectClass) const;
+    bool IsKind(std::size_t index, EntryKind kind) const;
+    // Takes the class chains that subschema entries among the top entries
+    // declare, and takes those entries out of the naming contexts.
+    void LearnClasses();
     std::string DnOf(std::size_t index) const { return std::string(View(entries_[index].dn)); }
     bool Matches(std::size_t index, const Filter& filter) const;
     // Hands the entry to the visitor when it matches; counts it in handed.
@@ -106,6 +112,7 @@ private:
     std::vector<std::uint32_t> firstChild_;
     std::vector<std::uint32_t> children_;
     std::vector<std::uint32_t> roots_;  // entries whose parent is not in the file
+    std::shared_ptr<const ClassChains> chains_;
 };
 
 }  // namespace ovdir

@@ -684,6 +684,7 @@ struct Query {
     unsigned timeLimitMs = 0;  // 0: the configured time-outs
     // Receives the server's matched DN when the base does not exist.
     std::string* matchedDn = nullptr;
+    bool tentative = false;  // as SearchRequest::tentative
 };
 
 // The attributes of the one entry base names (the root DSE when empty).
@@ -1134,6 +1135,7 @@ public:
         query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
         query.timeLimitMs = request.timeLimitMs;
         query.matchedDn = request.matchedDn;
+        query.tentative = request.tentative;
         return Run(request.server, query, visitor);
     }
 
@@ -1259,7 +1261,7 @@ public:
             Query check;
             check.base = (*contexts)[i];
             check.scope = LDAP_SCOPE_BASE;
-            check.filter = "(|(objectClass=domain)(objectClass=dcObject))";
+            ldap::RenderFilter(KindFilter(EntryKind::Domain), check.filter);
             std::vector<Entry> entry;
             const unsigned checked =
                 RunSearch(connection.ld, check, entry, pageSize, settings_.maxEntries);
@@ -1279,6 +1281,27 @@ public:
     }
 
     std::string DefaultServer() const override { return server_; }
+
+    // The schema of the server that answers requests naming server, read
+    // once per connection; the standard chains when it shows none.
+    std::shared_ptr<const ClassChains> Classes(const std::string& server) override
+    {
+        if (valid_ && (server.empty() || ldap::ValidServer(server))) {
+            const std::vector<Target> targets = Targets(server);
+            const auto it = targets.empty()
+                                ? connections_.end()
+                                : connections_.find(OvAsciiLower(targets.front().server));
+            if (it != connections_.end()) {
+                Connection& connection = *it->second;
+                if (!connection.schemaRead) {
+                    connection.schemaRead = true;
+                    ReadSchema(connection);
+                }
+                if (connection.schema.known) return connection.schema.chains;
+            }
+        }
+        return ClassChains::Standard();
+    }
 
 private:
     // The servers to ask for a request that names server (empty: none), in
@@ -1351,7 +1374,7 @@ private:
                 return 0;
             }
             if (!ServerGone(status) || i + 1 == targets.size()) {
-                if (query.timeLimitMs == 0)
+                if (query.timeLimitMs == 0 && !(query.tentative && status == kStatusMalformedName))
                     ReportFailure(status, targets[i].transport.scheme + "://" + targets[i].server,
                                   failed);
                 return status;

@@ -103,6 +103,9 @@ void KnownSchema::Learn(const std::vector<std::string>& objectClasses,
     AddDescribed(attributeTypes, ldap_str2attributetype, ldap_attributetype_free,
                  &LDAPAttributeType::at_oid, &LDAPAttributeType::at_names, attributes);
     known = !classes.empty() && !attributes.empty();
+    auto learnt = std::make_shared<ClassChains>();
+    learnt->Learn(objectClasses);
+    chains = std::move(learnt);
 }
 
 bool HasNegation(const Filter& filter)

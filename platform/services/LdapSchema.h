@@ -7,6 +7,7 @@
 // computer))) with no entry at all.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -19,6 +20,8 @@ struct KnownSchema {
     bool known = false;                       // false: nothing was learnt, filters go out unchanged
     std::unordered_set<std::string> classes;  // names and OIDs, lower case
     std::unordered_set<std::string> attributes;  // names and OIDs, lower case
+    // The chains of the server's classes, when known.
+    std::shared_ptr<const ClassChains> chains;
 
     // Takes the values of the subschema entry's objectClasses and
     // attributeTypes (RFC 4512 descriptions). Values that do not parse are

@@ -20,30 +20,9 @@ const std::vector<std::string> kUserAttributes = {"objectclass", "uid", "samacco
 const std::vector<std::string> kGroupAttributes = {"objectclass", "member", "uniquemember",
                                                    "memberuid"};
 
-Filter ClassIs(const char* name) { return Filter::Equals("objectclass", name); }
+Filter UserFilter() { return KindFilter(EntryKind::User); }
 
-// The object classes of a group; an entry of any of them is one.
-const char* const kGroupClasses[] = {"groupOfNames", "groupOfUniqueNames", "posixGroup", "group"};
-
-Filter UserFilter() { return Filter::And({ClassIs("person"), Filter::Not(ClassIs("computer"))}); }
-
-Filter GroupFilter()
-{
-    std::vector<Filter> classes;
-    for (const char* name : kGroupClasses) classes.push_back(ClassIs(name));
-    return Filter::Or(std::move(classes));
-}
-
-Filter WorkstationFilter() { return Filter::Or({ClassIs("computer"), ClassIs("device")}); }
-
-bool IsUser(const Entry& entry) { return entry.IsA("person") && !entry.IsA("computer"); }
-
-bool IsGroup(const Entry& entry)
-{
-    for (const char* name : kGroupClasses)
-        if (entry.IsA(name)) return true;
-    return false;
-}
+Filter GroupFilter() { return KindFilter(EntryKind::Group); }
 
 std::string LoginOf(const Entry& user)
 {
@@ -242,7 +221,8 @@ unsigned ReadMembers(Directory& directory, const std::string& server,
 // as printed names on server: each group is read once, whatever cycles the
 // groups make, and within the budget.
 unsigned ExpandGroup(Directory& directory, const Dn& base, Entry top, const std::string& server,
-                     ExpansionBudget& budget, std::vector<std::string>& printed)
+                     const ClassChains& classes, ExpansionBudget& budget,
+                     std::vector<std::string>& printed)
 {
     EntryNameFormatter formatter(server);
     std::string name;
@@ -269,9 +249,9 @@ unsigned ExpandGroup(Directory& directory, const Dn& base, Entry top, const std:
         for (Entry& entry : memberEntries) {
             Dn dn;
             if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
-            if (IsUser(entry))
+            if (IsKind(entry, EntryKind::User, classes))
                 printed.push_back(FormatEntryName(server, dn));
-            else if (IsGroup(entry))
+            else if (IsKind(entry, EntryKind::Group, classes))
                 pending.push_back(std::move(entry));
         }
         if (const auto* logins = current.Find("memberuid")) {
@@ -359,7 +339,7 @@ unsigned UserService::CheckDomain(const std::string& server, const Dn& dn)
     request.server = server;
     request.base = dn.Format();
     request.scope = Scope::Base;
-    request.filter = DomainFilter();
+    request.filter = KindFilter(EntryKind::Domain);
     std::vector<Entry> found;
     if (const unsigned status = directory_.Search(request, found)) return status;
     return found.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : 0u;
@@ -401,8 +381,14 @@ unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
     const Filter kindFilter = kind == Kind::User    ? UserFilter()
                               : kind == Kind::Group ? GroupFilter()
                                                     : Filter::Present("objectclass");
-    for (FqdnReading& reading : readings) {
+    for (std::size_t r = 0; r < readings.size(); ++r) {
+        FqdnReading& reading = readings[r];
         SearchRequest request;
+        // A server may call one reading no DN at all (a DN value that its
+        // syntax refuses, such as "dc=com/Jürgen"): the next reading is
+        // tried. Only the last one's refusal ends the look-up.
+        const bool last = r + 1 == readings.size();
+        request.tentative = !last;
         request.server = reading.context.server;
         request.base = reading.context.dn.Format();
         request.attributes = attributes;
@@ -418,7 +404,7 @@ unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
         }
         std::vector<Entry> found;
         unsigned status = directory_.Search(request, found);
-        if (status == kStatusNoSuchEntry) continue;
+        if (status == kStatusNoSuchEntry || (status == kStatusMalformedName && !last)) continue;
         if (status != 0) return status;
         // The name must be the entry's own naming value, not any value of
         // the naming attributes.
@@ -470,9 +456,11 @@ unsigned UserService::ExplainContext(const OvWString& typed, const Context& pars
     // context too, of a container that does not exist.
     Entry entry;
     Context where;
-    if (Resolve(typed, Kind::Any, {"objectclass"}, entry, where) == 0 &&
-        (IsUser(entry) || IsGroup(entry)))
-        return kStatusNotContainer;
+    if (Resolve(typed, Kind::Any, {"objectclass"}, entry, where) == 0) {
+        const std::shared_ptr<const ClassChains> classes = directory_.Classes(where.server);
+        if (IsKind(entry, EntryKind::User, *classes) || IsKind(entry, EntryKind::Group, *classes))
+            return kStatusNotContainer;
+    }
     if (status == kStatusNoSuchEntry) {
         std::string message = "no such entry: " + parsed.dn.Format() + "; matched DN: ";
         message += matched.empty() ? "none" : matched;
@@ -571,7 +559,7 @@ unsigned UserService::GetTrustedDomains(const OvWString& domain, std::vector<OvW
     SearchRequest request;
     request.server = parsed.server;
     request.base = "cn=System," + parsed.dn.Format();
-    request.filter = ClassIs("trustedDomain");
+    request.filter = Filter::Equals("objectclass", "trustedDomain");
     request.attributes = {"trustpartner", "cn"};
     std::vector<Entry> found;
     const unsigned status = directory_.Search(request, found);
@@ -614,10 +602,13 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
     Dn::Parse(top.dn, topDn);
     Dn base;
     if (const unsigned status = ContainingBase(topDn, base)) return status;
+    // Members are judged by their classes as the server that holds them
+    // sees them, along its class chains.
+    const std::shared_ptr<const ClassChains> classes = directory_.Classes(context.server);
     ExpansionBudget budget(limits_);
     std::vector<std::string> printed;
     const unsigned status =
-        ExpandGroup(directory_, base, std::move(top), context.server, budget, printed);
+        ExpandGroup(directory_, base, std::move(top), context.server, *classes, budget, printed);
     if (status == kStatusExpansionTooLarge) {
         budget.Report(context.server.empty() ? directory_.DefaultServer() : context.server);
         // What the walk held is gone now; give it back to the system rather
@@ -728,7 +719,7 @@ unsigned UserService::GetWorkstations(const OvWString& domain, std::vector<OvWSt
     SearchRequest request;
     request.server = server;
     request.base = base.Format();
-    request.filter = WorkstationFilter();
+    request.filter = KindFilter(EntryKind::Workstation);
     request.attributes = {"cn", "dnshostname"};
     std::vector<Entry> found;
     if (const unsigned status = directory_.Search(request, found)) return status;
@@ -840,7 +831,7 @@ unsigned UserService::SearchOrgUnitsFromName(const OvWString& context, const OvW
     request.server = parsed.server;
     request.base = parsed.dn.Format();
     request.filter =
-        Filter::And({ClassIs("organizationalUnit"), NameMatch("ou", Narrow(name), exactMatch)});
+        Filter::And({KindFilter(EntryKind::OrgUnit), NameMatch("ou", Narrow(name), exactMatch)});
     std::string matched;
     request.matchedDn = &matched;
     std::vector<Entry> found;

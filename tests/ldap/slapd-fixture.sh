@@ -42,7 +42,7 @@ free_port() {
 
 # Splits the LDIF files by naming context: writes STATE/db-N.ldif and prints
 # one suffix per line, in order. An entry whose parent is not in the files
-# starts a naming context.
+# starts a naming context; a subschema entry is left out.
 split_ldif() {
     local state=$1; shift
     python3 - "$state" "$@" <<'PY'
@@ -85,12 +85,17 @@ def records(path):
             raise SystemExit("%s: a record without a dn: %s" % (path, first))
         yield dn, body
 
-entries = [(dn, body) for path in files for dn, body in records(path)]
+# The server's subschema entry comes from its schema files, not the data.
+def subschema(body):
+    return any(re.fullmatch(r"objectclass:\s*subschema\s*", l, re.I) for l in body)
+
+entries = [(dn, body) for path in files for dn, body in records(path) if not subschema(body)]
 known = {norm(dn) for dn, _ in entries}
 roots = []
 for dn, _ in entries:
     n = norm(dn)
-    parent = n.split(",", 1)[1] if "," in n else ""
+    parts = re.split(r"(?<!\\),", n, 1)
+    parent = parts[1] if len(parts) > 1 else ""
     if parent not in known and n not in [norm(r) for r in roots]:
         roots.append(dn)
 for i, root in enumerate(roots):

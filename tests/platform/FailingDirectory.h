@@ -23,6 +23,7 @@ public:
     void FailAt(int call, unsigned status = 0, std::size_t partial = 0)
     {
         calls_ = 0;
+        failedTentative_ = false;
         failAt_ = call;
         status_ = status;
         partial_ = partial;
@@ -32,8 +33,11 @@ public:
     unsigned Search(const ovdir::SearchRequest& request, std::vector<ovdir::Entry>& out) override
     {
         const unsigned status = inner_.Search(request, out);
+        if (calls_ == failAt_) failedTentative_ = request.tentative;
         return Fails() ? Cut(out) : status;
     }
+    // Whether the call that failed was one reading of a name among others.
+    bool FailedTentative() const { return failedTentative_; }
     unsigned NamingContexts(std::vector<std::string>& out) override
     {
         const unsigned status = inner_.NamingContexts(out);
@@ -69,6 +73,7 @@ private:
     ovdir::Directory& inner_;
     int calls_ = 0;
     int failAt_ = -1;
+    bool failedTentative_ = false;
     unsigned status_ = 0;
     std::size_t partial_ = 0;
 };

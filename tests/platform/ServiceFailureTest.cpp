@@ -156,6 +156,12 @@ TEST_P(ServiceFailureTest, EveryFailingCallGivesItsStatusAndNothingElse)
             for (const std::size_t partial : {0, 1, 1000}) {
                 failing.FailAt(call, status, partial);
                 const Answer answer = GetParam().call(user, directory);
+                // A server that calls one reading of a name no DN lets the
+                // next reading find the entry.
+                if (status == kStatusMalformedName && failing.FailedTentative()) {
+                    EXPECT_EQ(answer.text, whole.text) << "call " << call;
+                    continue;
+                }
                 EXPECT_EQ(answer.status, status) << "call " << call << " of " << calls
                                                  << ", partial " << partial << ": " << answer.text;
                 EXPECT_EQ(answer.text, "") << "call " << call << ", status " << status;

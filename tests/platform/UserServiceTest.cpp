@@ -221,13 +221,28 @@ sn: Org
 dn: cn=ws9,dc=corp,dc=test
 objectClass: computer
 cn: ws9
+
+dn: cn=Kurt,dc=corp,dc=test
+objectClass: OpenLDAPperson
+cn: Kurt
+
+dn: cn=Looped,dc=corp,dc=test
+objectClass: loopA
+cn: Looped
+
+dn: cn=Subschema
+objectClass: subschema
+objectClasses: ( 1.9.1 NAME 'loopA' SUP loopB )
+objectClasses: ( 1.9.2 NAME 'loopB' SUP ( loopA $ top ) )
 )",
                                                  "test");
     UserService service(*directory);
     std::vector<OvWString> users;
     ASSERT_EQ(service.GetUsers(makeWideString("LDAP://h dc=corp,dc=test"), users), 0u);
+    // OpenLDAP's own person class counts; a cycle the file declares ends.
     EXPECT_EQ(Narrow(users),
-              (Names{"LDAP://h dc=corp,dc=test/Only Inet", "LDAP://h dc=corp,dc=test/Only Org"}));
+              (Names{"LDAP://h dc=corp,dc=test/Kurt", "LDAP://h dc=corp,dc=test/Only Inet",
+                     "LDAP://h dc=corp,dc=test/Only Org"}));
     std::vector<OvWString> workstations;
     ASSERT_EQ(service.GetWorkstations(makeWideString("CORP"), workstations), 0u);
     EXPECT_EQ(Narrow(workstations), Names{"ws9"});

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -143,6 +144,38 @@ TEST_F(HostileServerTest, StreamsEntriesWithoutEnd)
 #else
     (void)before;
 #endif
+}
+
+// A quick request (completion) keeps its limits against a server that never
+// stops: it ends at its entry limit with what it asked for, and at its time
+// limit however steadily the entries come; the next request is answered.
+TEST_F(HostileServerTest, QuickRequestsStopAtTheirLimits)
+{
+    struct Row {
+        const char* mode;
+        std::size_t sizeLimit;
+        unsigned timeLimitMs;
+        unsigned status;
+        std::size_t entries;
+    };
+    for (const Row& row : {Row{"endless", 100, 60000, 0u, 100u},
+                           Row{"trickle", 1000, 1500, ovdir::kStatusTimeout, 0u}}) {
+        HostileServer server(row.mode);
+        auto directory = ovdir::MakeLdapDirectory(server.Settings());
+        ovdir::SearchRequest quick = People();
+        quick.sizeLimit = row.sizeLimit;
+        quick.timeLimitMs = row.timeLimitMs;
+        std::vector<Entry> found;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(directory->Search(quick, found), row.status) << row.mode;
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+        // Generous: without the limits this took a minute or more.
+        EXPECT_LT(took.count(), 20.0) << row.mode;
+        EXPECT_EQ(found.size(), row.entries) << row.mode;
+        found.clear();
+        EXPECT_EQ(directory->Search(People(), found), 0u) << row.mode << ": the next request";
+        EXPECT_EQ(found.size(), 3u) << row.mode;
+    }
 }
 
 // An answer that libldap cannot decode fails the request; the connection it

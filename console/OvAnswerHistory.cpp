@@ -58,8 +58,8 @@ bool Private(const struct stat& info)
 // place is refused at once instead of waiting for a writer.
 int OpenPrivate(int folder, const char* name, int flags)
 {
-    const int fd = ::openat(folder, name, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                            S_IRUSR | S_IWUSR);
+    const int fd =
+        ::openat(folder, name, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, S_IRUSR | S_IWUSR);
     if (fd < 0) return -1;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !Private(info)) {
@@ -137,9 +137,9 @@ std::string OvAnswerHistory::OpenFolder()
         return "the history folder belongs to another user or others may write to it";
     const int fd = ::openat(folder_, name_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
-        return errno == ENOENT ? std::string()
-                               : std::string("the history file cannot be opened: ") +
-                                     std::strerror(errno);
+        return errno == ENOENT
+                   ? std::string()
+                   : std::string("the history file cannot be opened: ") + std::strerror(errno);
     const bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && Private(info);
     ::close(fd);
     if (!usable)
@@ -243,8 +243,9 @@ void OvAnswerHistory::Compact(std::size_t linesInFile)
     // sees half of it.
     const std::string fresh = name_ + ".new";
     ::unlinkat(folder_, fresh.c_str(), 0);
-    const int fd = ::openat(folder_, fresh.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+    const int fd =
+        ::openat(folder_, fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                 S_IRUSR | S_IWUSR);
     if (fd < 0) return;
     const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     ::close(fd);

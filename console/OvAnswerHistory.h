@@ -56,7 +56,7 @@ private:
 
     std::string path_;
     std::string folderPath_;
-    std::string name_;   // the file's name in its folder
-    int folder_ = -1;    // the folder, open
+    std::string name_;  // the file's name in its folder
+    int folder_ = -1;   // the folder, open
     std::map<OvAnswerKind, std::vector<std::string>> entries_;
 };

@@ -111,8 +111,8 @@ void OvConsoleApplication::OvConsoleLogStream::WriteRecord()
             for (std::size_t i = 0; i < parameters.size(); ++i) {
                 if (i > 0) record += ", ";
                 // Names and paths in a record come from files and servers.
-                record += OvNarrowForRecord(
-                    OvWideFromUtf8(OvPrintable(OvUtf8FromWide(parameters[i]))));
+                record +=
+                    OvNarrowForRecord(OvWideFromUtf8(OvPrintable(OvUtf8FromWide(parameters[i]))));
             }
             record += ")";
         }

@@ -1437,7 +1437,8 @@ private:
         subschema.filter = "(objectClass=subschema)";
         subschema.attributes = {"objectClasses", "attributeTypes"};
         found.clear();
-        if (RunSearch(connection.ld, subschema, found, connection.pageSize, 1) != 0 || found.empty())
+        if (RunSearch(connection.ld, subschema, found, connection.pageSize, 1) != 0 ||
+            found.empty())
             return;
         const std::vector<std::string> none;
         const auto* classes = found.front().Find("objectclasses");

@@ -186,6 +186,11 @@ def run_embedded(work, server):
     pane.wait_last_line(f": LDAP://{server} ou=Sales,dc=example,dc=com/")
     pane.text("J")
     pane.keys("Tab")  # John and Jürgen share only "J": nothing to add
+    pane.text("ü")
+    pane.keys("Tab")  # what is typed is replaced character by character, not byte by byte
+    pane.wait_last_line(f": LDAP://{server} ou=Sales,dc=example,dc=com/Jürgen Müller")
+    pane.keys(*["BSpace"] * 12)  # one key, one character
+    pane.wait_last_line(f": LDAP://{server} ou=Sales,dc=example,dc=com/J")
     pane.text("o")
     pane.keys("Tab")
     pane.wait_last_line(f": LDAP://{server} ou=Sales,dc=example,dc=com/John Smith")
@@ -311,6 +316,58 @@ def run_embedded(work, server):
     pane.close()
 
 
+def run_terminal_text(work):
+    """Values that would act on a terminal are completed as they are listed;
+    a history folder others may write to is not used, and the editor's
+    settings file is read."""
+    settings = f"Directory={DATA}/../transcripts/data/terminal-text.ldif"
+    home = os.path.join(work, "text-home")
+    folder = os.path.join(home, "state", "UserServiceCommand")
+    os.makedirs(folder)
+    os.chmod(folder, 0o777)
+    planted = "context\tLDAP://localhost ou=Planted,dc=example,dc=com\n"
+    with open(os.path.join(folder, "history"), "w") as f:
+        f.write(planted)
+    with open(os.path.join(home, ".editrc"), "w") as f:
+        f.write("bind ^T em-kill-line\n")
+    pane = session(work, settings, home)
+    pane.wait_for("Code=0x20a10001")
+    pane.text("abc")
+    pane.keys("C-t")  # bound by the settings file: the line goes
+    pane.wait_last_line("PolicyServer ip or name (127.0.0.1):")
+    start_menu(pane)
+    select(pane, "7", "User: DSType://", "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith:")
+    pane.keys("Up")  # the planted context is not recalled
+    typed = "LDAP://localhost ou=Odd,dc=example,dc=com/"
+    pane.text(typed)
+    pane.keys("Tab", "Tab")
+    listed = ("Bad\\ff\\c0\\afBytes", "Eve ", "Mallory\\1b[2J ", "Nul\\00Byte")
+    pane.wait(lambda screen: any(all(name in line for name in listed)
+                                 for line in screen.split("\n")), "the escaped choices")
+    pane.text("M")
+    pane.keys("Tab")
+    pane.wait_for(typed + "Mallory\\1b[2J")
+    answer_and_wait_menu(pane)
+    pane.wait_for("Full Username: Mallory \\c2\\9b31m Zoë")
+    check("Planted" not in pane.screen(), "a context planted in a shared folder was recalled")
+    check(pane.screen().count("Code=0x20a10001") == 1, "the shared folder was not warned of once")
+    pane.text("0")
+    pane.keys("Enter")
+    pane.wait_for("EXIT=0")
+    pane.close()
+    with open(os.path.join(folder, "history")) as f:
+        check(f.read() == planted, "answers were written to a shared history file")
+
+
+def start_hostile(upstream):
+    """The hostile LDAP server of the ldap tests, flooding its first search."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ldap",
+                          "hostile-server.py")
+    process = subprocess.Popen(["python3", script, "endless", upstream], stdout=subprocess.PIPE,
+                               text=True)
+    return process, "127.0.0.1:" + process.stdout.readline().split()[0]
+
+
 def silent_server():
     """A loopback port that takes connections and never answers."""
     listener = socket.socket()
@@ -356,9 +413,15 @@ def run_ldap(work):
     # after the completion's short time-out.
     silent = silent_server()
     quiet = "127.0.0.1:%d" % silent.getsockname()[1]
-    for target in (closed_port(), quiet):
+    # And servers that send entries without end: completion stops at its
+    # limit of names on the containers, and at its time on the schema read
+    # and the entries of a container.
+    flooding = [start_hostile(server.split(":")[1]) for _ in range(2)]
+    for target, rest, bound in ((closed_port(), "ou=Sa", 10), (quiet, "ou=Sa", 10),
+                                (flooding[0][1], "ou=Sa", 20),
+                                (flooding[1][1], "ou=Sales,dc=example,dc=com/J", 20)):
         select(pane, "2", "Context: DSType://<server> <fqdn>")
-        typed = f"LDAP://{target} ou=Sa"
+        typed = f"LDAP://{target} {rest}"
         pane.text(typed)
         started = time.monotonic()
         pane.keys("Tab")
@@ -366,11 +429,14 @@ def run_ldap(work):
         pane.wait_last_line(f": {typed}#")
         elapsed = time.monotonic() - started
         print(f"completion against {target}: given up after {elapsed:.1f} s")
-        check(elapsed < 10, f"completion against {target} took {elapsed:.1f} s")
+        check(elapsed < bound, f"completion against {target} took {elapsed:.1f} s")
         pane.keys("C-u")
         pane.text(f"LDAP://{server} ou=Sales,dc=example,dc=com")
         answer_and_wait_menu(pane)
     silent.close()
+    for process, _ in flooding:
+        process.kill()
+        process.wait()
     pane.text("0")
     pane.keys("Enter")
     pane.wait_for("EXIT=0")
@@ -387,6 +453,7 @@ def main():
             run_ldap(work)
         else:
             run_embedded(work, "localhost")
+            run_terminal_text(work)
     except Stop as stop:
         fail(str(stop))
     finally:

@@ -107,6 +107,15 @@ TEST_F(ConsoleLogStreamTest, UnconvertibleCharactersBecomeQuestionMarks)
     EXPECT_EQ(output.str(), "Error: Code=0x1 ModuleId=0x2 Parameters: (J?rgen M?ller)\n");
 }
 
+// A server's or a file's text in a record never acts on the terminal.
+TEST_F(ConsoleLogStreamTest, ControlCharactersAreEscaped)
+{
+    Record(0x1, 0x2, "file\x1B[2J", 0, -1) << std::string("a\x1B]0;t\x07\r\nb") << ends;
+    EXPECT_EQ(
+        output.str(),
+        "Error: Code=0x1 ModuleId=0x2 Location=file\\1b[2J Parameters: (a\\1b]0;t\\07\\0d\\0ab)\n");
+}
+
 TEST_F(ConsoleLogStreamTest, ConvertibleParameterIsWrittenInTheLocale)
 {
     if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";

@@ -4,7 +4,6 @@
 #include <clocale>
 #include <cstdlib>
 #include <sstream>
-#include <utility>
 
 #include "framework/OvString.h"
 
@@ -56,24 +55,6 @@ TEST_F(StringConversion, InvalidBytesRoundTrip)
     const std::string samples[] = {"a\x80z",       "ab\xC3",   "\xC0\xAF",
                                    "\xED\xA0\x80", "\xFE\xFF", "\xF4\x90\x80\x80"};
     for (const std::string& sample : samples) EXPECT_EQ(RoundTrip(sample), sample);
-}
-
-// What a directory's text looks like on the console: nothing in it acts on
-// the terminal, and an ordinary name is unchanged.
-TEST(PrintableTest, ControlsAndStrayBytesAreEscaped)
-{
-    const std::pair<std::string, std::string> rows[] = {
-        {"J\xC3\xBCrgen M\xC3\xBCller \xE4\xB8\xAD\xF0\x9F\x98\x80",
-         "J\xC3\xBCrgen M\xC3\xBCller \xE4\xB8\xAD\xF0\x9F\x98\x80"},
-        {"EXAMPLE\\jsmith ~", "EXAMPLE\\jsmith ~"},
-        {std::string("\x1B]0;t\x07\x1B[2J\r\nx\t\0y\x7F", 17),
-         "\\1b]0;t\\07\\1b[2J\\0d\\0ax\\09\\00y\\7f"},
-        {"a\xC2\x9B\xC2\x80\xC2\x9F\xC2\xA0",
-         "a\\c2\\9b\\c2\\80\\c2\\9f\xC2\xA0"},  // C1, then NBSP kept
-        {"\xC0\xAF\xED\xA0\x80\xFF\xC3",
-         "\\c0\\af\\ed\\a0\\80\\ff\\c3"},  // overlong, surrogate, cut
-    };
-    for (const auto& [text, shown] : rows) EXPECT_EQ(OvPrintable(text), shown) << shown;
 }
 
 TEST_F(StringConversion, InvalidByteTravelsAsLowSurrogate)

@@ -317,55 +317,49 @@ def run_embedded(work, server):
 
 
 def run_terminal_text(work):
-    """Values that would act on a terminal are completed as they are listed;
-    a history folder others may write to is not used, and the editor's
-    settings file is read."""
-    settings = f"Directory={DATA}/../transcripts/data/terminal-text.ldif"
-    home = os.path.join(work, "text-home")
-    folder = os.path.join(home, "state", "UserServiceCommand")
-    os.makedirs(folder)
-    os.chmod(folder, 0o777)
+    """Values that would act on a terminal are listed and completed escaped,
+    and their names paste back; a history folder linked to one that others
+    may write to is not used; the editor's settings file is read."""
+    home, shared = os.path.join(work, "text-home"), os.path.join(work, "shared")
+    os.makedirs(os.path.join(home, "state"))
+    os.makedirs(shared)
+    os.chmod(shared, 0o777)
+    os.symlink(shared, os.path.join(home, "state", "UserServiceCommand"))
     planted = "context\tLDAP://localhost ou=Planted,dc=example,dc=com\n"
-    with open(os.path.join(folder, "history"), "w") as f:
+    with open(os.path.join(shared, "history"), "w") as f:
         f.write(planted)
     with open(os.path.join(home, ".editrc"), "w") as f:
         f.write("bind ^T em-kill-line\n")
-    pane = session(work, settings, home)
-    pane.wait_for("Code=0x20a10001")
+    pane = session(work, f"Directory={DATA}/../transcripts/data/terminal-text.ldif", home)
     pane.text("abc")
     pane.keys("C-t")  # bound by the settings file: the line goes
     pane.wait_last_line("PolicyServer ip or name (127.0.0.1):")
     start_menu(pane)
-    select(pane, "7", "User: DSType://", "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith:")
-    pane.keys("Up")  # the planted context is not recalled
-    typed = "LDAP://localhost ou=Odd,dc=example,dc=com/"
-    pane.text(typed)
-    pane.keys("Tab", "Tab")
-    listed = ("Bad\\ff\\c0\\afBytes", "Eve ", "Mallory\\1b[2J ", "Nul\\00Byte")
-    pane.wait(lambda screen: any(all(name in line for name in listed)
-                                 for line in screen.split("\n")), "the escaped choices")
-    pane.text("M")
-    pane.keys("Tab")
-    pane.wait_for(typed + "Mallory\\1b[2J")
+    container = "LDAP://localhost ou=Odd,dc=example,dc=com"
+    for name, shown in (("M", "Mallory\\1b[2J\\7f"),
+                        ("E", "\\1b]0;owned\\07\\1b[2J\\c2\\9b31mEve\\0d\\0aforged line")):
+        select(pane, "7", "User: DSType://",
+               "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith:")
+        if name == "M":
+            pane.keys("Up")  # the planted context is not recalled
+        pane.text(container + "/")
+        pane.keys("Tab", "Tab")
+        pane.wait_for("Eve" + " " * 19 + "Mallory\\1b[2J\\7f      Nul\\00\\ff\\c0\\afBytes")
+        pane.text(name)
+        pane.keys("Tab", "Enter")
+        pane.wait_for("Full Username: " + shown)
+    select(pane, "2", "Context: DSType://")
+    pane.text(container)
     answer_and_wait_menu(pane)
-    pane.wait_for("Full Username: Mallory \\c2\\9b31m Zoë")
+    pane.wait_for("ou=Odd,dc=example,dc=com/Mallory\\1b[2J\\7f\n")
     check("Planted" not in pane.screen(), "a context planted in a shared folder was recalled")
     check(pane.screen().count("Code=0x20a10001") == 1, "the shared folder was not warned of once")
     pane.text("0")
     pane.keys("Enter")
     pane.wait_for("EXIT=0")
     pane.close()
-    with open(os.path.join(folder, "history")) as f:
+    with open(os.path.join(shared, "history")) as f:
         check(f.read() == planted, "answers were written to a shared history file")
-
-
-def start_hostile(upstream):
-    """The hostile LDAP server of the ldap tests, flooding its first search."""
-    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ldap",
-                          "hostile-server.py")
-    process = subprocess.Popen(["python3", script, "endless", upstream], stdout=subprocess.PIPE,
-                               text=True)
-    return process, "127.0.0.1:" + process.stdout.readline().split()[0]
 
 
 def silent_server():
@@ -413,13 +407,14 @@ def run_ldap(work):
     # after the completion's short time-out.
     silent = silent_server()
     quiet = "127.0.0.1:%d" % silent.getsockname()[1]
-    # And servers that send entries without end: completion stops at its
-    # limit of names on the containers, and at its time on the schema read
-    # and the entries of a container.
-    flooding = [start_hostile(server.split(":")[1]) for _ in range(2)]
+    # And one that sends entries without end (the ldap tests' hostile
+    # server): the next key is echoed once completion's limits are reached.
+    flooding = subprocess.Popen(["python3", os.path.join(os.path.dirname(__file__), "..", "ldap",
+                                 "hostile-server.py"), "endless", server.split(":")[1]],
+                                stdout=subprocess.PIPE, text=True)
+    endless = "127.0.0.1:" + flooding.stdout.readline().split()[0]
     for target, rest, bound in ((closed_port(), "ou=Sa", 10), (quiet, "ou=Sa", 10),
-                                (flooding[0][1], "ou=Sa", 20),
-                                (flooding[1][1], "ou=Sales,dc=example,dc=com/J", 20)):
+                                (endless, "ou=Sales,dc=example,dc=com/J", 20)):
         select(pane, "2", "Context: DSType://<server> <fqdn>")
         typed = f"LDAP://{target} {rest}"
         pane.text(typed)
@@ -434,9 +429,7 @@ def run_ldap(work):
         pane.text(f"LDAP://{server} ou=Sales,dc=example,dc=com")
         answer_and_wait_menu(pane)
     silent.close()
-    for process, _ in flooding:
-        process.kill()
-        process.wait()
+    flooding.kill()
     pane.text("0")
     pane.keys("Enter")
     pane.wait_for("EXIT=0")

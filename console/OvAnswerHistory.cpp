@@ -105,7 +105,7 @@ OvAnswerHistory::OvAnswerHistory(std::string path) : path_(std::move(path))
     if (path_.empty()) return;
     const std::string why = OpenFolder();
     if (why.empty()) {
-        Load();
+        if (!path_.empty()) Load();
         return;
     }
     path_.clear();
@@ -131,8 +131,12 @@ std::string OvAnswerHistory::OpenFolder()
     // its path again.
     folder_ = ::open(folderPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat info {};
-    if (folder_ < 0 || fstat(folder_, &info) != 0)
-        return std::string("the history folder cannot be opened: ") + std::strerror(errno);
+    if (folder_ < 0 || fstat(folder_, &info) != 0) {
+        // No folder to be had (no home, a read-only one): the session keeps
+        // the history, without a word, as when the file cannot be written.
+        path_.clear();
+        return std::string();
+    }
     if (!Private(info))
         return "the history folder belongs to another user or others may write to it";
     const int fd = ::openat(folder_, name_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);

@@ -48,7 +48,8 @@ public:
 
 private:
     // Opens and judges the folder, and judges the file if there is one;
-    // empty, or why the history is not to be kept in them.
+    // empty, or why the history is not to be kept in them. A folder that
+    // cannot be opened empties path_.
     std::string OpenFolder();
     void Load();
     // Writes the kept entries afresh when the file has grown well past them.

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "framework/OvApplication.h"
+
 namespace {
 
 // Every kind that is kept, with its name in the file.
@@ -42,20 +44,29 @@ bool IsBlankLine(const std::string& text)
 // what the kept answers and the growth allowed before compaction fill.
 constexpr std::size_t kFileLimit = 16u << 20;
 
-// Opens the file for the user alone: created with mode 0600, never through a
-// symbolic link, and only when it is a regular file. Non-blocking, so that a
-// FIFO in its place is refused at once instead of waiting for a writer.
-int OpenPrivate(const std::string& path, int flags)
+// Whether a folder or file may hold the user's history: the user's own, and
+// not writable by anyone else, who could otherwise plant answers in it or
+// read what is typed (the rule ssh keeps for ~/.ssh).
+bool Private(const struct stat& info)
+{
+    return info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Opens the file in the history folder for the user alone: created with mode
+// 0600, never through a symbolic link, and only when it is a regular file of
+// the user's that nobody else may write. Non-blocking, so that a FIFO in its
+// place is refused at once instead of waiting for a writer.
+int OpenPrivate(int folder, const char* name, int flags)
 {
     const int fd =
-        ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, S_IRUSR | S_IWUSR);
+        ::openat(folder, name, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, S_IRUSR | S_IWUSR);
     if (fd < 0) return -1;
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !Private(info)) {
         ::close(fd);
         return -1;
     }
-    // A file left readable by others by some earlier hand is made private.
+    // A file of the user's left readable by others is made private.
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) fchmod(fd, S_IRUSR | S_IWUSR);
     return fd;
 }
@@ -91,7 +102,53 @@ const char* OvAnswerKindName(OvAnswerKind kind)
 
 OvAnswerHistory::OvAnswerHistory(std::string path) : path_(std::move(path))
 {
-    if (!path_.empty()) Load();
+    if (path_.empty()) return;
+    const std::string why = OpenFolder();
+    if (why.empty()) {
+        if (!path_.empty()) Load();
+        return;
+    }
+    path_.clear();
+    if (OvApplication::Exists())
+        OvApplication::Itself().GetErrorStream(kOvHistoryNotPrivate, kOvConsoleModuleId,
+                                               folderPath_.c_str(), 0, -1)
+            << why + "; answers are kept for this session only" << ::ends;
+}
+
+OvAnswerHistory::~OvAnswerHistory()
+{
+    if (folder_ >= 0) ::close(folder_);
+}
+
+std::string OvAnswerHistory::OpenFolder()
+{
+    const std::size_t slash = path_.rfind('/');
+    folderPath_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+    name_ = path_.substr(slash + 1);
+    MakeParents(path_);
+    // The folder is judged by what it is, a symbolic link by what it points
+    // to; the file is then opened in the folder that was judged, never by
+    // its path again.
+    folder_ = ::open(folderPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (folder_ < 0 || fstat(folder_, &info) != 0) {
+        // No folder to be had (no home, a read-only one): the session keeps
+        // the history, without a word, as when the file cannot be written.
+        path_.clear();
+        return std::string();
+    }
+    if (!Private(info))
+        return "the history folder belongs to another user or others may write to it";
+    const int fd = ::openat(folder_, name_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT
+                   ? std::string()
+                   : std::string("the history file cannot be opened: ") + std::strerror(errno);
+    const bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && Private(info);
+    ::close(fd);
+    if (!usable)
+        return "the history file is not a regular file of the user's, or others may write to it";
+    return std::string();
 }
 
 std::string OvAnswerHistory::DefaultPath()
@@ -124,8 +181,7 @@ bool OvAnswerHistory::Add(OvAnswerKind kind, const std::string& answer)
     kept.push_back(answer);
     if (kept.size() > kKeptPerKind) kept.erase(kept.begin());
     if (path_.empty()) return true;
-    MakeParents(path_);
-    const int fd = OpenPrivate(path_, O_WRONLY | O_CREAT | O_APPEND);
+    const int fd = OpenPrivate(folder_, name_.c_str(), O_WRONLY | O_CREAT | O_APPEND);
     if (fd < 0) return true;
     // One write: sessions appending at the same time do not mix their lines.
     WriteAll(fd, std::string(name) + '\t' + answer + '\n');
@@ -135,7 +191,7 @@ bool OvAnswerHistory::Add(OvAnswerKind kind, const std::string& answer)
 
 void OvAnswerHistory::Load()
 {
-    const int fd = OpenPrivate(path_, O_RDONLY);
+    const int fd = OpenPrivate(folder_, name_.c_str(), O_RDONLY);
     if (fd < 0) return;
     std::string text;
     char buffer[65536];
@@ -189,12 +245,14 @@ void OvAnswerHistory::Compact(std::size_t linesInFile)
             text += std::string(OvAnswerKindName(kind)) + '\t' + answer + '\n';
     // Written beside the file and renamed over it, so that no reader ever
     // sees half of it.
-    const std::string fresh = path_ + ".new";
-    ::unlink(fresh.c_str());
-    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                          S_IRUSR | S_IWUSR);
+    const std::string fresh = name_ + ".new";
+    ::unlinkat(folder_, fresh.c_str(), 0);
+    const int fd =
+        ::openat(folder_, fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                 S_IRUSR | S_IWUSR);
     if (fd < 0) return;
     const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     ::close(fd);
-    if (!written || ::rename(fresh.c_str(), path_.c_str()) != 0) ::unlink(fresh.c_str());
+    if (!written || ::renameat(folder_, fresh.c_str(), folder_, name_.c_str()) != 0)
+        ::unlinkat(folder_, fresh.c_str(), 0);
 }

@@ -9,15 +9,28 @@
 
 #include "console/OvLineEditor.h"
 
+// The warning record of a history folder or file that others could write to
+// or that is not the user's own: the history is then kept for the session.
+constexpr unsigned kOvHistoryNotPrivate = 0x20A10001u;
+// Module id of the console's own records.
+constexpr unsigned kOvConsoleModuleId = 0x30A100u;
+
 class OvAnswerHistory {
 public:
     // Most answers kept per kind.
     static constexpr std::size_t kKeptPerKind = 500;
 
     // Loads the file at `path`; an empty path keeps the history for the
-    // session alone. A file that cannot be read or written is passed over
-    // silently: history is a convenience, never a reason to stop.
+    // session alone. The file is used only when it and its folder (created
+    // for the user alone when missing) belong to the user and nobody else may
+    // write to them; otherwise one warning record says so and the history is
+    // kept for the session (Path() is then empty). A file that cannot be read
+    // or written later is passed over silently: history is a convenience,
+    // never a reason to stop.
     explicit OvAnswerHistory(std::string path);
+    OvAnswerHistory(const OvAnswerHistory&) = delete;
+    OvAnswerHistory& operator=(const OvAnswerHistory&) = delete;
+    ~OvAnswerHistory();
 
     // Oldest first.
     const std::vector<std::string>& Entries(OvAnswerKind kind) const;
@@ -34,10 +47,17 @@ public:
     static std::string DefaultPath();
 
 private:
+    // Opens and judges the folder, and judges the file if there is one;
+    // empty, or why the history is not to be kept in them. A folder that
+    // cannot be opened empties path_.
+    std::string OpenFolder();
     void Load();
     // Writes the kept entries afresh when the file has grown well past them.
     void Compact(std::size_t linesInFile);
 
     std::string path_;
+    std::string folderPath_;
+    std::string name_;  // the file's name in its folder
+    int folder_ = -1;   // the folder, open
     std::map<OvAnswerKind, std::vector<std::string>> entries_;
 };

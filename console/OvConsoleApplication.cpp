@@ -15,6 +15,7 @@
 #include "console/OvTerminal.h"
 #include "console/OvWideConsole.h"
 #include "framework/OvOS.h"
+#include "framework/OvString.h"
 #include "services/OvCommException.h"
 
 namespace {
@@ -100,7 +101,7 @@ void OvConsoleApplication::OvConsoleLogStream::WriteRecord()
         const char* location = GetLocation();
         if (location != nullptr && *location != '\0') {
             record += " Location=";
-            record += location;
+            record += OvPrintable(location);
             if (GetLine() > 0) record += ":" + std::to_string(GetLine());
         }
         std::vector<std::wstring> parameters;
@@ -109,7 +110,9 @@ void OvConsoleApplication::OvConsoleLogStream::WriteRecord()
             record += " Parameters: (";
             for (std::size_t i = 0; i < parameters.size(); ++i) {
                 if (i > 0) record += ", ";
-                record += OvNarrowForRecord(parameters[i]);
+                // Names and paths in a record come from files and servers.
+                record +=
+                    OvNarrowForRecord(OvWideFromUtf8(OvPrintable(OvUtf8FromWide(parameters[i]))));
             }
             record += ")";
         }

@@ -80,6 +80,19 @@ OvWString makeWideString(std::string&& text);
 std::string OvUtf8FromWide(std::wstring_view text);
 std::wstring OvWideFromUtf8(std::string_view text);
 
+// A text from a directory or a file as it is shown on the console: every
+// byte that could act on a terminal, or that is not part of well-formed
+// UTF-8, is written as a backslash and two lower-case hex digits: C0
+// controls (tab and line feed included, "\09", "\0a"), DEL ("\7f"), the C1
+// controls U+0080..U+009F (each of their two bytes: "\c2\9b"), and stray or
+// overlong bytes. Everything else, accented letters and backslashes
+// included, is kept as it is. In a DN the form is RFC 4514's own escape and
+// reads back as the same value. The one rule for every such text the
+// program prints.
+std::string OvPrintable(std::string_view text);
+// The same, appended to out (no copy of its own, for long listings).
+void OvAppendPrintable(std::string& out, std::string_view text);
+
 // The text without the given blanks at either end; the one trimmer of names
 // (kOvNameBlanks) and of parameter-file lines (kOvLineBlanks).
 constexpr const char* kOvNameBlanks = " \t";

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/OvString.h"
 #include "platform/services/Names.h"
 
 namespace {
@@ -20,6 +21,10 @@ void CheckDnRoundTrip(std::string_view text)
     if (again.Normalized() != dn.Normalized()) __builtin_trap();
     if (again.Format() != printed) __builtin_trap();
     if (again.Size() != dn.Size()) __builtin_trap();
+    // As the console shows it, escaped, it reads back as the same DN.
+    ovdir::Dn shown;
+    if (!ovdir::Dn::Parse(OvPrintable(printed), shown) || shown.Normalized() != dn.Normalized())
+        __builtin_trap();
     if (!dn.Empty()) {
         if (!dn.IsWithin(dn.Parent())) __builtin_trap();
         if (dn.FormatParent() != dn.Parent().Format()) __builtin_trap();

@@ -67,7 +67,7 @@ void PrintList(OvCommandContext& context, const std::string& heading,
     std::ostream& out = context.io.Out();
     out << heading;
     if (context.io.FlushEachLine()) {
-        for (const OvWString& entry : entries) PrintLine(context, "\t" + makeString(entry));
+        for (const OvWString& entry : entries) PrintLine(context, "\t" + OvPrintable(entry.utf8()));
         return;
     }
     // Written in large pieces: one stream call per line costs more than the
@@ -77,7 +77,7 @@ void PrintList(OvCommandContext& context, const std::string& heading,
     piece.reserve(kPiece + 1024);
     for (const OvWString& entry : entries) {
         piece += '\t';
-        piece += makeString(entry);
+        OvAppendPrintable(piece, entry.utf8());
         piece += '\n';
         if (piece.size() >= kPiece) {
             out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
@@ -95,7 +95,7 @@ void ReportError(OvCommandContext& context, unsigned status)
     OvWString message;
     eventLog.GetInterface()->GetErrorMessage(status, message);
     context.io.Out() << '\n';
-    PrintLine(context, makeString(message));
+    PrintLine(context, OvPrintable(message.utf8()));
     PrintLine(context, " Error #" + std::to_string(status));
 }
 

@@ -35,7 +35,8 @@ unsigned AddressPrompt(OvCommandContext& context);
 void EchoCall(OvCommandContext& context, const std::string& answer);
 // Writes text and a line end.
 void PrintLine(OvCommandContext& context, const std::string& text);
-// The heading (which ends in a line feed), then one tab-indented line per entry.
+// The heading (which ends in a line feed), then one tab-indented line per
+// entry, each as OvPrintable shows it.
 void PrintList(OvCommandContext& context, const std::string& heading,
                const std::vector<OvWString>& entries);
 // The event log's text for a failed call's status, then " Error #" and the

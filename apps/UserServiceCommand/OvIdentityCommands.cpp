@@ -23,9 +23,9 @@ void UserInfoCommand(OvCommandContext& context, const std::string& prompt, InfoO
     OvWString fullName;
     OvWString login;
     (UserService(context)->*operation)(makeWideString(answer), fqdn, fullName, login);
-    PrintLine(context, "FQDN:\t\t" + makeString(fqdn));
-    PrintLine(context, "Full Name:\t" + makeString(fullName));
-    PrintLine(context, "Login Name:\t" + makeString(login));
+    PrintLine(context, "FQDN:\t\t" + OvPrintable(fqdn.utf8()));
+    PrintLine(context, "Full Name:\t" + OvPrintable(fullName.utf8()));
+    PrintLine(context, "Login Name:\t" + OvPrintable(login.utf8()));
 }
 
 }  // namespace
@@ -40,7 +40,7 @@ void GetUserCommand(OvCommandContext& context)
     OvWString user;
     const unsigned status = transIdService.GetInterface()->GetUser(address, user);
     if (status != 0) return ReportError(context, status);
-    PrintLine(context, "User: " + makeString(user));
+    PrintLine(context, "User: " + OvPrintable(user.utf8()));
 }
 
 void GetFullUserNameCommand(OvCommandContext& context)
@@ -49,7 +49,7 @@ void GetFullUserNameCommand(OvCommandContext& context)
     OvWString fullName;
     const unsigned status = UserService(context)->GetFullUserName(makeWideString(answer), fullName);
     if (status != 0) return ReportError(context, status);
-    PrintLine(context, "Full Username: " + makeString(fullName));
+    PrintLine(context, "Full Username: " + OvPrintable(fullName.utf8()));
 }
 
 void GetQualifiedNameForUserCommand(OvCommandContext& context)
@@ -61,7 +61,7 @@ void GetQualifiedNameForUserCommand(OvCommandContext& context)
     const unsigned status =
         UserService(context)->GetQualifiedNameForUser(makeWideString(answer), fqdn);
     if (status != 0) return ReportError(context, status);
-    PrintLine(context, "Qualified Name: " + makeString(fqdn));
+    PrintLine(context, "Qualified Name: " + OvPrintable(fqdn.utf8()));
 }
 
 void TestUserAuthenticationCommand(OvCommandContext& context)
@@ -77,7 +77,7 @@ void TestUserAuthenticationCommand(OvCommandContext& context)
         makeWideString(user), widePassword, fullName, authenticated);
     OvWipe(widePassword);
     if (status != 0) return ReportError(context, status);
-    PrintLine(context, "Full Name: " + makeString(fullName));
+    PrintLine(context, "Full Name: " + OvPrintable(fullName.utf8()));
     PrintLine(context, std::string("Was ") + (authenticated ? "" : "not ") + "authenticated.");
 }
 
@@ -94,8 +94,8 @@ void GetUserLoginAndFullNameCommand(OvCommandContext& context)
     const unsigned status =
         UserService(context)->GetUserLoginAndFullName(makeWideString(answer), fullName, login);
     if (status != 0) return ReportError(context, status);
-    PrintLine(context, "Full Username: " + makeString(fullName));
-    PrintLine(context, "Login Name: " + makeString(login));
+    PrintLine(context, "Full Username: " + OvPrintable(fullName.utf8()));
+    PrintLine(context, "Login Name: " + OvPrintable(login.utf8()));
 }
 
 void GetUserInfoFromNameCommand(OvCommandContext& context)
@@ -116,5 +116,5 @@ void GetUserEmailAddrCommand(OvCommandContext& context)
     OvWString email;
     const unsigned status = UserService(context)->GetUserEmailAddr(makeWideString(answer), email);
     if (status != 0) return ReportError(context, status);
-    PrintLine(context, "Email:\t\t" + makeString(email));
+    PrintLine(context, "Email:\t\t" + OvPrintable(email.utf8()));
 }

@@ -92,9 +92,11 @@ void GetServersForDomainCommand(OvCommandContext& context)
     std::wostream& wideOut = context.io.WideOut();
     out << "servers:\n" << std::flush;
     // Names go through the wide stream, addresses through the narrow one;
-    // each part is flushed before the next so the line stays in order.
+    // each part is flushed before the next so the line stays in order. Both
+    // come from the directory and are shown as OvPrintable shows them.
     for (DomainServer& server : servers) {
-        wideOut << L"\tname:" << server.name << std::flush;
-        out << " ip:" << server.ip << "\n" << std::flush;
+        OvWString name = makeWideString(OvPrintable(server.name.utf8()));
+        wideOut << L"\tname:" << name << std::flush;
+        out << " ip:" << OvPrintable(server.ip.str()) << "\n" << std::flush;
     }
 }

@@ -48,7 +48,9 @@ bool OvContextCompleter::Complete(OvAnswerKind kind, const std::string& before, 
     const unsigned status = UserService(context_)->CompleteContext(
         makeWideString(before.substr(start)), kOvCompletionLimit, kOvCompletionMilliseconds, found);
     if (status != 0) return false;
-    for (const OvWString& word : found) words.push_back(makeString(word));
+    // Shown and put into the line as every printed name is: a container's
+    // escapes read back as the same DN.
+    for (const OvWString& word : found) words.push_back(OvPrintable(word.utf8()));
     return !words.empty();
 }
 

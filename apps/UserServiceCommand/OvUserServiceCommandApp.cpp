@@ -14,6 +14,7 @@
 #include "config/OvIniParameters.h"
 #include "console/OvConsoleIo.h"
 #include "console/OvTerminal.h"
+#include "framework/OvString.h"
 #include "services/OvCommFramework.h"
 #include "services/ProxyHandle.h"
 
@@ -58,12 +59,13 @@ int OvUserServiceCommandApp::Run()
             if (args.size() > 2) port = PortFromText(args[2]);
         }
     }
-    out << "Using policy service location " << host << ":" << port << std::endl;
+    // The host may come from the parameter file: shown as such text is.
+    out << "Using policy service location " << OvPrintable(host) << ":" << port << std::endl;
     out << "\n\nUserService Command Line\n"
         << "========================\n\n";
 
     std::string answer;
-    io.Prompt("PolicyServer ip or name (" + host + "): ", OvAnswerKind::PolicyHost);
+    io.Prompt("PolicyServer ip or name (" + OvPrintable(host) + "): ", OvAnswerKind::PolicyHost);
     io.ReadLine(answer);
     if (!answer.empty()) host = answer;
     std::string location = host + ":";
@@ -76,7 +78,7 @@ int OvUserServiceCommandApp::Run()
     } else {
         location += std::to_string(port);
     }
-    out << "Using PolicyServer location " << location << std::endl << std::endl;
+    out << "Using PolicyServer location " << OvPrintable(location) << std::endl << std::endl;
 
     OvCommParameters commParameters = parameters.GetCommParameters();
     // The program waits up to ten minutes for a service's answer.

@@ -110,6 +110,48 @@ OvWString makeWideString(const std::string& text)
 
 OvWString makeWideString(std::string&& text) { return OvWString::FromUtf8(std::move(text)); }
 
+void OvAppendPrintable(std::string& out, std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    const auto escape = [&out](char byte) {
+        const auto value = static_cast<unsigned char>(byte);
+        out += '\\';
+        out += kHex[value >> 4];
+        out += kHex[value & 0x0F];
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        // Runs of plain ASCII, what nearly every name is, go over at once.
+        std::size_t plain = i;
+        while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+        out.append(text, i, plain - i);
+        i = plain;
+        if (i == text.size()) break;
+        std::uint32_t codePoint = 0;
+        const std::size_t length = ovutf8::Decode(text, i, codePoint);
+        if (length == 0) {
+            escape(text[i++]);
+            continue;
+        }
+        const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
+        for (std::size_t k = 0; k < length; ++k) {
+            if (control) {
+                escape(text[i + k]);
+            } else {
+                out += text[i + k];
+            }
+        }
+        i += length;
+    }
+}
+
+std::string OvPrintable(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    OvAppendPrintable(out, text);
+    return out;
+}
+
 std::string_view OvTrim(std::string_view text, std::string_view blanks)
 {
     const std::size_t first = text.find_first_not_of(blanks);

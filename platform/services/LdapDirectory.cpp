@@ -154,6 +154,9 @@ constexpr unsigned kUndecodable = 2;
 // Internal outcome: the filter cannot be written for the server's schema; the
 // request is malformed, and the server was never asked.
 constexpr unsigned kUnrenderable = 3;
+// Internal outcome: a quick request has all the entries it asked for and
+// stopped reading; the server may still be sending, so the connection goes.
+constexpr unsigned kStoppedAtLimit = 4;
 
 // The largest message a server may send: a header that announces more (a
 // broken or hostile server's 2 GB) ends the connection before anything is
@@ -685,7 +688,17 @@ struct Query {
     // Receives the server's matched DN when the base does not exist.
     std::string* matchedDn = nullptr;
     bool tentative = false;  // as SearchRequest::tentative
+    // With a time limit: when the whole request, schema and answer, must be
+    // done.
+    std::chrono::steady_clock::time_point deadline{};
 };
+
+// A quick request's limit in time, from now on.
+void StartClock(Query& query, unsigned timeLimitMs)
+{
+    query.timeLimitMs = timeLimitMs;
+    query.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
+}
 
 // The attributes of the one entry base names (the root DSE when empty).
 Query EntryQuery(std::string base, std::vector<std::string> attributes)
@@ -788,11 +801,24 @@ private:
 
     // Takes the page's messages one by one as they arrive, so that no page
     // is held whole in memory, until its result; code and more receive
-    // the result code and whether another page follows.
+    // the result code and whether another page follows. A quick request's
+    // time limit holds for the whole answer, not for each message: a server
+    // that keeps sending is stopped when the time is up.
     unsigned ReadPage(int msgid, int& code, bool& more)
     {
         for (bool done = false; !done;) {
             timeval wait = timeouts_.method;
+            if (query_.timeLimitMs != 0) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      query_.deadline - std::chrono::steady_clock::now())
+                                      .count();
+                if (left <= 0) {
+                    ldap_abandon_ext(ld_, msgid, nullptr, nullptr);
+                    return kStatusTimeout;
+                }
+                if (left < static_cast<long long>(wait.tv_sec) * 1000 + wait.tv_usec / 1000)
+                    wait = Milliseconds(static_cast<unsigned>(left));
+            }
             LDAPMessage* answer = nullptr;
             const int rc = ldapseam::Active().result(ld_, msgid, LDAP_MSG_ONE, &wait, &answer);
             if (rc <= 0) {
@@ -825,6 +851,10 @@ private:
     {
         const int type = ldap_msgtype(message);
         if (type == LDAP_RES_SEARCH_ENTRY) {
+            // A limited request has what it asked for, whatever the server
+            // goes on sending.
+            if (limited_ && handed_ >= static_cast<std::size_t>(query_.sizeLimit))
+                return kStoppedAtLimit;
             if (handed_ >= maxEntries_) return kStatusTooManyEntries;
             ReadEntry(ld_, message, entry_);
             ++handed_;
@@ -1133,9 +1163,9 @@ public:
                                                          : LDAP_SCOPE_SUBTREE;
         query.attributes = request.attributes;
         query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
-        query.timeLimitMs = request.timeLimitMs;
         query.matchedDn = request.matchedDn;
         query.tentative = request.tentative;
+        if (request.timeLimitMs != 0) StartClock(query, request.timeLimitMs);
         return Run(request.server, query, visitor);
     }
 
@@ -1150,7 +1180,7 @@ public:
         if (!valid_) return kStatusUnreachable;
         std::vector<Entry> found;
         Query query = NamingContextsQuery();
-        query.timeLimitMs = timeLimitMs;
+        if (timeLimitMs != 0) StartClock(query, timeLimitMs);
         Collector collector(found);
         const unsigned status = Run(std::string(), query, collector);
         if (status != 0) return status;
@@ -1295,7 +1325,7 @@ public:
                 Connection& connection = *it->second;
                 if (!connection.schemaRead) {
                     connection.schemaRead = true;
-                    ReadSchema(connection);
+                    ReadSchema(connection, Query());
                 }
                 if (connection.schema.known) return connection.schema.chains;
             }
@@ -1404,6 +1434,10 @@ private:
             bool rangesBroken = false;
             unsigned status = SearchOn(*it->second, query, visitor, rangesBroken);
             if (status == 0) return 0;
+            if (status == kStoppedAtLimit) {
+                connections_.erase(it);
+                return 0;
+            }
             if (status == kUnrenderable) return kStatusMalformedName;
             if (status == kStatusTooManyEntries) {
                 // The server may still be sending the rest: the connection
@@ -1471,7 +1505,7 @@ private:
     {
         if (query.tree != nullptr && !connection.schemaRead) {
             connection.schemaRead = true;
-            ReadSchema(connection);
+            ReadSchema(connection, query);
         }
         Query adapted;
         if (query.tree != nullptr && connection.schema.known) {
@@ -1482,6 +1516,9 @@ private:
         RangeHolder holder(visitor);
         unsigned status = RunSearch(connection.ld, adapted.tree != nullptr ? adapted : query,
                                     holder, connection.pageSize, settings_.maxEntries);
+        // Entries held for the rest of their values are not asked about on
+        // a connection the server is still flooding: a quick request goes
+        // without them.
         if (status != 0 || holder.held.empty()) return status;
         status =
             ReadRangedValues(connection.ld, holder.held, connection.pageSize, settings_.maxEntries);
@@ -1492,23 +1529,25 @@ private:
     }
 
     // What the server's schema knows, from the subschema entry its root DSE
-    // names. A server that does not show it gets its filters unchanged.
-    static void ReadSchema(Connection& connection)
+    // names. A server that does not show it gets its filters unchanged. Both
+    // are base searches of one entry, within the time of the request they
+    // are made for: a server that sends more is not read on.
+    static void ReadSchema(Connection& connection, const Query& forQuery)
     {
-        const Query root = EntryQuery(std::string(), {"subschemaSubentry"});
+        Query root = EntryQuery(std::string(), {"subschemaSubentry"});
+        root.timeLimitMs = forQuery.timeLimitMs;
+        root.deadline = forQuery.deadline;
         std::vector<Entry> found;
-        if (RunSearch(connection.ld, root, found, connection.pageSize, kDefaultMaxEntries) != 0 ||
-            found.empty())
+        if (RunSearch(connection.ld, root, found, connection.pageSize, 1) != 0 || found.empty())
             return;
-        Query subschema;
+        Query subschema = root;
         subschema.base = found.front().First("subschemasubentry");
         if (subschema.base.empty()) return;
         subschema.scope = LDAP_SCOPE_BASE;
         subschema.filter = "(objectClass=subschema)";
         subschema.attributes = {"objectClasses", "attributeTypes"};
         found.clear();
-        if (RunSearch(connection.ld, subschema, found, connection.pageSize, kDefaultMaxEntries) !=
-                0 ||
+        if (RunSearch(connection.ld, subschema, found, connection.pageSize, 1) != 0 ||
             found.empty())
             return;
         const std::vector<std::string> none;

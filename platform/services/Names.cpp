@@ -473,6 +473,27 @@ unsigned ParseContext(std::string_view text, Context& out, bool dnRequired)
     return 0;
 }
 
+namespace {
+
+// The text that OvPrintable shows as `shown`, when `shown` holds escapes and
+// is exactly how that text is printed.
+bool ReadPrinted(std::string_view shown, std::string& text)
+{
+    text.clear();
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] == '\\' && i + 2 < shown.size() && HexDigit(shown[i + 1]) >= 0 &&
+            HexDigit(shown[i + 2]) >= 0) {
+            text += static_cast<char>(HexDigit(shown[i + 1]) * 16 + HexDigit(shown[i + 2]));
+            i += 2;
+        } else {
+            text += shown[i];
+        }
+    }
+    return text != shown && OvPrintable(text) == shown;
+}
+
+}  // namespace
+
 unsigned ReadFqdn(std::string_view text, std::vector<FqdnReading>& readings)
 {
     readings.clear();
@@ -490,7 +511,16 @@ unsigned ReadFqdn(std::string_view text, std::vector<FqdnReading>& readings)
         if (reading.name.empty()) continue;
         status = ParseContext(text.substr(0, slash), reading.context);
         if (status == kStatusUnsupportedType) return status;
-        if (status == 0) readings.push_back(std::move(reading));
+        if (status != 0) continue;
+        // A name pasted as the program prints it (OvPrintable) is also read
+        // with its escapes undone, after the name as it stands.
+        std::string printed;
+        const bool escaped = ReadPrinted(reading.name, printed);
+        readings.push_back(reading);
+        if (escaped) {
+            reading.name = std::move(printed);
+            readings.push_back(std::move(reading));
+        }
     }
     return readings.empty() ? static_cast<unsigned>(kStatusMalformedName) : 0u;
 }

@@ -74,10 +74,12 @@ INSTANTIATE_TEST_SUITE_P(Fields, ConsoleLogStreamFieldsTest, ::testing::ValuesIn
                              return std::string(param.param.name);
                          });
 
+// A server's or a file's text never acts on the terminal: escaped as printed.
 TEST_F(ConsoleLogStreamTest, TwoParametersAreListedInOrder)
 {
-    Record(0x5, 0x6, "Here", 7, -1) << std::string("A") << std::string("B") << ends;
-    EXPECT_EQ(output.str(), "Error: Code=0x5 ModuleId=0x6 Location=Here:7 Parameters: (A, B)\n");
+    Record(0x5, 0x6, "Here\x1B", 7, -1) << std::string("A") << std::string("B\r\n") << ends;
+    EXPECT_EQ(output.str(),
+              "Error: Code=0x5 ModuleId=0x6 Location=Here\\1b:7 Parameters: (A, B\\0d\\0a)\n");
 }
 
 TEST_F(ConsoleLogStreamTest, EmptyParameterStillCounts)

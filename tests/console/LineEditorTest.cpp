@@ -148,6 +148,24 @@ TEST_F(AnswerHistoryTest, AFileFarTooLargeIsStartedAnew)
     EXPECT_EQ(FileText(), "selection\t2\n");
 }
 
+// The file is used only when it and its folder are the user's and nobody
+// else may write to them; a link to the folder is judged by what it points
+// to (the terminal tests try a folder others may write to).
+TEST_F(AnswerHistoryTest, UsedOnlyInAFolderAndFileOfTheUsersOwn)
+{
+    const std::pair<const char*, bool> rows[] = {{"mv $F real && ln -s ../real $F", true},
+                                                 {"chown 65534 $F", geteuid() != 0}};
+    for (const auto& [arrange, used] : rows) {
+        ASSERT_EQ(std::system(("cd '" + folder + "' && F=state/UserServiceCommand && rm -rf real " +
+                               "$F && mkdir -p $F && printf 'context\\tx\\n' >$F/history && " +
+                               arrange + " 2>/dev/null || true")
+                                  .c_str()),
+                  0);
+        OvAnswerHistory history(path);
+        EXPECT_EQ(history.Entries(OvAnswerKind::Context).size(), used ? 1u : 0u) << arrange;
+    }
+}
+
 TEST_F(AnswerHistoryTest, NoPathKeepsTheSessionOnly)
 {
     OvAnswerHistory history{std::string()};

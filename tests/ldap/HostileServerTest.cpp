@@ -155,6 +155,23 @@ TEST_F(HostileServerTest, StreamsEntriesWithoutEnd)
 #endif
 }
 
+// A quick request (completion) keeps its limits against a server that never
+// stops: it ends at its entry limit with what it asked for, and at its time
+// limit however steadily the entries come (not after 20 s with 100 entries).
+TEST_F(HostileServerTest, QuickRequestsStopAtTheirLimits)
+{
+    for (const bool endless : {true, false}) {
+        HostileServer server(endless ? "endless" : "trickle");
+        ovdir::SearchRequest quick = People();
+        quick.sizeLimit = 100;
+        quick.timeLimitMs = 1500;
+        std::vector<Entry> found;
+        EXPECT_EQ(ovdir::MakeLdapDirectory(server.Settings())->Search(quick, found),
+                  endless ? 0u : ovdir::kStatusTimeout);
+        EXPECT_TRUE(!endless || found.size() == 100u) << found.size();
+    }
+}
+
 // An answer that libldap cannot decode fails the request; the connection it
 // came on is given up without bringing the process down.
 TEST_F(HostileServerTest, SendsAnEntryThatDoesNotDecode)

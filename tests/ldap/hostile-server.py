@@ -14,6 +14,7 @@ started it does (or after five minutes). MODE:
     huge      accepts the bind, then announces a message of 2 GB and waits
     silent    accepts the bind, then never answers the search
     endless   accepts the bind, then sends entries until the client leaves
+    trickle   accepts the bind, then sends an entry every 0.2 s for 30 s
     nocookie  accepts the bind, then sends one entry and a result whose
               paged-results control has no value
     undecodable  accepts the bind, then sends an entry whose inner lengths
@@ -146,6 +147,11 @@ def hostile(sock, mode):
         wait_for_close(sock)
     elif mode == "undecodable":
         sock.sendall(bytes.fromhex(UNDECODABLE_ENTRY))
+        wait_for_close(sock)
+    elif mode == "trickle":
+        for number in range(150):
+            sock.sendall(entry(search_id, number))
+            time.sleep(0.2)
         wait_for_close(sock)
     elif mode == "endless":
         number = 0

@@ -19,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from pathlib import Path
 
 BINARY, DATA = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 SERVERS = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else None
@@ -186,6 +187,11 @@ def run_embedded(work, server):
     pane.wait_last_line(f": LDAP://{server} ou=Sales,dc=example,dc=com/")
     pane.text("J")
     pane.keys("Tab")  # John and Jürgen share only "J": nothing to add
+    pane.text("ü")
+    pane.keys("Tab")  # what is typed is replaced character by character, not byte by byte
+    pane.wait_last_line(f": LDAP://{server} ou=Sales,dc=example,dc=com/Jürgen Müller")
+    pane.keys(*["BSpace"] * 12)  # one key, one character
+    pane.wait_last_line(f": LDAP://{server} ou=Sales,dc=example,dc=com/J")
     pane.text("o")
     pane.keys("Tab")
     pane.wait_last_line(f": LDAP://{server} ou=Sales,dc=example,dc=com/John Smith")
@@ -311,6 +317,44 @@ def run_embedded(work, server):
     pane.close()
 
 
+def run_terminal_text(work):
+    """Values that would act on a terminal, listed and completed; a history
+    folder linked to one others may write to; the editor's settings file."""
+    home, shared = Path(work, "text-home"), Path(work, "shared")
+    (home / "state").mkdir(parents=True)
+    shared.mkdir(mode=0o777)
+    shared.chmod(0o777)
+    (home / "state" / "UserServiceCommand").symlink_to(shared)
+    planted = "context\tLDAP://localhost ou=Planted,dc=example,dc=com\n"
+    (shared / "history").write_text(planted)
+    (home / ".editrc").write_text("bind ^T em-kill-line\n")
+    pane = session(work, f"Directory={DATA}/../transcripts/data/terminal-text.ldif", str(home))
+    pane.text("abc")
+    pane.keys("C-t")  # bound by the settings file: the line goes
+    pane.wait_last_line("PolicyServer ip or name (127.0.0.1):")
+    start_menu(pane)
+    container = "LDAP://localhost ou=Odd,dc=example,dc=com"
+    for name, shown in (("M", "Mallory\\1b[2J\\7f"),
+                        ("E", "\\1b]0;owned\\07\\1b[2J\\c2\\9b31mEve\\0d\\0aforged line")):
+        select(pane, "7", "User: DSType://", "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com"
+               "/John Smith:")
+        pane.keys(*(["Up"] if name == "M" else []))  # the planted context is not recalled
+        pane.text(container + "/")
+        pane.keys("Tab", "Tab")
+        pane.wait_for("Eve" + " " * 19 + "Mallory\\1b[2J\\7f      Nul\\00\\ff\\c0\\afBytes")
+        pane.text(name)
+        pane.keys("Tab", "Enter")  # pasted back as shown
+        pane.wait_for("Full Username: " + shown)
+    select(pane, "2", "Context: DSType://")
+    pane.text(container)
+    answer_and_wait_menu(pane)
+    pane.wait_for("ou=Odd,dc=example,dc=com/Mallory\\1b[2J\\7f\n")
+    check("Planted" not in pane.screen(), "a context planted in a shared folder was recalled")
+    check(pane.screen().count("Code=0x20a10001") == 1, "the shared folder was not warned of once")
+    pane.close()
+    check((shared / "history").read_text() == planted, "a shared history file was written")
+
+
 def silent_server():
     """A loopback port that takes connections and never answers."""
     listener = socket.socket()
@@ -356,9 +400,16 @@ def run_ldap(work):
     # after the completion's short time-out.
     silent = silent_server()
     quiet = "127.0.0.1:%d" % silent.getsockname()[1]
-    for target in (closed_port(), quiet):
+    # And one that sends entries without end (the ldap tests' hostile
+    # server): the next key is echoed once completion's limits are reached.
+    flooding = subprocess.Popen(["python3", os.path.join(os.path.dirname(__file__), "..", "ldap",
+                                 "hostile-server.py"), "endless", server.split(":")[1]],
+                                stdout=subprocess.PIPE, text=True)
+    endless = "127.0.0.1:" + flooding.stdout.readline().split()[0]
+    for target, rest, bound in ((closed_port(), "ou=Sa", 10), (quiet, "ou=Sa", 10),
+                                (endless, "ou=Sales,dc=example,dc=com/J", 20)):
         select(pane, "2", "Context: DSType://<server> <fqdn>")
-        typed = f"LDAP://{target} ou=Sa"
+        typed = f"LDAP://{target} {rest}"
         pane.text(typed)
         started = time.monotonic()
         pane.keys("Tab")
@@ -366,11 +417,12 @@ def run_ldap(work):
         pane.wait_last_line(f": {typed}#")
         elapsed = time.monotonic() - started
         print(f"completion against {target}: given up after {elapsed:.1f} s")
-        check(elapsed < 10, f"completion against {target} took {elapsed:.1f} s")
+        check(elapsed < bound, f"completion against {target} took {elapsed:.1f} s")
         pane.keys("C-u")
         pane.text(f"LDAP://{server} ou=Sales,dc=example,dc=com")
         answer_and_wait_menu(pane)
     silent.close()
+    flooding.kill()
     pane.text("0")
     pane.keys("Enter")
     pane.wait_for("EXIT=0")
@@ -387,6 +439,7 @@ def main():
             run_ldap(work)
         else:
             run_embedded(work, "localhost")
+            run_terminal_text(work)
     except Stop as stop:
         fail(str(stop))
     finally:

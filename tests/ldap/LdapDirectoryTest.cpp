@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <set>
 
-#include "platform/services/Directory.h"
+#include "platform/directory/Directory.h"
 #include "tests/ldap/LdapTestSupport.h"
 #include "tests/platform/TestApplication.h"
 

@@ -2,7 +2,7 @@
 #include "platform/ldapclient/LdapSchema.h"
 
 #include "framework/OvString.h"
-#include "platform/ldapclient/LdapDirectory.h"
+#include "platform/ldapclient/LdapText.h"
 
 #include <ldap_schema.h>
 

@@ -2,7 +2,7 @@
 #include "platform/ldapclient/LdapServers.h"
 
 #include "framework/OvString.h"
-#include "platform/ldapclient/LdapDirectory.h"
+#include "platform/ldapclient/LdapText.h"
 
 #include <cctype>
 

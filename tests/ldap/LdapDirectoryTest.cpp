@@ -418,6 +418,19 @@ TEST_F(LdapDirectoryTest, DomainsWithAnEmptyPasswordAreInvalidCredentialsUnsent)
     EXPECT_EQ(CallCounter::binds, 0);
 }
 
+// A connection lost under the listing's first search fails the search, and
+// its record says the server could not be reached.
+TEST_F(LdapDirectoryTest, DomainsOnAConnectionLostAtTheFirstSearchAreAFailedSearch)
+{
+    TestApplication application;
+    CallCounter counter;
+    CallCounter::failSearches = 1;
+    const DomainAnswer answer = Domains(PlainAddress(), false, "reader-secret", "");
+    EXPECT_EQ(answer.searchStatus, 3);
+    ASSERT_EQ(application.Records().size(), 1u);
+    EXPECT_EQ(application.Records()[0].rfind("0x30A20005 ", 0), 0u) << application.Records()[0];
+}
+
 TEST_F(LdapDirectoryTest, DomainsFromAClosedPortAreAConnectionFailure)
 {
     const DomainAnswer answer = Domains(ClosedPort(), false, "reader-secret", "");

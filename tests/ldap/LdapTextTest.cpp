@@ -8,9 +8,9 @@
 
 #include "LdapTestSupport.h"
 #include "platform/ldapclient/LdapCertificate.h"
-#include "platform/ldapclient/LdapDirectory.h"
 #include "platform/ldapclient/LdapSchema.h"
 #include "platform/ldapclient/LdapServers.h"
+#include "platform/ldapclient/LdapText.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// Pieces of the ldap backend that its tests reach directly: filter text,
-// directory URLs and server names. The backend itself is made with
-// ovdir::MakeLdapDirectory (Directory.h).
+// The text the ldap backend writes and reads: filters, directory URLs, DNs
+// and server names. The backend itself is made with ovdir::MakeLdapDirectory
+// (Directory.h).
 #pragma once
 
 #include "platform/directory/Directory.h"

@@ -98,6 +98,16 @@ void OvAppendPrintable(std::string& out, std::string_view text);
 constexpr const char* kOvNameBlanks = " \t";
 constexpr const char* kOvLineBlanks = " \t\r\n";
 std::string_view OvTrim(std::string_view text, std::string_view blanks);
+// Without name blanks (space, tab) at either end.
+inline std::string_view OvTrimNameBlanks(std::string_view text)
+{
+    return OvTrim(text, kOvNameBlanks);
+}
+// Without line blanks (space, tab, CR, LF) at either end.
+inline std::string_view OvTrimLineBlanks(std::string_view text)
+{
+    return OvTrim(text, kOvLineBlanks);
+}
 
 // ASCII letters in lower case, every other byte as it is: the one case rule
 // for names that are ASCII by definition (parameter-file sections and keys,

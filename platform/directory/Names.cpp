@@ -96,8 +96,6 @@ bool IsTypeChar(char c)
 
 }  // namespace
 
-std::string_view TrimBlanks(std::string_view text) { return OvTrim(text, kOvNameBlanks); }
-
 // A host name (letters, digits, '-', '.', '_'; not beginning with '-' or
 // '.'), an IPv4 address or a bracketed IPv6 address, then optionally ':' and
 // a port of 1 to 65535. Nothing else may stand there: the server becomes part
@@ -191,7 +189,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 
 std::string PrepareValue(std::string_view text)
 {
-    text = TrimBlanks(text);
+    text = OvTrimNameBlanks(text);
     std::string out;
     out.reserve(text.size());
     bool blank = false;
@@ -450,7 +448,7 @@ bool IsSupportedType(std::string_view type)
 
 unsigned ParseContext(std::string_view text, Context& out, bool dnRequired)
 {
-    text = TrimBlanks(text);
+    text = OvTrimNameBlanks(text);
     const std::size_t scheme = text.find("://");
     if (scheme == std::string_view::npos || scheme == 0) return kStatusMalformedName;
     const std::string_view type = text.substr(0, scheme);
@@ -462,7 +460,7 @@ unsigned ParseContext(std::string_view text, Context& out, bool dnRequired)
     while (blank < rest.size() && !IsBlank(rest[blank])) ++blank;
     const std::string_view server = rest.substr(0, blank);
     if (!ValidServer(server)) return kStatusMalformedName;
-    const std::string_view dnText = TrimBlanks(rest.substr(blank));
+    const std::string_view dnText = OvTrimNameBlanks(rest.substr(blank));
     Context context;
     if (!Dn::Parse(dnText, context.dn)) return kStatusMalformedName;
     if (dnRequired && context.dn.Empty()) return kStatusMalformedName;
@@ -497,7 +495,7 @@ bool ReadPrinted(std::string_view shown, std::string& text)
 unsigned ReadFqdn(std::string_view text, std::vector<FqdnReading>& readings)
 {
     readings.clear();
-    text = TrimBlanks(text);
+    text = OvTrimNameBlanks(text);
     FqdnReading whole;
     unsigned status = ParseContext(text, whole.context);
     if (status == kStatusUnsupportedType) return status;
@@ -507,7 +505,7 @@ unsigned ReadFqdn(std::string_view text, std::vector<FqdnReading>& readings)
     for (std::size_t slash = text.rfind('/'); slash != std::string_view::npos && slash >= first;
          slash = slash == 0 ? std::string_view::npos : text.rfind('/', slash - 1)) {
         FqdnReading reading;
-        reading.name.assign(TrimBlanks(text.substr(slash + 1)));
+        reading.name.assign(OvTrimNameBlanks(text.substr(slash + 1)));
         if (reading.name.empty()) continue;
         status = ParseContext(text.substr(0, slash), reading.context);
         if (status == kStatusUnsupportedType) return status;
@@ -527,7 +525,7 @@ unsigned ReadFqdn(std::string_view text, std::vector<FqdnReading>& readings)
 
 unsigned ParseDomainLogin(std::string_view text, Login& out)
 {
-    text = TrimBlanks(text);
+    text = OvTrimNameBlanks(text);
     constexpr std::string_view prefix = "default://";
     if (text.size() < prefix.size() || !EqualsIgnoringCase(text.substr(0, prefix.size()), prefix))
         return kStatusMalformedName;
@@ -535,8 +533,8 @@ unsigned ParseDomainLogin(std::string_view text, Login& out)
     const std::size_t backslash = text.find('\\');
     if (backslash == std::string_view::npos) return kStatusMalformedName;
     Login login;
-    login.domain.assign(TrimBlanks(text.substr(0, backslash)));
-    login.login.assign(TrimBlanks(text.substr(backslash + 1)));
+    login.domain.assign(OvTrimNameBlanks(text.substr(0, backslash)));
+    login.login.assign(OvTrimNameBlanks(text.substr(backslash + 1)));
     if (login.domain.empty() || login.login.empty()) return kStatusMalformedName;
     out = std::move(login);
     return 0;
@@ -544,13 +542,13 @@ unsigned ParseDomainLogin(std::string_view text, Login& out)
 
 unsigned ParsePlainLogin(std::string_view text, Login& out)
 {
-    text = TrimBlanks(text);
+    text = OvTrimNameBlanks(text);
     Login login;
     const std::size_t backslash = text.find('\\');
     if (backslash != std::string_view::npos) {
-        login.domain.assign(TrimBlanks(text.substr(0, backslash)));
+        login.domain.assign(OvTrimNameBlanks(text.substr(0, backslash)));
         if (login.domain.empty()) return kStatusMalformedName;
-        text = TrimBlanks(text.substr(backslash + 1));
+        text = OvTrimNameBlanks(text.substr(backslash + 1));
     }
     login.login.assign(text);
     if (login.login.empty()) return kStatusMalformedName;
@@ -591,8 +589,8 @@ bool EntryNameFormatter::Format(const std::string& dnText, std::string& out)
         for (char c : rdn)
             if (static_cast<unsigned char>(c) < 0x20) plain = false;
         if (plain) {
-            const std::string_view type = TrimBlanks(rdn.substr(0, equals));
-            const std::string_view value = TrimBlanks(rdn.substr(equals + 1));
+            const std::string_view type = OvTrimNameBlanks(rdn.substr(0, equals));
+            const std::string_view value = OvTrimNameBlanks(rdn.substr(equals + 1));
             if (plainType(type) && !value.empty()) {
                 const std::string parentText = dnText.substr(comma + 1);
                 auto found = parents_.find(parentText);

@@ -19,8 +19,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 // A value as a directory's case-ignoring matching rule sees it: folded, blanks
 // at both ends dropped and runs of inner blanks made one.
 std::string PrepareValue(std::string_view text);
-// The text without blanks (space, tab) at either end.
-std::string_view TrimBlanks(std::string_view text);
 // A server as a context or a directory URL names it: a host name, an IPv4
 // address or a bracketed IPv6 address, then optionally ':' and a port of 1 to
 // 65535.

@@ -39,13 +39,13 @@ bool FirstRdnStart(std::string_view typed, Filter& filter)
 {
     const auto equals = typed.find('=');
     if (equals == std::string_view::npos || equals == 0) return false;
-    const std::string_view type = TrimBlanks(typed.substr(0, equals));
+    const std::string_view type = OvTrimNameBlanks(typed.substr(0, equals));
     if (!ValidAttributeName(type) || !std::isalpha(static_cast<unsigned char>(type.front())))
         return false;
     std::string_view value = typed.substr(equals + 1);
     value = value.substr(0, value.find(','));
     if (value.find_first_of("\\\"+") != std::string_view::npos) return false;
-    filter = Filter::Initial(OvAsciiLower(type), std::string(TrimBlanks(value)));
+    filter = Filter::Initial(OvAsciiLower(type), std::string(OvTrimNameBlanks(value)));
     return true;
 }
 

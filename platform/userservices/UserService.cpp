@@ -55,7 +55,7 @@ const std::vector<std::string> kLoginAttributes = {"uid", "samaccountname"};
 // The UTF-8 a wide string keeps, read in place.
 const std::string& Narrow(const OvWString& text) { return text.utf8(); }
 
-std::string Trimmed(const OvWString& text) { return std::string(TrimBlanks(text.utf8())); }
+std::string Trimmed(const OvWString& text) { return std::string(OvTrimNameBlanks(text.utf8())); }
 
 // The names of a listing, in order, handed over: each name's text moves into
 // its wide string, and the deque's blocks go as they are emptied, so that the

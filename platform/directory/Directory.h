@@ -309,7 +309,7 @@ Directory& ConfiguredDirectory();
 // The expansion limits of the same settings.
 ExpansionLimits ConfiguredExpansionLimits();
 
-// The ldap backend (LdapDirectory.cpp).
+// The ldap backend (platform/ldapclient/).
 std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings);
 // The same, taking the settings' one copy of the password over.
 std::unique_ptr<Directory> MakeLdapDirectory(DirectorySettings&& settings);

@@ -3,6 +3,7 @@
 
 #include "framework/OvApplication.h"
 #include "framework/OvBoundedFile.h"
+#include "framework/OvSystem.h"
 #include "platform/directory/Directory.h"
 #include "platform/ldapclient/LdapCertificate.h"
 #include "platform/ldapclient/LdapMemory.h"
@@ -11,12 +12,10 @@
 #include "services/OvCommFramework.h"
 #include "services/OvServiceSettings.h"
 
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 
 namespace ovdir::ldap {
 
@@ -403,11 +402,10 @@ void Connection::WaitForBatch(Sockbuf_IO_Desc* sbiod)
     ber_socket_t fd = -1;
     int waiting = 0;
     if (ber_sockbuf_ctrl(sbiod->sbiod_sb, LBER_SB_OPT_GET_FD, &fd) != 1 || fd < 0 ||
-        ioctl(fd, FIONREAD, &waiting) != 0 || waiting >= kBatchBytes) {
+        OvSystem().bytesWaiting(fd, waiting) != 0 || waiting >= kBatchBytes) {
         return;
     }
-    const timespec pause{0, std::chrono::nanoseconds(kBatchWait).count()};
-    nanosleep(&pause, nullptr);
+    OvSystem().sleepMicroseconds(static_cast<unsigned>(kBatchWait.count()));
     lastBatchWait = std::chrono::steady_clock::now();
 }
 

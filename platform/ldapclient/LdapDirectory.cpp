@@ -3,6 +3,7 @@
 // went away to the next of the configured directory.
 #include "framework/OvApplication.h"
 #include "framework/OvString.h"
+#include "framework/OvSystem.h"
 #include "platform/directory/Directory.h"
 #include "platform/ldapclient/LdapConnection.h"
 #include "platform/ldapclient/LdapDomainListing.h"
@@ -14,7 +15,6 @@
 #include "services/OvUserServiceBase.h"
 
 #include <ldap.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <map>
@@ -328,7 +328,7 @@ private:
                 // system rather than staying in the allocator's free lists.
                 visitor.Restart();
                 connections_.erase(it);
-                malloc_trim(0);
+                OvSystem().trimMemory();
                 ReportServiceFault(
                     kStatusTooManyEntries, target.transport.scheme + "://" + target.server, 0,
                     "the answer has more than " + std::to_string(settings_.maxEntries) +

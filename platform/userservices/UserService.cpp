@@ -4,7 +4,7 @@
 
 #include "platform/userservices/EventLog.h"
 
-#include <malloc.h>
+#include "framework/OvSystem.h"
 
 #include <deque>
 #include <map>
@@ -614,7 +614,7 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
         // What the walk held is gone now; give it back to the system rather
         // than keep it in the allocator's free lists.
         std::vector<std::string>().swap(printed);
-        malloc_trim(0);
+        OvSystem().trimMemory();
     }
     if (status != 0) return status;
     ToWide(printed, users);

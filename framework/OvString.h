@@ -118,5 +118,14 @@ inline char OvAsciiLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 std::string OvAsciiLower(std::string_view text);
+
+// The value of a hexadecimal digit of either case; -1 for any other byte.
+inline int OvHexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 bool OvEqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 bool OvStartsWithIgnoringAsciiCase(std::string_view text, std::string_view start);

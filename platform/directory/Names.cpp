@@ -80,14 +80,6 @@ void AppendNormalizedAva(const Ava& ava, std::string& out)
     AppendEscapedValue(ava, ava.hex ? ava.value : PrepareValue(ava.value), out);
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool IsTypeChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -108,7 +100,7 @@ bool ValidServer(std::string_view server)
         const std::size_t close = server.find(']');
         if (close == std::string_view::npos || close < 3) return false;
         for (char c : server.substr(1, close - 1))
-            if (HexDigit(c) < 0 && c != ':' && c != '.') return false;
+            if (OvHexDigit(c) < 0 && c != ':' && c != '.') return false;
         const std::string_view rest = server.substr(close + 1);
         if (!rest.empty()) {
             if (rest.front() != ':') return false;
@@ -256,7 +248,7 @@ private:
     bool ReadHexValue(Ava& ava)
     {
         const std::size_t start = i_++;
-        while (i_ < n_ && HexDigit(text_[i_]) >= 0) ++i_;
+        while (i_ < n_ && OvHexDigit(text_[i_]) >= 0) ++i_;
         if ((i_ - start) % 2 == 0 || i_ - start < 3) return false;
         ava.value.assign(text_.substr(start, i_ - start));
         ava.hex = true;
@@ -314,9 +306,9 @@ private:
     bool ReadEscape(Ava& ava)
     {
         if (i_ == n_) return false;
-        const int high = HexDigit(text_[i_]);
-        if (high >= 0 && i_ + 1 < n_ && HexDigit(text_[i_ + 1]) >= 0) {
-            ava.value += static_cast<char>(high * 16 + HexDigit(text_[i_ + 1]));
+        const int high = OvHexDigit(text_[i_]);
+        if (high >= 0 && i_ + 1 < n_ && OvHexDigit(text_[i_ + 1]) >= 0) {
+            ava.value += static_cast<char>(high * 16 + OvHexDigit(text_[i_ + 1]));
             i_ += 2;
             return true;
         }
@@ -440,122 +432,6 @@ std::string_view NormalizedParent(std::string_view normalized)
     return std::string_view();
 }
 
-bool IsSupportedType(std::string_view type)
-{
-    return EqualsIgnoringCase(type, "LDAP") || EqualsIgnoringCase(type, "ADS") ||
-           EqualsIgnoringCase(type, "NDS") || EqualsIgnoringCase(type, "IPLANET");
-}
-
-unsigned ParseContext(std::string_view text, Context& out, bool dnRequired)
-{
-    text = OvTrimNameBlanks(text);
-    const std::size_t scheme = text.find("://");
-    if (scheme == std::string_view::npos || scheme == 0) return kStatusMalformedName;
-    const std::string_view type = text.substr(0, scheme);
-    for (char c : type)
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return kStatusMalformedName;
-    std::string_view rest = text.substr(scheme + 3);
-    std::size_t blank = 0;
-    while (blank < rest.size() && !IsBlank(rest[blank])) ++blank;
-    const std::string_view server = rest.substr(0, blank);
-    if (!ValidServer(server)) return kStatusMalformedName;
-    const std::string_view dnText = OvTrimNameBlanks(rest.substr(blank));
-    Context context;
-    if (!Dn::Parse(dnText, context.dn)) return kStatusMalformedName;
-    if (dnRequired && context.dn.Empty()) return kStatusMalformedName;
-    if (!IsSupportedType(type)) return kStatusUnsupportedType;
-    context.type.assign(type);
-    context.server.assign(server);
-    out = std::move(context);
-    return 0;
-}
-
-namespace {
-
-// The text that OvPrintable shows as `shown`, when `shown` holds escapes and
-// is exactly how that text is printed.
-bool ReadPrinted(std::string_view shown, std::string& text)
-{
-    text.clear();
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        if (shown[i] == '\\' && i + 2 < shown.size() && HexDigit(shown[i + 1]) >= 0 &&
-            HexDigit(shown[i + 2]) >= 0) {
-            text += static_cast<char>(HexDigit(shown[i + 1]) * 16 + HexDigit(shown[i + 2]));
-            i += 2;
-        } else {
-            text += shown[i];
-        }
-    }
-    return text != shown && OvPrintable(text) == shown;
-}
-
-}  // namespace
-
-unsigned ReadFqdn(std::string_view text, std::vector<FqdnReading>& readings)
-{
-    readings.clear();
-    text = OvTrimNameBlanks(text);
-    FqdnReading whole;
-    unsigned status = ParseContext(text, whole.context);
-    if (status == kStatusUnsupportedType) return status;
-    if (status == 0) readings.push_back(std::move(whole));
-    const std::size_t scheme = text.find("://");
-    const std::size_t first = scheme == std::string_view::npos ? 0 : scheme + 3;
-    for (std::size_t slash = text.rfind('/'); slash != std::string_view::npos && slash >= first;
-         slash = slash == 0 ? std::string_view::npos : text.rfind('/', slash - 1)) {
-        FqdnReading reading;
-        reading.name.assign(OvTrimNameBlanks(text.substr(slash + 1)));
-        if (reading.name.empty()) continue;
-        status = ParseContext(text.substr(0, slash), reading.context);
-        if (status == kStatusUnsupportedType) return status;
-        if (status != 0) continue;
-        // A name pasted as the program prints it (OvPrintable) is also read
-        // with its escapes undone, after the name as it stands.
-        std::string printed;
-        const bool escaped = ReadPrinted(reading.name, printed);
-        readings.push_back(reading);
-        if (escaped) {
-            reading.name = std::move(printed);
-            readings.push_back(std::move(reading));
-        }
-    }
-    return readings.empty() ? static_cast<unsigned>(kStatusMalformedName) : 0u;
-}
-
-unsigned ParseDomainLogin(std::string_view text, Login& out)
-{
-    text = OvTrimNameBlanks(text);
-    constexpr std::string_view prefix = "default://";
-    if (text.size() < prefix.size() || !EqualsIgnoringCase(text.substr(0, prefix.size()), prefix))
-        return kStatusMalformedName;
-    text.remove_prefix(prefix.size());
-    const std::size_t backslash = text.find('\\');
-    if (backslash == std::string_view::npos) return kStatusMalformedName;
-    Login login;
-    login.domain.assign(OvTrimNameBlanks(text.substr(0, backslash)));
-    login.login.assign(OvTrimNameBlanks(text.substr(backslash + 1)));
-    if (login.domain.empty() || login.login.empty()) return kStatusMalformedName;
-    out = std::move(login);
-    return 0;
-}
-
-unsigned ParsePlainLogin(std::string_view text, Login& out)
-{
-    text = OvTrimNameBlanks(text);
-    Login login;
-    const std::size_t backslash = text.find('\\');
-    if (backslash != std::string_view::npos) {
-        login.domain.assign(OvTrimNameBlanks(text.substr(0, backslash)));
-        if (login.domain.empty()) return kStatusMalformedName;
-        text = OvTrimNameBlanks(text.substr(backslash + 1));
-    }
-    login.login.assign(text);
-    if (login.login.empty()) return kStatusMalformedName;
-    out = std::move(login);
-    return 0;
-}
-
 std::string DomainShortName(const Dn& dn)
 {
     for (std::size_t r = 0; r < dn.Size(); ++r)
@@ -617,116 +493,6 @@ bool EntryNameFormatter::Format(const std::string& dnText, std::string& out)
 std::string FormatContext(const std::string& server, const Dn& dn)
 {
     return "LDAP://" + server + " " + dn.Format();
-}
-
-namespace {
-
-KeyedName KeyName(std::string name)
-{
-    std::string key = FoldCase(name);
-    return {std::move(key), std::move(name)};
-}
-
-// Of sorted names sharing a key, keeps the first.
-template <typename Names>
-void DropRepeatedKeys(Names& keyed)
-{
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
-        if (kept > 0 && keyed[i].first == keyed[kept - 1].first) continue;
-        if (kept != i) keyed[kept] = std::move(keyed[i]);
-        ++kept;
-    }
-    keyed.resize(kept);
-}
-
-bool KeyedBefore(const KeyedName& a, const KeyedName& b)
-{
-    const int order = a.first.compare(b.first);
-    return order != 0 ? order < 0 : a.second < b.second;
-}
-
-// Sorts keyed names as SortNames sorts names and drops those whose key an
-// earlier one has.
-void SortKeyedNames(std::vector<KeyedName>& keyed)
-{
-    if (keyed.empty()) return;
-    // The names of one listing mostly share their server and container: the
-    // keys' common beginning is compared once, not at every step.
-    std::size_t common = keyed.front().first.size();
-    for (const KeyedName& name : keyed) {
-        const std::string& first = keyed.front().first;
-        const std::string& key = name.first;
-        std::size_t i = 0;
-        const std::size_t end = std::min(common, key.size());
-        while (i < end && key[i] == first[i]) ++i;
-        common = i;
-    }
-    std::sort(keyed.begin(), keyed.end(), [common](const KeyedName& a, const KeyedName& b) {
-        const int order =
-            a.first.compare(common, std::string::npos, b.first, common, std::string::npos);
-        return order != 0 ? order < 0 : a.second < b.second;
-    });
-    DropRepeatedKeys(keyed);
-}
-
-}  // namespace
-
-void NameSorter::Add(std::string name)
-{
-    names_.push_back(KeyName(std::move(name)));
-    if (names_.size() - sorted_ == kRunLength) CloseRun();
-}
-
-void NameSorter::Clear()
-{
-    std::deque<KeyedName>().swap(names_);
-    runs_.clear();
-    sorted_ = 0;
-}
-
-void NameSorter::CloseRun()
-{
-    const auto first = names_.begin() + static_cast<std::ptrdiff_t>(sorted_);
-    if (!std::is_sorted(first, names_.end(), KeyedBefore))
-        std::sort(first, names_.end(), KeyedBefore);
-    runs_.push_back(names_.size() - sorted_);
-    sorted_ = names_.size();
-    // Runs are merged as a binary counter counts: the lengths on the stack
-    // halve from bottom to top, so each name is merged about log2(runs) times.
-    while (runs_.size() >= 2 && runs_[runs_.size() - 2] <= runs_.back()) MergeLastRuns();
-}
-
-void NameSorter::MergeLastRuns()
-{
-    const std::size_t second = runs_.back();
-    runs_.pop_back();
-    const auto end = names_.begin() + static_cast<std::ptrdiff_t>(sorted_);
-    const auto middle = end - static_cast<std::ptrdiff_t>(second);
-    const auto start = middle - static_cast<std::ptrdiff_t>(runs_.back());
-    if (KeyedBefore(*middle, *(middle - 1))) std::inplace_merge(start, middle, end, KeyedBefore);
-    runs_.back() += second;
-}
-
-std::deque<KeyedName> NameSorter::Finish()
-{
-    if (names_.size() > sorted_) CloseRun();
-    while (runs_.size() >= 2) MergeLastRuns();
-    DropRepeatedKeys(names_);
-    std::deque<KeyedName> out;
-    out.swap(names_);
-    Clear();
-    return out;
-}
-
-void SortNames(std::vector<std::string>& names)
-{
-    std::vector<KeyedName> keyed;
-    keyed.reserve(names.size());
-    for (std::string& name : names) keyed.push_back(KeyName(std::move(name)));
-    SortKeyedNames(keyed);
-    names.clear();
-    for (KeyedName& name : keyed) names.push_back(std::move(name.second));
 }
 
 }  // namespace ovdir

@@ -57,6 +57,79 @@ unsigned Left(Clock::time_point deadline)
     return left > 0 ? static_cast<unsigned>(left) : 0u;
 }
 
+// The users and groups directly in the container that rest names up to its
+// last "/", whose names begin with what follows it.
+unsigned CompleteInContainer(Directory& directory, const std::string& server,
+                             const std::string& rest, unsigned limit, Clock::time_point deadline,
+                             std::vector<std::string>& found)
+{
+    const auto slash = rest.rfind('/');
+    Dn container;
+    if (!Dn::Parse(rest.substr(0, slash), container) || container.Empty())
+        return kStatusMalformedName;
+    const std::string wanted = rest.substr(slash + 1);
+    SearchRequest request;
+    request.server = server;
+    request.base = container.Format();
+    request.scope = Scope::OneLevel;
+    std::vector<Filter> naming;
+    if (!PrepareValue(wanted).empty()) {
+        for (const std::string& attribute : NamingAttributes())
+            naming.push_back(Filter::Initial(attribute, wanted));
+    }
+    request.filter = naming.empty()
+                         ? UserOrGroupFilter()
+                         : Filter::And({UserOrGroupFilter(), Filter::Or(std::move(naming))});
+    request.sizeLimit = limit;
+    request.timeLimitMs = Left(deadline);
+    if (request.timeLimitMs == 0) return kStatusTimeout;
+    std::vector<Entry> entries;
+    if (const unsigned status = directory.Search(request, entries)) return status;
+    const std::string foldedWanted = FoldCase(wanted);
+    for (const Entry& entry : entries) {
+        Dn dn;
+        if (Dn::Parse(entry.dn, dn) && !dn.Empty() && StartsWithFolded(dn.RdnValue(), foldedWanted))
+            found.push_back(dn.RdnValue());
+    }
+    return 0;
+}
+
+// The containers below each naming context whose DN begins with rest.
+unsigned CompleteContainers(Directory& directory, const std::string& server,
+                            const std::string& rest, unsigned limit, Clock::time_point deadline,
+                            std::vector<std::string>& found)
+{
+    std::vector<std::string> bases;
+    const unsigned contextsTime = Left(deadline);
+    if (contextsTime == 0) return kStatusTimeout;
+    if (const unsigned status = directory.QuickNamingContexts(bases, contextsTime)) return status;
+    Filter narrowing;
+    const bool narrowed = FirstRdnStart(rest, narrowing);
+    const std::string foldedRest = FoldCase(rest);
+    for (const std::string& baseText : bases) {
+        Dn base;
+        if (!Dn::Parse(baseText, base) || base.Empty()) continue;
+        SearchRequest request;
+        request.server = server;
+        request.base = base.Format();
+        request.filter = narrowed ? Filter::And({ContainerFilter(), narrowing}) : ContainerFilter();
+        request.sizeLimit = limit;
+        request.timeLimitMs = Left(deadline);
+        if (request.timeLimitMs == 0) return kStatusTimeout;
+        std::vector<Entry> entries;
+        const unsigned status = directory.Search(request, entries);
+        if (status == kStatusNoSuchEntry) continue;
+        if (status != 0) return status;
+        for (const Entry& entry : entries) {
+            Dn dn;
+            if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
+            std::string name = dn.Format();
+            if (StartsWithFolded(name, foldedRest)) found.push_back(std::move(name));
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, unsigned milliseconds,
@@ -78,70 +151,11 @@ unsigned UserService::CompleteContext(const OvWString& typed, unsigned limit, un
     const std::string rest = start == std::string::npos ? std::string() : text.substr(start);
 
     std::vector<std::string> found;
-    const auto slash = rest.rfind('/');
-    if (slash != std::string::npos) {
-        // The users and groups directly in the container.
-        Dn container;
-        if (!Dn::Parse(rest.substr(0, slash), container) || container.Empty())
-            return kStatusMalformedName;
-        const std::string wanted = rest.substr(slash + 1);
-        SearchRequest request;
-        request.server = context.server;
-        request.base = container.Format();
-        request.scope = Scope::OneLevel;
-        std::vector<Filter> naming;
-        if (!PrepareValue(wanted).empty()) {
-            for (const std::string& attribute : NamingAttributes())
-                naming.push_back(Filter::Initial(attribute, wanted));
-        }
-        request.filter = naming.empty()
-                             ? UserOrGroupFilter()
-                             : Filter::And({UserOrGroupFilter(), Filter::Or(std::move(naming))});
-        request.sizeLimit = limit;
-        request.timeLimitMs = Left(deadline);
-        if (request.timeLimitMs == 0) return kStatusTimeout;
-        std::vector<Entry> entries;
-        if (const unsigned status = directory_.Search(request, entries)) return status;
-        const std::string foldedWanted = FoldCase(wanted);
-        for (const Entry& entry : entries) {
-            Dn dn;
-            if (Dn::Parse(entry.dn, dn) && !dn.Empty() &&
-                StartsWithFolded(dn.RdnValue(), foldedWanted))
-                found.push_back(dn.RdnValue());
-        }
-    } else {
-        // The containers below each naming context whose DN begins with the text.
-        std::vector<std::string> bases;
-        const unsigned contextsTime = Left(deadline);
-        if (contextsTime == 0) return kStatusTimeout;
-        if (const unsigned status = directory_.QuickNamingContexts(bases, contextsTime))
-            return status;
-        Filter narrowing;
-        const bool narrowed = FirstRdnStart(rest, narrowing);
-        const std::string foldedRest = FoldCase(rest);
-        for (const std::string& baseText : bases) {
-            Dn base;
-            if (!Dn::Parse(baseText, base) || base.Empty()) continue;
-            SearchRequest request;
-            request.server = context.server;
-            request.base = base.Format();
-            request.filter =
-                narrowed ? Filter::And({ContainerFilter(), narrowing}) : ContainerFilter();
-            request.sizeLimit = limit;
-            request.timeLimitMs = Left(deadline);
-            if (request.timeLimitMs == 0) return kStatusTimeout;
-            std::vector<Entry> entries;
-            const unsigned status = directory_.Search(request, entries);
-            if (status == kStatusNoSuchEntry) continue;
-            if (status != 0) return status;
-            for (const Entry& entry : entries) {
-                Dn dn;
-                if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
-                std::string name = dn.Format();
-                if (StartsWithFolded(name, foldedRest)) found.push_back(std::move(name));
-            }
-        }
-    }
+    const unsigned status =
+        rest.rfind('/') != std::string::npos
+            ? CompleteInContainer(directory_, context.server, rest, limit, deadline, found)
+            : CompleteContainers(directory_, context.server, rest, limit, deadline, found);
+    if (status != 0) return status;
     SortNames(found);
     if (found.size() > limit) found.resize(limit);
     for (std::string& word : found) words.push_back(makeWideString(std::move(word)));

@@ -3,6 +3,7 @@
 #include "platform/userservices/UserService.h"
 
 #include "platform/userservices/EventLog.h"
+#include "platform/userservices/GroupExpansion.h"
 
 #include "framework/OvSystem.h"
 
@@ -13,16 +14,12 @@
 #include <utility>
 
 namespace ovdir {
-namespace {
 
 const std::vector<std::string> kUserAttributes = {"objectclass", "uid", "samaccountname",
                                                   "displayname", "cn",  "mail"};
+
 const std::vector<std::string> kGroupAttributes = {"objectclass", "member", "uniquemember",
                                                    "memberuid"};
-
-Filter UserFilter() { return KindFilter(EntryKind::User); }
-
-Filter GroupFilter() { return KindFilter(EntryKind::Group); }
 
 std::string LoginOf(const Entry& user)
 {
@@ -52,6 +49,12 @@ bool HasLogin(const Entry& user, const std::string& login)
 
 const std::vector<std::string> kLoginAttributes = {"uid", "samaccountname"};
 
+namespace {
+
+Filter UserFilter() { return KindFilter(EntryKind::User); }
+
+Filter GroupFilter() { return KindFilter(EntryKind::Group); }
+
 // The UTF-8 a wide string keeps, read in place.
 const std::string& Narrow(const OvWString& text) { return text.utf8(); }
 
@@ -76,6 +79,20 @@ void ToWide(std::vector<std::string>& names, std::vector<OvWString>& out)
     out.clear();
     out.reserve(names.size());
     for (std::string& name : names) out.push_back(makeWideString(std::move(name)));
+}
+
+// Each entry's first value of attribute, else of fallback, in the entries'
+// order; entries with neither are left out.
+void NamesOf(const std::vector<Entry>& found, const char* attribute, const char* fallback,
+             std::vector<OvWString>& out)
+{
+    std::vector<std::string> names;
+    for (const Entry& entry : found) {
+        std::string name = entry.First(attribute);
+        if (name.empty()) name = entry.First(fallback);
+        if (!name.empty()) names.push_back(std::move(name));
+    }
+    ToWide(names, out);
 }
 
 // How a name typed by the user is matched against one attribute: anything
@@ -113,170 +130,6 @@ private:
     std::string name_;
 };
 
-// Members of one container are read with one search of the container, not
-// one by one, from this many on.
-constexpr std::size_t kMembersReadTogether = 64;
-
-// Entries of any class at or below base in scope, with kGroupAttributes.
-SearchRequest MemberRequest(const std::string& server, const Dn& base, Scope scope)
-{
-    SearchRequest request;
-    request.server = server;
-    request.base = base.Format();
-    request.scope = scope;
-    request.filter = Filter::Present("objectclass");
-    request.attributes = kGroupAttributes;
-    return request;
-}
-
-// What one expansion of a group's members has cost: every search it makes,
-// every entry it is handed and every member value those carry count against
-// its limits, so that a directory whose groups name ever more groups, or one
-// group of millions of members, cannot make it grow or go on without end.
-class ExpansionBudget {
-public:
-    explicit ExpansionBudget(const ExpansionLimits& limits) : limits_(limits) {}
-    // Before each search: whether it may be made.
-    bool Search() { return ++searches_ <= limits_.searches; }
-    // An entry handed over, with its member values: whether they fit.
-    bool Take(const Entry& entry)
-    {
-        entries_ += 1;
-        for (const char* attribute : {"member", "uniquemember", "memberuid"})
-            if (const auto* values = entry.Find(attribute)) entries_ += values->size();
-        return entries_ <= limits_.entries;
-    }
-    // The record of an expansion stopped at its limits.
-    void Report(const std::string& location) const
-    {
-        ReportServiceFault(
-            kStatusExpansionTooLarge, location, 0,
-            searches_ > limits_.searches
-                ? "the members of the group needed more than " + std::to_string(limits_.searches) +
-                      " searches (MaxGroupSearches)"
-                : "the members of the group came to more than " + std::to_string(limits_.entries) +
-                      " entries and member values (MaxEntries)");
-    }
-
-private:
-    const ExpansionLimits limits_;
-    std::size_t searches_ = 0;
-    std::size_t entries_ = 0;
-};
-
-// The entries of the members (their DNs parsed and not empty) that exist, with
-// kGroupAttributes. Where many members share a container, the container's
-// entries are read in one search, at most a few times as many as the members
-// there; a member that search does not show (a larger container, a server's
-// size limit) is looked up on its own, so the answer is the same as with a
-// lookup for each. A failed read fails the listing, as a failed lookup does,
-// and so does a read past the budget's limits.
-unsigned ReadMembers(Directory& directory, const std::string& server,
-                     const std::vector<Dn>& members, ExpansionBudget& budget,
-                     std::vector<Entry>& found)
-{
-    std::map<std::string, std::vector<std::size_t>> byParent;
-    for (std::size_t i = 0; i < members.size(); ++i)
-        byParent[members[i].Parent().Normalized()].push_back(i);
-    std::vector<bool> done(members.size(), false);
-    for (const auto& [parent, indices] : byParent) {
-        if (indices.size() < kMembersReadTogether) continue;
-        std::unordered_map<std::string, std::size_t> wanted;
-        for (std::size_t index : indices) wanted.emplace(members[index].Normalized(), index);
-        SearchRequest request =
-            MemberRequest(server, members[indices.front()].Parent(), Scope::OneLevel);
-        request.sizeLimit = indices.size() * 4 + 16;
-        std::vector<Entry> listed;
-        if (!budget.Search()) return kStatusExpansionTooLarge;
-        const unsigned status = directory.Search(request, listed);
-        if (status == kStatusNoSuchEntry) continue;
-        if (status != 0) return status;
-        for (Entry& entry : listed) {
-            const auto member = wanted.find(NormalizeDn(entry.dn));
-            if (member == wanted.end() || done[member->second]) continue;
-            done[member->second] = true;
-            if (!budget.Take(entry)) return kStatusExpansionTooLarge;
-            found.push_back(std::move(entry));
-        }
-    }
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (done[i]) continue;
-        std::vector<Entry> entry;
-        if (!budget.Search()) return kStatusExpansionTooLarge;
-        const unsigned status =
-            directory.Search(MemberRequest(server, members[i], Scope::Base), entry);
-        // A member since deleted, or one that lives on a server that is
-        // never asked (the referral has its record).
-        if (status == kStatusNoSuchEntry || status == kStatusReferral) continue;
-        if (status != 0) return status;
-        for (Entry& one : entry) {
-            if (!budget.Take(one)) return kStatusExpansionTooLarge;
-            found.push_back(std::move(one));
-        }
-    }
-    return 0;
-}
-
-// The users among the nested members of top, whose naming context is base,
-// as printed names on server: each group is read once, whatever cycles the
-// groups make, and within the budget.
-unsigned ExpandGroup(Directory& directory, const Dn& base, Entry top, const std::string& server,
-                     const ClassChains& classes, ExpansionBudget& budget,
-                     std::vector<std::string>& printed)
-{
-    EntryNameFormatter formatter(server);
-    std::string name;
-    std::set<std::string> seen{NormalizeDn(top.dn)};  // every DN looked at once
-    std::deque<Entry> pending;
-    if (!budget.Take(top)) return kStatusExpansionTooLarge;
-    pending.push_back(std::move(top));
-    while (!pending.empty()) {
-        const Entry current = std::move(pending.front());
-        pending.pop_front();
-        std::vector<std::string> members;
-        for (const char* attribute : {"member", "uniquemember"})
-            if (const auto* values = current.Find(attribute))
-                for (const std::string& value : *values) members.emplace_back(StripUniqueId(value));
-        std::vector<Dn> unseen;
-        for (const std::string& member : members) {
-            Dn memberDn;
-            if (!Dn::Parse(member, memberDn) || memberDn.Empty()) continue;
-            if (seen.insert(memberDn.Normalized()).second) unseen.push_back(std::move(memberDn));
-        }
-        std::vector<Entry> memberEntries;
-        if (const unsigned status = ReadMembers(directory, server, unseen, budget, memberEntries))
-            return status;
-        for (Entry& entry : memberEntries) {
-            Dn dn;
-            if (!Dn::Parse(entry.dn, dn) || dn.Empty()) continue;
-            if (IsKind(entry, EntryKind::User, classes))
-                printed.push_back(FormatEntryName(server, dn));
-            else if (IsKind(entry, EntryKind::Group, classes))
-                pending.push_back(std::move(entry));
-        }
-        if (const auto* logins = current.Find("memberuid")) {
-            for (const std::string& login : *logins) {
-                SearchRequest request;
-                request.server = server;
-                request.base = base.Format();
-                request.filter = Filter::And({UserFilter(), LoginFilter(login)});
-                request.attributes = kLoginAttributes;
-                std::vector<Entry> found;
-                if (!budget.Search()) return kStatusExpansionTooLarge;
-                const unsigned status = directory.Search(request, found);
-                if (status == kStatusNoSuchEntry) continue;
-                if (status != 0) return status;
-                for (const Entry& entry : found) {
-                    if (!budget.Take(entry)) return kStatusExpansionTooLarge;
-                    if (HasLogin(entry, login) && formatter.Format(entry.dn, name))
-                        printed.push_back(std::move(name));
-                }
-            }
-        }
-    }
-    return 0;
-}
-
 // A secret's UTF-8, read where its caller keeps (and wipes) it: no copy of
 // it is made here. From now on the process is kept from dumping its memory.
 class SecretText {
@@ -302,207 +155,6 @@ const std::vector<std::string>& NamingAttributes()
 {
     static const std::vector<std::string> attributes = {"cn", "uid", "ou", "o", "dc", "l", "mail"};
     return attributes;
-}
-
-unsigned UserService::Domains(std::vector<Dn>& domains)
-{
-    domains.clear();
-    std::vector<std::string> contexts;
-    if (const unsigned status = directory_.NamingContexts(contexts)) return status;
-    for (const std::string& text : contexts) {
-        Dn dn;
-        if (!Dn::Parse(text, dn) || dn.Empty()) continue;
-        const unsigned status = CheckDomain(std::string(), dn);
-        if (status == kStatusNoSuchEntry) continue;
-        if (status != 0) return status;
-        domains.push_back(std::move(dn));
-    }
-    return 0;
-}
-
-unsigned UserService::DomainByShortName(const std::string& name, Dn& domain)
-{
-    std::vector<Dn> domains;
-    if (const unsigned status = Domains(domains)) return status;
-    unsigned matches = 0;
-    for (Dn& dn : domains) {
-        if (!EqualsIgnoringCase(DomainShortName(dn), name)) continue;
-        if (++matches == 1) domain = dn;
-    }
-    if (matches == 0) return kStatusNoSuchEntry;
-    return matches == 1 ? 0u : static_cast<unsigned>(kStatusAmbiguous);
-}
-
-unsigned UserService::CheckDomain(const std::string& server, const Dn& dn)
-{
-    SearchRequest request;
-    request.server = server;
-    request.base = dn.Format();
-    request.scope = Scope::Base;
-    request.filter = KindFilter(EntryKind::Domain);
-    std::vector<Entry> found;
-    if (const unsigned status = directory_.Search(request, found)) return status;
-    return found.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : 0u;
-}
-
-unsigned UserService::ContainingBase(const Dn& dn, Dn& base)
-{
-    std::vector<std::string> contexts;
-    if (const unsigned status = directory_.NamingContexts(contexts)) return status;
-    Dn best;
-    for (const std::string& text : contexts) {
-        Dn context;
-        if (Dn::Parse(text, context) && !context.Empty() && dn.IsWithin(context) &&
-            context.Size() > best.Size())
-            best = std::move(context);
-    }
-    if (!best.Empty()) {
-        base = std::move(best);
-        return 0;
-    }
-    // Not under a naming context the directory names: the domain components
-    // at the DN's end, or at least its topmost RDN.
-    std::size_t first = dn.Size();
-    while (first > 0 && dn.Rdn(first - 1).size() == 1 &&
-           EqualsIgnoringCase(dn.Rdn(first - 1).front().type, "dc"))
-        --first;
-    if (first == dn.Size() && first > 0) --first;
-    base = dn;
-    for (std::size_t i = 0; i < first; ++i) base = base.Parent();
-    return 0;
-}
-
-unsigned UserService::Resolve(const OvWString& fqdn, Kind kind,
-                              const std::vector<std::string>& attributes, Entry& entry,
-                              Context& context)
-{
-    std::vector<FqdnReading> readings;
-    if (const unsigned status = ReadFqdn(Narrow(fqdn), readings)) return status;
-    const Filter kindFilter = kind == Kind::User    ? UserFilter()
-                              : kind == Kind::Group ? GroupFilter()
-                                                    : Filter::Present("objectclass");
-    for (std::size_t r = 0; r < readings.size(); ++r) {
-        FqdnReading& reading = readings[r];
-        SearchRequest request;
-        // A server may call one reading no DN at all (a DN value that its
-        // syntax refuses, such as "dc=com/Jürgen"): the next reading is
-        // tried. Only the last one's refusal ends the look-up.
-        const bool last = r + 1 == readings.size();
-        request.tentative = !last;
-        request.server = reading.context.server;
-        request.base = reading.context.dn.Format();
-        request.attributes = attributes;
-        if (reading.name.empty()) {
-            request.scope = Scope::Base;
-            request.filter = kindFilter;
-        } else {
-            std::vector<Filter> naming;
-            for (const std::string& attribute : NamingAttributes())
-                naming.push_back(Filter::Equals(attribute, reading.name));
-            request.scope = Scope::OneLevel;
-            request.filter = Filter::And({kindFilter, Filter::Or(std::move(naming))});
-        }
-        std::vector<Entry> found;
-        unsigned status = directory_.Search(request, found);
-        if (status == kStatusNoSuchEntry || (status == kStatusMalformedName && !last)) continue;
-        if (status != 0) return status;
-        // The name must be the entry's own naming value, not any value of
-        // the naming attributes.
-        const std::string wanted = PrepareValue(reading.name);
-        std::vector<Entry> named;
-        const auto keepNamed = [&] {
-            for (Entry& candidate : found) {
-                Dn dn;
-                if (!Dn::Parse(candidate.dn, dn) || dn.Empty()) continue;
-                if (reading.name.empty() || PrepareValue(dn.RdnValue()) == wanted)
-                    named.push_back(std::move(candidate));
-            }
-        };
-        keepNamed();
-        if (named.empty() && !reading.name.empty()) {
-            // Named by an attribute outside the usual ones: the container's
-            // entries of the kind are read, and their naming values compared.
-            request.filter = kindFilter;
-            status = directory_.Search(request, found);
-            if (status != 0 && status != kStatusNoSuchEntry) return status;
-            keepNamed();
-        }
-        if (named.empty()) continue;
-        if (named.size() > 1) return kStatusAmbiguous;
-        entry = std::move(named.front());
-        context = std::move(reading.context);
-        return 0;
-    }
-    return kStatusNoSuchEntry;
-}
-
-unsigned UserService::ResolveKind(const OvWString& fqdn, Kind kind,
-                                  const std::vector<std::string>& attributes, Entry& entry,
-                                  Context& context)
-{
-    const unsigned status = Resolve(fqdn, kind, attributes, entry, context);
-    if (status != kStatusNoSuchEntry || kind == Kind::Any) return status;
-    Entry other;
-    Context where;
-    if (Resolve(fqdn, Kind::Any, {}, other, where) != 0) return status;
-    return kind == Kind::User ? kStatusNotUser : kStatusNotGroup;
-}
-
-unsigned UserService::ExplainContext(const OvWString& typed, const Context& parsed, unsigned status,
-                                     const std::string& matched)
-{
-    if (status != kStatusNoSuchEntry && status != kStatusMalformedName) return status;
-    // "LDAP://server ou=Sales,dc=example,dc=com/John Smith" reads as a
-    // context too, of a container that does not exist.
-    Entry entry;
-    Context where;
-    if (Resolve(typed, Kind::Any, {"objectclass"}, entry, where) == 0) {
-        const std::shared_ptr<const ClassChains> classes = directory_.Classes(where.server);
-        if (IsKind(entry, EntryKind::User, *classes) || IsKind(entry, EntryKind::Group, *classes))
-            return kStatusNotContainer;
-    }
-    if (status == kStatusNoSuchEntry) {
-        std::string message = "no such entry: " + parsed.dn.Format() + "; matched DN: ";
-        message += matched.empty() ? "none" : matched;
-        ReportServiceFault(status,
-                           parsed.server.empty() ? directory_.DefaultServer() : parsed.server, 0,
-                           RecordText(message));
-    }
-    return status;
-}
-
-unsigned UserService::FindUser(const std::vector<Dn>& domains, const Filter& match,
-                               const std::string& login, Entry& user)
-{
-    std::vector<Entry> users;
-    std::set<std::string> seen;
-    for (const Dn& domain : domains) {
-        SearchRequest request;
-        request.base = domain.Format();
-        request.filter = Filter::And({UserFilter(), match});
-        request.attributes = kUserAttributes;
-        std::vector<Entry> found;
-        const unsigned status = directory_.Search(request, found);
-        if (status == kStatusNoSuchEntry) continue;
-        if (status != 0) return status;
-        for (Entry& entry : found) {
-            if (!login.empty() && !HasLogin(entry, login)) continue;
-            if (seen.insert(NormalizeDn(entry.dn)).second) users.push_back(std::move(entry));
-        }
-    }
-    if (users.empty()) return kStatusNoSuchEntry;
-    if (users.size() > 1) return kStatusAmbiguous;
-    user = std::move(users.front());
-    return 0;
-}
-
-unsigned UserService::UserFromDomainLogin(const OvWString& text, Entry& user)
-{
-    Login login;
-    if (const unsigned status = ParseDomainLogin(Narrow(text), login)) return status;
-    Dn domain;
-    if (const unsigned status = DomainByShortName(login.domain, domain)) return status;
-    return FindUser({domain}, LoginFilter(login.login), login.login, user);
 }
 
 unsigned UserService::ListEntries(const std::string& server, const Dn& base, const Filter& filter,
@@ -564,13 +216,7 @@ unsigned UserService::GetTrustedDomains(const OvWString& domain, std::vector<OvW
     std::vector<Entry> found;
     const unsigned status = directory_.Search(request, found);
     if (status != 0 && status != kStatusNoSuchEntry) return status;
-    std::vector<std::string> names;
-    for (const Entry& entry : found) {
-        std::string name = entry.First("trustpartner");
-        if (name.empty()) name = entry.First("cn");
-        if (!name.empty()) names.push_back(std::move(name));
-    }
-    ToWide(names, trusted);
+    NamesOf(found, "trustpartner", "cn", trusted);
     return 0;
 }
 
@@ -723,13 +369,7 @@ unsigned UserService::GetWorkstations(const OvWString& domain, std::vector<OvWSt
     request.attributes = {"cn", "dnshostname"};
     std::vector<Entry> found;
     if (const unsigned status = directory_.Search(request, found)) return status;
-    std::vector<std::string> names;
-    for (const Entry& entry : found) {
-        std::string name = entry.First("cn");
-        if (name.empty()) name = entry.First("dnshostname");
-        if (!name.empty()) names.push_back(std::move(name));
-    }
-    ToWide(names, workstations);
+    NamesOf(found, "cn", "dnshostname", workstations);
     return 0;
 }
 

@@ -18,6 +18,22 @@ const std::vector<std::string>& NamingAttributes();
 
 // Users (persons that are not computers) and groups (of any group class).
 Filter UserOrGroupFilter();
+// The attributes a user is read with: its classes, login and names.
+extern const std::vector<std::string> kUserAttributes;
+// The attributes a group is read with: its classes and members.
+extern const std::vector<std::string> kGroupAttributes;
+// The attributes that hold a login.
+extern const std::vector<std::string> kLoginAttributes;
+// A user's login: uid, else sAMAccountName.
+std::string LoginOf(const Entry& user);
+// A user's full name: displayName, else cn.
+std::string FullNameOf(const Entry& user);
+// The users that may have the login: the directory is asked for either
+// attribute, and HasLogin then keeps those whose login it is.
+Filter LoginFilter(const std::string& login);
+// Whether login is the user's login: uid, else sAMAccountName. A user with
+// uid robert and sAMAccountName bob does not have the login bob.
+bool HasLogin(const Entry& user, const std::string& login);
 
 class UserService : public OvUserServiceBase {
 public:

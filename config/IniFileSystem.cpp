@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "framework/OvOS.h"
+#include "framework/OvSystem.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ int OpenReadOnly(const char* path)
 {
     // Non-blocking, so that a FIFO in place of the file reads as empty
     // instead of waiting for a writer forever.
-    return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    return OvSystem().open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
 }
 
 int SetReadLock(int fd, short type, off_t length)

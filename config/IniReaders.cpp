@@ -141,9 +141,7 @@ int ParseLeadingInt(const char* text)
 
 }  // namespace
 
-std::string_view TrimBlanks(std::string_view text) { return OvTrim(text, kOvLineBlanks); }
-
-void TrimBlanksInPlace(char* text)
+void TrimLineBlanksInPlace(char* text)
 {
     if (text == nullptr) return;
     std::size_t start = 0;
@@ -181,7 +179,7 @@ bool ReadIniString(const std::string& fileName, const std::string& section, cons
             break;
         }
         if (outcome != LineReader::kLine) break;
-        const std::string_view trimmed = TrimBlanks(line);
+        const std::string_view trimmed = OvTrimLineBlanks(line);
         if (trimmed.empty() || trimmed[0] == '#') continue;
         if (status == kIniSectionMissing) {
             if (trimmed == header) status = kIniKeyMissing;
@@ -190,8 +188,8 @@ bool ReadIniString(const std::string& fileName, const std::string& section, cons
         if (trimmed[0] == '[') break;
         const std::size_t equals = trimmed.find('=');
         if (equals == std::string::npos) continue;
-        if (TrimBlanks(trimmed.substr(0, equals)) == key) {
-            value.assign(TrimBlanks(trimmed.substr(equals + 1)));
+        if (OvTrimLineBlanks(trimmed.substr(0, equals)) == key) {
+            value.assign(OvTrimLineBlanks(trimmed.substr(equals + 1)));
             status = 0;
             break;
         }
@@ -279,7 +277,7 @@ bool HeaderNames(const char* piece, const char* header)
     char* close = std::strchr(name, ']');
     if (close == nullptr) return false;
     *close = '\0';
-    TrimBlanksInPlace(name);
+    TrimLineBlanksInPlace(name);
     return std::strcmp(name, header) == 0;
 }
 
@@ -290,10 +288,10 @@ bool TakeValue(char* piece, const char* wanted, char* value)
     char* equals = std::strchr(piece, '=');
     if (equals == nullptr) return false;
     *equals = '\0';
-    TrimBlanksInPlace(piece);
+    TrimLineBlanksInPlace(piece);
     if (std::strcmp(piece, wanted) != 0) return false;
     char* text = equals + 1;
-    TrimBlanksInPlace(text);
+    TrimLineBlanksInPlace(text);
     CopyValue(value, text);
     return true;
 }

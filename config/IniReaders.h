@@ -31,7 +31,6 @@ int ReadIniValue(const char* fileName, const char* section, const char* key, cha
 // value (0 when there is none; saturated at the limits of int).
 int ReadIniInt(const char* fileName, const char* section, const char* key, int& value);
 
-// Without the blanks " \t\r\n" at both ends.
-std::string_view TrimBlanks(std::string_view text);
-// The same, on a zero-terminated text in its own buffer.
-void TrimBlanksInPlace(char* text);
+// Without the line blanks " \t\r\n" at both ends (as OvTrimLineBlanks), on a
+// zero-terminated text in its own buffer.
+void TrimLineBlanksInPlace(char* text);

@@ -6,6 +6,7 @@
 
 #include "config/IniReaders.h"
 #include "framework/OvBoundedFile.h"
+#include "framework/OvString.h"
 #include "services/OvCommFramework.h"
 
 namespace {
@@ -19,19 +20,19 @@ void ParseSettings(std::string_view content, OvServiceSettings& settings)
     while (position < content.size()) {
         std::size_t end = content.find('\n', position);
         if (end == std::string_view::npos) end = content.size();
-        const std::string_view line = TrimBlanks(content.substr(position, end - position));
+        const std::string_view line = OvTrimLineBlanks(content.substr(position, end - position));
         position = end + 1;
         if (line.empty() || line.front() == '#' || line.front() == ';') continue;
         if (line.front() == '[') {
             const std::size_t close = line.find(']');
             inSection = close != std::string_view::npos;
-            if (inSection) group.assign(TrimBlanks(line.substr(1, close - 1)));
+            if (inSection) group.assign(OvTrimLineBlanks(line.substr(1, close - 1)));
             continue;
         }
         const std::size_t equals = line.find('=');
         if (!inSection || equals == std::string_view::npos) continue;
-        std::string value(TrimBlanks(line.substr(equals + 1)));
-        settings.Add(group, std::string(TrimBlanks(line.substr(0, equals))), value);
+        std::string value(OvTrimLineBlanks(line.substr(equals + 1)));
+        settings.Add(group, std::string(OvTrimLineBlanks(line.substr(0, equals))), value);
         OvWipe(value);
     }
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "framework/OvApplication.h"
+#include "framework/OvSystem.h"
 
 namespace {
 
@@ -58,8 +59,8 @@ bool Private(const struct stat& info)
 // place is refused at once instead of waiting for a writer.
 int OpenPrivate(int folder, const char* name, int flags)
 {
-    const int fd =
-        ::openat(folder, name, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, S_IRUSR | S_IWUSR);
+    const int fd = OvSystem().openAt(folder, name, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                                     S_IRUSR | S_IWUSR);
     if (fd < 0) return -1;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !Private(info)) {
@@ -75,7 +76,7 @@ bool WriteAll(int fd, const std::string& text)
 {
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        const ssize_t put = OvSystem().write(fd, text.data() + done, text.size() - done);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         done += static_cast<std::size_t>(put);
@@ -129,7 +130,7 @@ std::string OvAnswerHistory::OpenFolder()
     // The folder is judged by what it is, a symbolic link by what it points
     // to; the file is then opened in the folder that was judged, never by
     // its path again.
-    folder_ = ::open(folderPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folder_ = OvSystem().open(folderPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     struct stat info {};
     if (folder_ < 0 || fstat(folder_, &info) != 0) {
         // No folder to be had (no home, a read-only one): the session keeps
@@ -139,7 +140,8 @@ std::string OvAnswerHistory::OpenFolder()
     }
     if (!Private(info))
         return "the history folder belongs to another user or others may write to it";
-    const int fd = ::openat(folder_, name_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = OvSystem().openAt(folder_, name_.c_str(),
+                                     O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0)
         return errno == ENOENT
                    ? std::string()
@@ -248,8 +250,8 @@ void OvAnswerHistory::Compact(std::size_t linesInFile)
     const std::string fresh = name_ + ".new";
     ::unlinkat(folder_, fresh.c_str(), 0);
     const int fd =
-        ::openat(folder_, fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                 S_IRUSR | S_IWUSR);
+        OvSystem().openAt(folder_, fresh.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
     if (fd < 0) return;
     const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     ::close(fd);

@@ -98,6 +98,16 @@ void OvAppendPrintable(std::string& out, std::string_view text);
 constexpr const char* kOvNameBlanks = " \t";
 constexpr const char* kOvLineBlanks = " \t\r\n";
 std::string_view OvTrim(std::string_view text, std::string_view blanks);
+// Without name blanks (space, tab) at either end.
+inline std::string_view OvTrimNameBlanks(std::string_view text)
+{
+    return OvTrim(text, kOvNameBlanks);
+}
+// Without line blanks (space, tab, CR, LF) at either end.
+inline std::string_view OvTrimLineBlanks(std::string_view text)
+{
+    return OvTrim(text, kOvLineBlanks);
+}
 
 // ASCII letters in lower case, every other byte as it is: the one case rule
 // for names that are ASCII by definition (parameter-file sections and keys,
@@ -108,5 +118,14 @@ inline char OvAsciiLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 std::string OvAsciiLower(std::string_view text);
+
+// The value of a hexadecimal digit of either case; -1 for any other byte.
+inline int OvHexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 bool OvEqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 bool OvStartsWithIgnoringAsciiCase(std::string_view text, std::string_view start);

@@ -10,6 +10,7 @@
 #include "config/IniFileSystem.h"
 #include "config/IniReaders.h"
 #include "config/OvServiceSettingsFile.h"
+#include "framework/OvString.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     for (const auto& key : kKeys) {
         std::string text;
-        if (ReadIniString(path, key[0], key[1], text) && text != TrimBlanks(text)) __builtin_trap();
+        if (ReadIniString(path, key[0], key[1], text) && text != OvTrimLineBlanks(text))
+            __builtin_trap();
         int number = 0;
         ReadIniInt(path.c_str(), key[0], key[1], number);
         char value[kIniValueSize] = {};

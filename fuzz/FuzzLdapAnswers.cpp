@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/services/Directory.h"
-#include "platform/services/LdapSeam.h"
+#include "platform/directory/Directory.h"
+#include "platform/ldapclient/LdapSeam.h"
 
 namespace {
 

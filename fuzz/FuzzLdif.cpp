@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/services/EmbeddedDirectory.h"
-#include "platform/services/Ldif.h"
+#include "platform/embedded/EmbeddedDirectory.h"
+#include "platform/embedded/Ldif.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "framework/OvString.h"
-#include "platform/services/Names.h"
+#include "platform/directory/Names.h"
 
 namespace {
 

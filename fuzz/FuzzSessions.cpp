@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/services/TransIdService.h"
+#include "platform/userservices/TransIdService.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

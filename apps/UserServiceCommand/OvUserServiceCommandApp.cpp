@@ -29,6 +29,27 @@ unsigned short PortFromText(const std::string& text)
     return static_cast<unsigned short>(std::strtol(text.c_str(), nullptr, 10));
 }
 
+// The policy server's location as the user confirms or changes it at the two
+// start-up prompts: "host:port", the port as typed when one was typed.
+std::string AskPolicyLocation(OvConsoleIo& io, std::string host, unsigned short port)
+{
+    std::string answer;
+    io.Prompt("PolicyServer ip or name (" + OvPrintable(host) + "): ", OvAnswerKind::PolicyHost);
+    io.ReadLine(answer);
+    if (!answer.empty()) host = answer;
+    std::string location = host + ":";
+
+    io.Prompt("PolicyServer port (" + std::to_string(port) + "): ", OvAnswerKind::PolicyPort);
+    io.ReadLine(answer);
+    if (!answer.empty()) {
+        port = PortFromText(answer);
+        location += answer;  // the text as typed, not the number made of it
+    } else {
+        location += std::to_string(port);
+    }
+    return location;
+}
+
 }  // namespace
 
 OvUserServiceCommandApp::OvUserServiceCommandApp() : OvConsoleApplication(L"UserServiceCommand") {}
@@ -64,20 +85,7 @@ int OvUserServiceCommandApp::Run()
     out << "\n\nUserService Command Line\n"
         << "========================\n\n";
 
-    std::string answer;
-    io.Prompt("PolicyServer ip or name (" + OvPrintable(host) + "): ", OvAnswerKind::PolicyHost);
-    io.ReadLine(answer);
-    if (!answer.empty()) host = answer;
-    std::string location = host + ":";
-
-    io.Prompt("PolicyServer port (" + std::to_string(port) + "): ", OvAnswerKind::PolicyPort);
-    io.ReadLine(answer);
-    if (!answer.empty()) {
-        port = PortFromText(answer);
-        location += answer;  // the text as typed, not the number made of it
-    } else {
-        location += std::to_string(port);
-    }
+    const std::string location = AskPolicyLocation(io, host, port);
     out << "Using PolicyServer location " << OvPrintable(location) << std::endl << std::endl;
 
     OvCommParameters commParameters = parameters.GetCommParameters();

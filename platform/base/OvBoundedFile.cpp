@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/OvSystem.h"
 #include "services/OvCommFramework.h"
 
 namespace {
@@ -62,7 +63,7 @@ void Grow(std::string& content, std::size_t size)
 int OvOpenForReading(const std::string& path)
 {
     // Non-blocking: opening a FIFO without a writer would wait for ever.
-    return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    return OvSystem().open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
 }
 
 namespace {

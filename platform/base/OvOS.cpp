@@ -1,8 +1,7 @@
 // Operating-system services: mutex handles, critical sections, the reader/writer lock, sleeping.
 #include "framework/OvOS.h"
 
-#include <chrono>
-#include <thread>
+#include "framework/OvSystem.h"
 
 int OvOS::InitializeMutex(void*& handle)
 {
@@ -43,10 +42,7 @@ int OvOS::UnlockCriticalSection(CRITICAL_SECTION& section)
     return 0;
 }
 
-void OvOS::Sleep(unsigned milliseconds)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void OvOS::Sleep(unsigned milliseconds) { OvSystem().sleepMicroseconds(milliseconds * 1000u); }
 
 OvRWMutex::OvRWMutex(const std::string& name) : name_(name) {}
 OvRWMutex::~OvRWMutex() = default;

@@ -2,7 +2,7 @@
 // parts of a large attribute's values.
 #include <gtest/gtest.h>
 
-#include "platform/services/LdapRanges.h"
+#include "platform/ldapclient/LdapRanges.h"
 
 namespace {
 

@@ -4,36 +4,37 @@
 #include <cstring>
 
 #include "config/IniReaders.h"
+#include "framework/OvString.h"
 
 namespace {
 
-TEST(TrimBlanks, RemovesBlanksAtBothEnds)
+TEST(TrimLineBlanks, RemovesBlanksAtBothEnds)
 {
-    EXPECT_EQ(TrimBlanks(" \t key = value \r\n"), "key = value");
+    EXPECT_EQ(OvTrimLineBlanks(" \t key = value \r\n"), "key = value");
 }
 
-TEST(TrimBlanks, AllBlankGivesEmpty) { EXPECT_EQ(TrimBlanks(" \t\r\n "), ""); }
+TEST(TrimLineBlanks, AllBlankGivesEmpty) { EXPECT_EQ(OvTrimLineBlanks(" \t\r\n "), ""); }
 
-TEST(TrimBlanks, OtherWhitespaceIsKept) { EXPECT_EQ(TrimBlanks("\vx\f"), "\vx\f"); }
+TEST(TrimLineBlanks, OtherWhitespaceIsKept) { EXPECT_EQ(OvTrimLineBlanks("\vx\f"), "\vx\f"); }
 
-TEST(TrimBlanksInPlace, MovesTheTextToTheStart)
+TEST(TrimLineBlanksInPlace, MovesTheTextToTheStart)
 {
     char text[] = "  \tvalue with blanks \r\n";
-    TrimBlanksInPlace(text);
+    TrimLineBlanksInPlace(text);
     EXPECT_STREQ(text, "value with blanks");
 }
 
-TEST(TrimBlanksInPlace, AllBlankGivesEmpty)
+TEST(TrimLineBlanksInPlace, AllBlankGivesEmpty)
 {
     char text[] = " \t\r\n";
-    TrimBlanksInPlace(text);
+    TrimLineBlanksInPlace(text);
     EXPECT_STREQ(text, "");
 }
 
-TEST(TrimBlanksInPlace, NothingToTrimLeavesTheText)
+TEST(TrimLineBlanksInPlace, NothingToTrimLeavesTheText)
 {
     char text[] = "x";
-    TrimBlanksInPlace(text);
+    TrimLineBlanksInPlace(text);
     EXPECT_STREQ(text, "x");
 }
 

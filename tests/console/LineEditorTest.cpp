@@ -2,6 +2,7 @@
 // words offered, the listing of choices, the history of answers and its file,
 // and the console reading through an editor.
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "console/OvAnswerHistory.h"
 #include "console/OvConsoleIo.h"
 #include "console/OvLineEditor.h"
+#include "framework/OvSystem.h"
 
 namespace {
 
@@ -132,6 +134,29 @@ TEST_F(AnswerHistoryTest, AFileOpenToOthersIsMadePrivateAndAGrownOneCompacted)
     const std::string text = FileText();
     EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
               OvAnswerHistory::kKeptPerKind);
+}
+
+// A compaction that cannot be written (a full disk) leaves the file as it was
+// and nothing beside it.
+TEST_F(AnswerHistoryTest, ACompactionThatCannotBeWrittenLosesNothing)
+{
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "/state/UserServiceCommand'").c_str()), 0);
+    {
+        std::ofstream file(path);
+        for (int i = 0; i < 3000; ++i) file << "selection\t" << (i % 2 == 0 ? "2" : "3") << "\n";
+    }
+    const std::string before = FileText();
+    OvSystem().write = [](int, const void*, std::size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    };
+    {
+        const OvAnswerHistory history(path);
+    }
+    OvSystem() = OvRealSystem();
+    EXPECT_EQ(FileText(), before);
+    struct stat info {};
+    EXPECT_NE(stat((path + ".new").c_str(), &info), 0);
 }
 
 TEST_F(AnswerHistoryTest, AFileFarTooLargeIsStartedAnew)

@@ -1,4 +1,4 @@
-// The directory contract (platform/services/Directory.h), one suite for
+// The directory contract (platform/directory/Directory.h), one suite for
 // every backend. Which directory it runs against comes from the environment:
 //
 //   OV_CONTRACT_DIRECTORY     a Directory= value: an LDIF path (embedded
@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/services/Directory.h"
-#include "platform/services/Names.h"
+#include "platform/directory/Directory.h"
+#include "platform/directory/Names.h"
 #include "services/OvUserServiceBase.h"
 
 namespace {

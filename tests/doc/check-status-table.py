@@ -10,10 +10,10 @@ import sys
 page_path, root = sys.argv[1], sys.argv[2]
 page = open(page_path, encoding="utf-8").read().replace("\\-", "-")
 values = {}
-for header in ("platform/services/Directory.h", "services/OvCommException.h"):
+for header in ("platform/directory/Directory.h", "services/OvCommException.h"):
     text = open(f"{root}/{header}", encoding="utf-8").read()
     values.update((n, int(v, 16)) for n, v in re.findall(r"\b(k\w+)\s*=\s*(0x[0-9A-Fa-f]+)u", text))
-catalog = open(f"{root}/platform/services/EventLog.cpp", encoding="utf-8").read()
+catalog = open(f"{root}/platform/userservices/EventLog.cpp", encoding="utf-8").read()
 rows = re.findall(r'\{(k\w+),\s*"([^"]*)"\}', catalog)
 missing = [f"{name} ({text})" for name, text in rows
            if f'.BR {values[name]} " (0x{values[name]:08x})"\n\\(lq{text}\\(rq.' not in page]

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/services/Directory.h"
+#include "platform/directory/Directory.h"
 #include "tests/ldap/LdapTestSupport.h"
 #include "tests/platform/TestApplication.h"
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <set>
 
-#include "platform/services/Directory.h"
+#include "platform/directory/Directory.h"
 #include "tests/ldap/LdapTestSupport.h"
 #include "tests/platform/TestApplication.h"
 
@@ -416,6 +416,19 @@ TEST_F(LdapDirectoryTest, DomainsWithAnEmptyPasswordAreInvalidCredentialsUnsent)
     const DomainAnswer answer = Domains(PlainAddress(), false, "", "");
     EXPECT_EQ(answer.searchStatus, 5);
     EXPECT_EQ(CallCounter::binds, 0);
+}
+
+// A connection lost under the listing's first search fails the search, and
+// its record says the server could not be reached.
+TEST_F(LdapDirectoryTest, DomainsOnAConnectionLostAtTheFirstSearchAreAFailedSearch)
+{
+    TestApplication application;
+    CallCounter counter;
+    CallCounter::failSearches = 1;
+    const DomainAnswer answer = Domains(PlainAddress(), false, "reader-secret", "");
+    EXPECT_EQ(answer.searchStatus, 3);
+    ASSERT_EQ(application.Records().size(), 1u);
+    EXPECT_EQ(application.Records()[0].rfind("0x30A20005 ", 0), 0u) << application.Records()[0];
 }
 
 TEST_F(LdapDirectoryTest, DomainsFromAClosedPortAreAConnectionFailure)

@@ -10,7 +10,7 @@
 
 #include <unistd.h>
 
-#include "platform/services/Directory.h"
+#include "platform/directory/Directory.h"
 #include "tests/ldap/LdapTestSupport.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/services/Directory.h"
-#include "platform/services/UserService.h"
+#include "platform/directory/Directory.h"
+#include "platform/userservices/UserService.h"
 #include "services/OvUserServiceBase.h"
 #include "tests/ldap/LdapTestSupport.h"
 

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "platform/services/Directory.h"
-#include "platform/services/LdapSeam.h"
+#include "platform/directory/Directory.h"
+#include "platform/ldapclient/LdapSeam.h"
 
 namespace ldaptest {
 

@@ -7,10 +7,10 @@
 #include <cstdio>
 
 #include "LdapTestSupport.h"
-#include "platform/services/LdapCertificate.h"
-#include "platform/services/LdapDirectory.h"
-#include "platform/services/LdapSchema.h"
-#include "platform/services/LdapServers.h"
+#include "platform/ldapclient/LdapCertificate.h"
+#include "platform/ldapclient/LdapSchema.h"
+#include "platform/ldapclient/LdapServers.h"
+#include "platform/ldapclient/LdapText.h"
 
 namespace {
 

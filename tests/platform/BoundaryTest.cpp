@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "platform/base/Utf8.h"
-#include "platform/services/EmbeddedDirectory.h"
-#include "platform/services/Names.h"
-#include "platform/services/UserService.h"
+#include "platform/directory/Names.h"
+#include "platform/embedded/EmbeddedDirectory.h"
+#include "platform/userservices/UserService.h"
 #include "services/OvUserServiceBase.h"
 
 using namespace ovdir;

@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "TestApplication.h"
-#include "platform/services/EmbeddedDirectory.h"
-#include "platform/services/UserService.h"
+#include "platform/embedded/EmbeddedDirectory.h"
+#include "platform/userservices/UserService.h"
 #include "services/OvUserServiceBase.h"
 
 using namespace ovdir;

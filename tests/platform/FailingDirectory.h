@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/services/Directory.h"
+#include "platform/directory/Directory.h"
 
 namespace ovtest {
 

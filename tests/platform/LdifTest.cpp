@@ -2,7 +2,7 @@
 // the line they stand on.
 #include <gtest/gtest.h>
 
-#include "platform/services/Ldif.h"
+#include "platform/embedded/Ldif.h"
 
 using namespace ovdir;
 

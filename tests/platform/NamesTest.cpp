@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <random>
 
-#include "platform/services/Directory.h"
-#include "platform/services/Names.h"
+#include "platform/directory/Directory.h"
+#include "platform/directory/Names.h"
 
 using namespace ovdir;
 

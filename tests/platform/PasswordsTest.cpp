@@ -1,7 +1,7 @@
 // Password checks against userPassword values.
 #include <gtest/gtest.h>
 
-#include "platform/services/Passwords.h"
+#include "platform/embedded/Passwords.h"
 
 using ovdir::PasswordMatches;
 

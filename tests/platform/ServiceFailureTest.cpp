@@ -9,10 +9,10 @@
 #include <ostream>
 #include <tuple>
 
-#include "platform/services/DirectoryService.h"
-#include "platform/services/EmbeddedDirectory.h"
-#include "platform/services/SampleData.h"
-#include "platform/services/UserService.h"
+#include "platform/embedded/EmbeddedDirectory.h"
+#include "platform/embedded/SampleData.h"
+#include "platform/userservices/DirectoryService.h"
+#include "platform/userservices/UserService.h"
 #include "tests/platform/FailingDirectory.h"
 
 using namespace ovdir;

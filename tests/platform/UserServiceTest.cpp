@@ -5,9 +5,9 @@
 #include <memory>
 #include <tuple>
 
-#include "platform/services/EmbeddedDirectory.h"
-#include "platform/services/SampleData.h"
-#include "platform/services/UserService.h"
+#include "platform/embedded/EmbeddedDirectory.h"
+#include "platform/embedded/SampleData.h"
+#include "platform/userservices/UserService.h"
 #include "tests/platform/FailingDirectory.h"
 
 using namespace ovdir;

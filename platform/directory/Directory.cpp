@@ -1,0 +1,348 @@
+// The directory contract's helpers, the settings that choose a backend, and
+// the process's one directory.
+#include "platform/directory/Directory.h"
+
+#include "framework/OvApplication.h"
+#include "platform/directory/Names.h"
+#include "platform/embedded/EmbeddedDirectory.h"
+#include "platform/embedded/SampleData.h"
+#include "services/OvCommFramework.h"
+
+namespace ovdir {
+
+Directory::~Directory() = default;
+
+EntryVisitor::~EntryVisitor() = default;
+
+unsigned Directory::SearchEach(const SearchRequest& request, EntryVisitor& visitor)
+{
+    std::vector<Entry> found;
+    const unsigned status = Search(request, found);
+    if (status != 0) return status;
+    for (Entry& entry : found) visitor.Visit(entry);
+    return 0;
+}
+
+namespace {
+
+// Gathers a streamed answer; a restart drops what came before it.
+class Gatherer final : public EntryVisitor {
+public:
+    explicit Gatherer(std::vector<Entry>& out) : out_(out) {}
+    void Visit(Entry& entry) override { out_.push_back(std::move(entry)); }
+    void Restart() override { out_.clear(); }
+
+private:
+    std::vector<Entry>& out_;
+};
+
+}  // namespace
+
+unsigned Directory::GatherEach(const SearchRequest& request, std::vector<Entry>& out)
+{
+    out.clear();
+    Gatherer gatherer(out);
+    const unsigned status = SearchEach(request, gatherer);
+    // Nothing of a failed answer stays behind, and its memory goes back.
+    if (status != 0) std::vector<Entry>().swap(out);
+    return status;
+}
+
+std::shared_ptr<const ClassChains> Directory::Classes(const std::string& /*server*/)
+{
+    return ClassChains::Standard();
+}
+
+unsigned Directory::QuickNamingContexts(std::vector<std::string>& out, unsigned /*timeLimitMs*/)
+{
+    return NamingContexts(out);
+}
+
+void ReportServiceFault(unsigned status, const std::string& location, int line,
+                        const std::string& message)
+{
+    if (!OvApplication::Exists()) return;
+    OvApplication::Itself().GetErrorStream(status, kServicesModuleId, location.c_str(), line, -1)
+        << message << ::ends;
+}
+
+std::string RecordText(std::string_view text)
+{
+    std::string line(text.substr(0, 1024));
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return line;
+}
+
+const std::vector<std::string>* Entry::Find(std::string_view name) const
+{
+    for (const auto& attribute : attributes)
+        if (attribute.first == name) return &attribute.second;
+    return nullptr;
+}
+
+std::string Entry::First(std::string_view name) const
+{
+    const std::vector<std::string>* values = Find(name);
+    return values == nullptr || values->empty() ? std::string() : values->front();
+}
+
+bool Entry::HasValue(std::string_view name, std::string_view value) const
+{
+    if (const std::vector<std::string>* values = Find(name))
+        for (const std::string& stored : *values)
+            if (EqualsIgnoringCase(stored, value)) return true;
+    return false;
+}
+
+namespace {
+
+// A filter that compares the attribute's values with one value.
+Filter Compare(Filter::Kind kind, std::string attribute, std::string value)
+{
+    Filter filter;
+    filter.kind = kind;
+    filter.attribute = std::move(attribute);
+    filter.value = std::move(value);
+    return filter;
+}
+
+}  // namespace
+
+Filter Filter::And(std::vector<Filter> children)
+{
+    Filter filter;
+    filter.kind = Kind::And;
+    filter.children = std::move(children);
+    return filter;
+}
+
+Filter Filter::Or(std::vector<Filter> children)
+{
+    Filter filter;
+    filter.kind = Kind::Or;
+    filter.children = std::move(children);
+    return filter;
+}
+
+Filter Filter::Not(Filter child)
+{
+    Filter filter;
+    filter.kind = Kind::Not;
+    filter.children.push_back(std::move(child));
+    return filter;
+}
+
+Filter Filter::Equals(std::string attribute, std::string value)
+{
+    return Compare(Kind::Equals, std::move(attribute), std::move(value));
+}
+
+Filter Filter::Contains(std::string attribute, std::string value)
+{
+    return Compare(Kind::Contains, std::move(attribute), std::move(value));
+}
+
+Filter Filter::Initial(std::string attribute, std::string value)
+{
+    return Compare(Kind::Initial, std::move(attribute), std::move(value));
+}
+
+Filter Filter::Present(std::string attribute)
+{
+    Filter filter;
+    filter.kind = Kind::Present;
+    filter.attribute = std::move(attribute);
+    return filter;
+}
+
+bool ValidAttributeName(std::string_view name)
+{
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (name.empty()) return false;
+    if (letter(name.front())) {
+        for (char c : name)
+            if (!letter(c) && !digit(c) && c != '-') return false;
+        return true;
+    }
+    bool lastDot = true;
+    for (char c : name) {
+        if (c == '.') {
+            if (lastDot) return false;
+            lastDot = true;
+        } else if (digit(c)) {
+            lastDot = false;
+        } else {
+            return false;
+        }
+    }
+    return !lastDot;
+}
+
+bool MatchesEverything(const Filter& filter)
+{
+    return filter.kind == Filter::Kind::Present && filter.attribute.empty();
+}
+
+bool WellFormed(const Filter& filter)
+{
+    switch (filter.kind) {
+        case Filter::Kind::And:
+        case Filter::Kind::Or:
+            for (const Filter& child : filter.children)
+                if (!WellFormed(child)) return false;
+            return true;
+        case Filter::Kind::Not:
+            return filter.children.size() == 1 && WellFormed(filter.children.front());
+        case Filter::Kind::Present:
+            return filter.attribute.empty() || ValidAttributeName(filter.attribute);
+        case Filter::Kind::Equals:
+        case Filter::Kind::Contains:
+        case Filter::Kind::Initial:
+            return ValidAttributeName(filter.attribute);
+    }
+    return false;
+}
+
+namespace {
+
+// The service account's password: the file BindPasswordFile names, else
+// BindPassword. A BindPassword in a parameter file that other users may read
+// is taken, with a warning record; so is a password file that they may read
+// or put another file in the place of.
+void ReadBindPassword(const OvServiceSettings& ini, DirectorySettings& settings)
+{
+    std::string value;
+    const bool given = ini.FindSetting("UserService", "BindPassword", value) && !value.empty();
+    if (given) {
+        settings.bindPassword = value;
+        OvWipe(value);
+        if (ReadableByOthers(ini.Source()))
+            ReportServiceFault(kWarningPasswordReadable, ini.Source(), 0,
+                               "BindPassword is in a file that other users can read; "
+                               "BindPasswordFile can name a file of its own");
+    }
+    if (ini.FindSetting("UserService", "BindPasswordFile", value) && !value.empty()) {
+        std::string reason;
+        if (!ReadSecretFile(value, settings.bindPassword, reason)) {
+            settings.bindPassword.clear();
+            settings.passwordUnreadable = true;
+            ReportServiceFault(kStatusPasswordFileUnreadable, value, 0, reason);
+        } else if (ReadableByOthers(value)) {
+            ReportServiceFault(kWarningPasswordFileExposed, value, 0,
+                               "BindPasswordFile is a file that other users can read");
+        } else if (ReplaceableByOthers(value)) {
+            ReportServiceFault(kWarningPasswordFileExposed, value, 0,
+                               "BindPasswordFile is in a folder where other users can put "
+                               "a file of theirs in its place");
+        }
+    }
+    OvWipe(value);
+}
+
+// A limit of [UserService]: its value when it is one, else the default with a
+// warning record naming what was given.
+void ReadLimit(const OvServiceSettings& ini, const char* key, std::size_t& limit)
+{
+    std::string value;
+    if (!ini.FindSetting("UserService", key, value) || ParseLimit(value, limit)) return;
+    // The value as given, kept to one short line.
+    std::string shown = value.substr(0, 40);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+    ReportServiceFault(kWarningBadLimit, ini.Source(), 0,
+                       std::string(key) + "=" + shown +
+                           " is not a number from 1 to 999999999999; the default " +
+                           std::to_string(limit) + " holds");
+}
+
+// Warnings about the parameter file itself: one that other users may write
+// can send the service account to a server of theirs, and one that was there
+// but not read leaves every setting at its default.
+void CheckParameterFile(const OvServiceSettings& ini)
+{
+    if (!ini.unreadReason.empty())
+        ReportServiceFault(
+            kWarningParameterFileUnread, ini.Source(), 0,
+            "the file was not read: " + ini.unreadReason + "; the services use their defaults");
+    else if (!ini.Source().empty() && WritableByOthers(ini.Source()))
+        ReportServiceFault(kWarningParameterFileWritable, ini.Source(), 0,
+                           "other users can write the file, and so choose the servers that "
+                           "receive the service account");
+}
+
+}  // namespace
+
+bool ParseLimit(const std::string& text, std::size_t& limit)
+{
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long long value = std::stoull(text);
+    if (value == 0) return false;
+    limit = static_cast<std::size_t>(value);
+    return true;
+}
+
+DirectorySettings ReadDirectorySettings(const OvServiceSettings& ini)
+{
+    CheckParameterFile(ini);
+    DirectorySettings settings;
+    settings.source = ini.Source();
+    std::string value;
+    if (ini.FindSetting("UserService", "Directory", value)) settings.directory = value;
+    if (ini.FindSetting("UserService", "Replicas", value)) settings.replicas = value;
+    if (ini.FindSetting("UserService", "BindDN", value)) settings.bindDn = value;
+    ReadBindPassword(ini, settings);
+    if (ini.FindSetting("UserService", "StartTLS", value))
+        settings.startTls =
+            EqualsIgnoringCase(value, "yes") || EqualsIgnoringCase(value, "true") || value == "1";
+    if (ini.FindSetting("UserService", "TLSCACertFile", value)) settings.caCertFile = value;
+    ReadLimit(ini, "MaxEntries", settings.maxEntries);
+    ReadLimit(ini, "MaxGroupSearches", settings.maxGroupSearches);
+    OvWipe(value);
+    return settings;
+}
+
+std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings)
+{
+    const std::string& where = settings.directory;
+    if (where.empty())
+        return EmbeddedDirectory::FromText(SampleDirectoryLdif(), "sample directory");
+    const std::string scheme = FoldCase(where.substr(0, where.find("://") + 3));
+    if (scheme == "ldap://" || scheme == "ldaps://") return MakeLdapDirectory(std::move(settings));
+    return EmbeddedDirectory::FromFile(where);
+}
+
+namespace {
+
+ExpansionLimits& TheExpansionLimits()
+{
+    static ExpansionLimits limits;
+    return limits;
+}
+
+}  // namespace
+
+Directory& ConfiguredDirectory()
+{
+    // Opened once and kept to process exit: services answer calls made from
+    // static destructors too. Its settings are read, and warned about, once.
+    static Directory* directory = [] {
+        DirectorySettings settings = ReadDirectorySettings(OvProvidedServiceSettings());
+        TheExpansionLimits() = {settings.maxEntries, settings.maxGroupSearches};
+        // The directory holds the one copy of the service account's password.
+        OvForgetProvidedServiceSetting("UserService", "BindPassword");
+        return OpenDirectory(std::move(settings)).release();
+    }();
+    return *directory;
+}
+
+ExpansionLimits ConfiguredExpansionLimits()
+{
+    ConfiguredDirectory();
+    return TheExpansionLimits();
+}
+
+}  // namespace ovdir

@@ -74,7 +74,7 @@ bool Matches(const Filter& filter, const std::vector<std::string>& classes,
             return filter.children.size() == 1 &&
                    !Matches(filter.children.front(), classes, chains);
         case Filter::Kind::Equals:
-            if (OvAsciiLower(filter.attribute) != "objectclass") return false;
+            if (!OvEqualsIgnoringAsciiCase(filter.attribute, "objectclass")) return false;
             for (const std::string& stored : classes)
                 if (chains.IsA(stored, filter.value)) return true;
             return false;
@@ -144,6 +144,9 @@ std::string ClassChains::Key(std::string_view name) const
 
 bool ClassChains::IsA(std::string_view stored, std::string_view wanted) const
 {
+    // Most stored classes are the wanted one or none of its line: the first
+    // is answered without a walk.
+    if (OvEqualsIgnoringAsciiCase(stored, wanted)) return true;
     const std::string target = Key(wanted);
     std::vector<std::string> pending{Key(stored)};
     // Every class is looked at once, so a declared cycle ends too; a chain
@@ -182,8 +185,13 @@ Filter KindFilter(EntryKind kind)
 bool IsKind(const Entry& entry, EntryKind kind, const ClassChains& chains)
 {
     static const std::vector<std::string> none;
+    // The kinds' filters, made once: members of a large group are judged
+    // one by one.
+    static const Filter filters[] = {KindFilter(EntryKind::User), KindFilter(EntryKind::Group),
+                                     KindFilter(EntryKind::OrgUnit), KindFilter(EntryKind::Domain),
+                                     KindFilter(EntryKind::Workstation)};
     const std::vector<std::string>* classes = entry.Find("objectclass");
-    return Matches(KindFilter(kind), classes != nullptr ? *classes : none, chains);
+    return Matches(filters[static_cast<int>(kind)], classes != nullptr ? *classes : none, chains);
 }
 
 }  // namespace ovdir

@@ -43,6 +43,7 @@ private:
 };
 
 // The kinds of entry the services tell apart.
+// (IsKind keeps a filter for each, in this order.)
 enum class EntryKind { User, Group, OrgUnit, Domain, Workstation };
 
 // What a directory is asked for to find entries of the kind: comparisons of

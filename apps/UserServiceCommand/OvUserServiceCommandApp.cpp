@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "apps/UserServiceCommand/OvMenu.h"
-#include "apps/UserServiceCommand/OvProgramParts.h"
+#include "assembly/OvProgramParts.h"
 #include "apps/UserServiceCommand/OvTerminalSession.h"
 #include "config/OvIniParameters.h"
 #include "console/OvConsoleIo.h"

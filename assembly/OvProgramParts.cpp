@@ -1,5 +1,5 @@
 // The program's parts put together (OvProgramParts.h).
-#include "apps/UserServiceCommand/OvProgramParts.h"
+#include "assembly/OvProgramParts.h"
 
 #include <csignal>
 

@@ -4,8 +4,7 @@
 
 #include "framework/OvString.h"
 #include "platform/directory/Directory.h"
-
-#include <ldap_schema.h>
+#include "platform/directory/SchemaDescription.h"
 
 #include <algorithm>
 #include <utility>
@@ -113,23 +112,14 @@ std::size_t ClassChains::Learn(const std::vector<std::string>& descriptions)
 {
     std::size_t taken = 0;
     for (const std::string& value : descriptions) {
-        int code = 0;
-        const char* error = nullptr;
-        LDAPObjectClass* parsed =
-            ldap_str2objectclass(value.c_str(), &code, &error, LDAP_SCHEMA_ALLOW_ALL);
-        if (parsed == nullptr) continue;
-        std::vector<std::string> names;
-        if (parsed->oc_oid != nullptr) names.emplace_back(parsed->oc_oid);
-        for (char** name = parsed->oc_names; name != nullptr && *name != nullptr; ++name)
-            names.emplace_back(*name);
-        std::vector<std::string> superiors;
-        for (char** sup = parsed->oc_sup_oids; sup != nullptr && *sup != nullptr; ++sup)
-            superiors.emplace_back(*sup);
-        ldap_objectclass_free(parsed);
+        SchemaDescription parsed;
+        if (!ReadSchemaDescription(value, parsed)) continue;
+        std::vector<std::string> names{std::move(parsed.oid)};
+        for (std::string& name : parsed.names) names.push_back(std::move(name));
         // The class is known by its names first: what the standard table
         // says of a name is replaced, not kept beside it.
         if (names.size() > 1) std::rotate(names.begin(), names.begin() + 1, names.end());
-        Declare(names, std::move(superiors));
+        Declare(names, std::move(parsed.superiors));
         ++taken;
     }
     return taken;

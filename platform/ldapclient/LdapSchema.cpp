@@ -2,37 +2,22 @@
 #include "platform/ldapclient/LdapSchema.h"
 
 #include "framework/OvString.h"
+#include "platform/directory/SchemaDescription.h"
 #include "platform/ldapclient/LdapText.h"
-
-#include <ldap_schema.h>
 
 #include <algorithm>
 
 namespace ovdir::ldap {
 namespace {
 
-void AddNames(const char* oid, char** names, std::unordered_set<std::string>& into)
-{
-    if (oid != nullptr) into.insert(OvAsciiLower(oid));
-    for (char** name = names; name != nullptr && *name != nullptr; ++name)
-        into.insert(OvAsciiLower(*name));
-}
-
-// The OID and names of every description among values that parses with
-// libldap's reader of its kind (parse, then release).
-template <typename Description>
-void AddDescribed(const std::vector<std::string>& values,
-                  Description* (*parse)(const char*, int*, const char**, unsigned),
-                  void (*release)(Description*), char* Description::*oid,
-                  char** Description::*names, std::unordered_set<std::string>& into)
+// The OID and names of every description among values that parses.
+void AddDescribed(const std::vector<std::string>& values, std::unordered_set<std::string>& into)
 {
     for (const std::string& value : values) {
-        int code = 0;
-        const char* error = nullptr;
-        if (Description* parsed = parse(value.c_str(), &code, &error, LDAP_SCHEMA_ALLOW_ALL)) {
-            AddNames(parsed->*oid, parsed->*names, into);
-            release(parsed);
-        }
+        SchemaDescription parsed;
+        if (!ReadSchemaDescription(value, parsed)) continue;
+        into.insert(OvAsciiLower(parsed.oid));
+        for (const std::string& name : parsed.names) into.insert(OvAsciiLower(name));
     }
 }
 
@@ -98,10 +83,8 @@ Truth Simplify(const Filter& filter, const KnownSchema& schema, Filter& out)
 void KnownSchema::Learn(const std::vector<std::string>& objectClasses,
                         const std::vector<std::string>& attributeTypes)
 {
-    AddDescribed(objectClasses, ldap_str2objectclass, ldap_objectclass_free,
-                 &LDAPObjectClass::oc_oid, &LDAPObjectClass::oc_names, classes);
-    AddDescribed(attributeTypes, ldap_str2attributetype, ldap_attributetype_free,
-                 &LDAPAttributeType::at_oid, &LDAPAttributeType::at_names, attributes);
+    AddDescribed(objectClasses, classes);
+    AddDescribed(attributeTypes, attributes);
     known = !classes.empty() && !attributes.empty();
     auto learnt = std::make_shared<ClassChains>();
     learnt->Learn(objectClasses);

@@ -6,6 +6,7 @@
 
 #include "platform/directory/Directory.h"
 #include "platform/directory/Names.h"
+#include "platform/directory/SchemaDescription.h"
 
 using namespace ovdir;
 
@@ -305,5 +306,41 @@ TEST(EntryNameFormatterTest, SameNamesAsTheFullParser)
                 EXPECT_EQ(name, FormatEntryName("srv:389", dn)) << text;
             }
         }
+    }
+}
+
+// Schema descriptions as servers and subschema entries hold them, and texts
+// that are none (one of them once made the reader keep what it had read).
+TEST(SchemaDescriptions, OidNamesAndSuperclassesOrNothing)
+{
+    struct Row {
+        const char* text;
+        bool reads;
+        const char* oid;
+        std::vector<std::string> names, superiors;
+    };
+    const Row rows[] = {
+        {"( 2.5.6.6 NAME 'person' DESC 'RFC2256: a person' SUP top STRUCTURAL "
+         "MUST ( sn $ cn ) MAY ( userPassword $ seeAlso ) )",
+         true, "2.5.6.6", {"person"}, {"top"}},
+        {"(1.2.3 NAME ('staffPerson' 'staff') sup ( inetOrgPerson $ posixAccount ) "
+         "X-ORIGIN 'site' )",
+         true, "1.2.3", {"staffPerson", "staff"}, {"inetOrgPerson", "posixAccount"}},
+        {"( 2.5.4.3 NAME ( 'cn' 'commonName' ) SUP name SINGLE-VALUE )", true, "2.5.4.3",
+         {"cn", "commonName"}, {"name"}},
+        {"( 1.2.3 NAME 'x' SUP inetOrgPerTRUCTURAL MUST ( cn ) X-ORIGIN Tx' )", false, "", {}, {}},
+        {"( 1.2.3 NAME 'x' MUST ( cn )", false, "", {}, {}},
+        {"( 1.2.3 NAME ( 'x' ( 'y' ) ) )", false, "", {}, {}},
+        {"( 'x' )", false, "", {}, {}},
+        {"( 1.2.3 NAME )", false, "", {}, {}},
+        {"", false, "", {}, {}},
+    };
+    for (const Row& row : rows) {
+        SchemaDescription read;
+        ASSERT_EQ(ReadSchemaDescription(row.text, read), row.reads) << row.text;
+        if (!row.reads) continue;
+        EXPECT_EQ(read.oid, row.oid);
+        EXPECT_EQ(read.names, row.names) << row.text;
+        EXPECT_EQ(read.superiors, row.superiors) << row.text;
     }
 }

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "apps/UserServiceCommand/OvMenu.h"
-#include "assembly/OvProgramParts.h"
 #include "apps/UserServiceCommand/OvTerminalSession.h"
+#include "assembly/OvProgramParts.h"
 #include "config/OvIniParameters.h"
 #include "console/OvConsoleIo.h"
 #include "console/OvTerminal.h"

@@ -22,7 +22,7 @@ bool Tokenize(std::string_view text, std::vector<Token>& tokens)
         if (IsSpace(c)) {
             ++at;
         } else if (c == '(' || c == ')' || c == '$') {
-            tokens.push_back({c == '(' ? Token::Kind::Open
+            tokens.push_back({c == '('   ? Token::Kind::Open
                               : c == ')' ? Token::Kind::Close
                                          : Token::Kind::Dollar,
                               text.substr(at, 1)});

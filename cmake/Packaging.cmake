@@ -8,7 +8,6 @@
 include(GNUInstallDirs)
 
 set(OV_PACKAGE_NAME userservicecommand)
-set(OV_PACKAGE_VERSION 1.0.0)
 # Debian wants the documentation folder named after the package.
 set(OV_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${OV_PACKAGE_NAME})
 

@@ -38,8 +38,8 @@ int CheckThroughService(UsSession& session, const std::string& what, std::ostrea
 int UsCheck(UsSession& session, std::ostream& out)
 {
     const std::string file = session.ConfigFile();
-    out << "ok\tsettings: " << (file.empty() ? std::string("none, the built-in sample directory")
-                                             : OvPrintable(file))
+    out << "ok\tsettings: "
+        << (file.empty() ? std::string("none, the built-in sample directory") : OvPrintable(file))
         << '\n';
     const OvServiceSettings settings =
         file.empty() ? OvServiceSettings() : ReadServiceSettings(file);
@@ -51,7 +51,8 @@ int UsCheck(UsSession& session, std::ostream& out)
     settings.FindSetting("UserService", "Directory", directory);
     if (directory.find("://") == std::string::npos) {
         return CheckThroughService(
-            session, directory.empty() ? "built-in sample directory" : "LDIF file " + directory, out);
+            session, directory.empty() ? "built-in sample directory" : "LDIF file " + directory,
+            out);
     }
     std::vector<ovdir::ldap::CheckVerdict> verdicts = ovdir::ldap::CheckServers(settings);
     int rc = kUsSuccess;

@@ -79,13 +79,14 @@ int NoDns(UsSession& session, const std::string& command)
     return kUsUsage;
 }
 
-// Fields of an answer; with format dn, the DN of the one whose label is fqdn.
+// Fields of an answer; with format dn, the DN of the user or entry that the
+// field labelled fqdn or user names.
 int PrintFields(UsSession& session, const std::string& command, const std::string& input,
                 const std::vector<UsField>& fields)
 {
     if (session.Format() == UsFormat::Dn) {
         for (const UsField& field : fields) {
-            if (field.first != "fqdn") continue;
+            if (field.first != "fqdn" && field.first != "user") continue;
             return PrintNames(session, command, input, {makeWideString(field.second)});
         }
         return NoDns(session, command);
@@ -103,19 +104,21 @@ int Info(UsSession& session, const std::string& command, const std::string& inpu
     const unsigned status =
         (session.UserService()->*operation)(makeWideString(input), fqdn, fullName, login);
     if (status != 0) return Failed(status);
-    return PrintFields(session, command, input,
-                       {{"fqdn", fqdn.utf8()}, {"full_name", fullName.utf8()}, {"login", login.utf8()}});
+    return PrintFields(
+        session, command, input,
+        {{"fqdn", fqdn.utf8()}, {"full_name", fullName.utf8()}, {"login", login.utf8()}});
 }
 
 int Search(UsSession& session, const std::string& kind, const std::string& context,
            const std::string& text, bool exact)
 {
-    const SearchOperation operation = kind == "users"    ? &OvUserServiceBase::SearchUsersFromName
-                                      : kind == "groups" ? &OvUserServiceBase::SearchGroupsFromName
-                                                         : &OvUserServiceBase::SearchOrgUnitsFromName;
+    const SearchOperation operation = kind == "users" ? &OvUserServiceBase::SearchUsersFromName
+                                      : kind == "groups"
+                                          ? &OvUserServiceBase::SearchGroupsFromName
+                                          : &OvUserServiceBase::SearchOrgUnitsFromName;
     std::vector<OvWString> names;
-    const unsigned status = (session.UserService()->*operation)(
-        makeWideString(context), makeWideString(text), exact, names);
+    const unsigned status = (session.UserService()->*operation)(makeWideString(context),
+                                                                makeWideString(text), exact, names);
     if (status != 0) return Failed(status);
     return PrintNames(session, "search " + kind, context, names);
 }
@@ -153,7 +156,7 @@ int LoggedOn(UsSession& session, const std::string& host)
     OvWString user;
     const unsigned status = transIdService.GetInterface()->GetUser(address, user);
     if (status != 0) return Failed(status);
-    return PrintFields(session, "logged-on", host, {{"fqdn", user.utf8()}});
+    return PrintFields(session, "logged-on", host, {{"user", user.utf8()}});
 }
 
 int Authenticate(UsSession& session, const std::string& login)
@@ -171,13 +174,13 @@ int Authenticate(UsSession& session, const std::string& login)
         text.append(password.View());
         password.clear();
         OvWString widePassword = OvWString::FromUtf8(std::move(text));
-        status = session.UserService()->TestUserAuthentication(
-            makeWideString(login), widePassword, fullName, authenticated);
+        status = session.UserService()->TestUserAuthentication(makeWideString(login), widePassword,
+                                                               fullName, authenticated);
         OvWipe(widePassword);
     }
     if (status != 0) return Failed(status);
-    session.Printer("auth", login).Fields(
-        {{"full_name", fullName.utf8()}, {"authenticated", authenticated ? "yes" : "no"}});
+    session.Printer("auth", login)
+        .Fields({{"full_name", fullName.utf8()}, {"authenticated", authenticated ? "yes" : "no"}});
     return authenticated ? kUsSuccess : kUsNothingFound;
 }
 
@@ -253,9 +256,8 @@ void AddList(CLI::App& app, int& rc, UsSession& session, const char* name, const
 {
     CLI::App* command = app.add_subcommand(name, description);
     command->add_option(argument, value, argument)->required();
-    command->callback([&rc, &session, name, &value, operation] {
-        rc = List(session, name, value, operation);
-    });
+    command->callback(
+        [&rc, &session, name, &value, operation] { rc = List(session, name, value, operation); });
 }
 
 }  // namespace
@@ -266,12 +268,13 @@ int UsRun(int argc, char** argv)
     UsSession session(options);
     int rc = kUsSuccess;
 
-    CLI::App app{"Ask the directory user service: users, groups, domains, logins, names, "
-                 "passwords, searches.\nThe settings come from --config FILE, else ./orvane.ini, "
-                 "else $XDG_CONFIG_HOME/userservicecommand/orvane.ini, else "
-                 "/etc/userservicecommand/orvane.ini; without any, the built-in sample "
-                 "directory answers.",
-                 "userservice"};
+    CLI::App app{
+        "Ask the directory user service: users, groups, domains, logins, names, "
+        "passwords, searches.\nThe settings come from --config FILE, else ./orvane.ini, "
+        "else $XDG_CONFIG_HOME/userservicecommand/orvane.ini, else "
+        "/etc/userservicecommand/orvane.ini; without any, the built-in sample "
+        "directory answers.",
+        "userservice"};
     app.set_version_flag("--version", std::string("userservice " OV_VERSION));
     app.require_subcommand(1);
     app.fallthrough();
@@ -289,7 +292,8 @@ int UsRun(int argc, char** argv)
             &OvUserServiceBase::GetUsers, argument);
     AddList(app, rc, session, "groups", "CONTEXT", "The groups in a context",
             &OvUserServiceBase::GetGroups, argument);
-    AddList(app, rc, session, "domains", "TYPE", "The domains of the directory (LDAP, ADS, NDS, IPLANET)",
+    AddList(app, rc, session, "domains", "TYPE",
+            "The domains of the directory (LDAP, ADS, NDS, IPLANET)",
             &OvUserServiceBase::GetDomains, argument);
     AddList(app, rc, session, "user-groups", "USER", "The groups of a user (its FQDN)",
             &OvUserServiceBase::GetUserGroups, argument);
@@ -314,9 +318,11 @@ int UsRun(int argc, char** argv)
     fullName->callback([&] {
         if ((rc = NoDns(session, "full-name")) != kUsSuccess) return;
         OvWString name;
-        const unsigned status = session.UserService()->GetFullUserName(makeWideString(argument), name);
-        rc = status != 0 ? Failed(status)
-                         : PrintFields(session, "full-name", argument, {{"full_name", name.utf8()}});
+        const unsigned status =
+            session.UserService()->GetFullUserName(makeWideString(argument), name);
+        rc = status != 0
+                 ? Failed(status)
+                 : PrintFields(session, "full-name", argument, {{"full_name", name.utf8()}});
     });
 
     CLI::App* fqdn = app.add_subcommand("fqdn", "The FQDN of a domain login");
@@ -346,7 +352,8 @@ int UsRun(int argc, char** argv)
         app.add_subcommand("user-info", "The FQDN, full name and login of a domain login");
     userInfo->add_option("LOGIN", argument, "DOMAIN\\login or default://DOMAIN\\login")->required();
     userInfo->callback([&] {
-        rc = Info(session, "user-info", DomainLogin(argument), &OvUserServiceBase::GetUserInfoFromName);
+        rc = Info(session, "user-info", DomainLogin(argument),
+                  &OvUserServiceBase::GetUserInfoFromName);
     });
 
     CLI::App* byEmail =
@@ -361,7 +368,8 @@ int UsRun(int argc, char** argv)
     email->callback([&] {
         if ((rc = NoDns(session, "email")) != kUsSuccess) return;
         OvWString address;
-        const unsigned status = session.UserService()->GetUserEmailAddr(makeWideString(argument), address);
+        const unsigned status =
+            session.UserService()->GetUserEmailAddr(makeWideString(argument), address);
         rc = status != 0 ? Failed(status)
                          : PrintFields(session, "email", argument, {{"email", address.utf8()}});
     });
@@ -402,11 +410,12 @@ int UsRun(int argc, char** argv)
     CLI::App* config = app.add_subcommand("config", "The parameter file in use and its settings");
     config->callback([&] { rc = UsPrintConfig(session.ConfigFile(), std::cout); });
 
-    CLI::App* check = app.add_subcommand(
-        "check", "Try each configured directory server; one verdict a line");
+    CLI::App* check =
+        app.add_subcommand("check", "Try each configured directory server; one verdict a line");
     check->callback([&] { rc = UsCheck(session, std::cout); });
 
-    CLI::App* complete = app.add_subcommand("complete", "Completion of a context from the directory");
+    CLI::App* complete =
+        app.add_subcommand("complete", "Completion of a context from the directory");
     complete->group("");  // for the shell's completion, not in the help
     complete->add_option("TYPED", argument, "The context typed so far")->required();
     complete->callback([&] { rc = Complete(session, argument); });

@@ -21,8 +21,8 @@ bool IsSecretKey(std::string_view key)
 
 int UsPrintConfig(const std::string& file, std::ostream& out)
 {
-    out << "file\t" << (file.empty() ? std::string("(none: the built-in sample directory)")
-                                     : OvPrintable(file))
+    out << "file\t"
+        << (file.empty() ? std::string("(none: the built-in sample directory)") : OvPrintable(file))
         << '\n';
     if (file.empty()) return kUsSuccess;
     const OvServiceSettings settings = ReadServiceSettings(file);

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include <nlohmann/json.hpp>
 #include <openssl/evp.h>
+#include <nlohmann/json.hpp>
 
 #include "platform/directory/Directory.h"
 #include "services/OvEventLogBase.h"
@@ -88,18 +88,16 @@ bool UsIsText(const std::string& value)
     if (OvPrintable(value) != value) return false;
     // A value that ends in a blank or begins with one, ":" or "<" would not
     // read back from an LDIF line either.
-    return value.empty() ||
-           (value.front() != ' ' && value.front() != ':' && value.front() != '<' &&
-            value.back() != ' ');
+    return value.empty() || (value.front() != ' ' && value.front() != ':' && value.front() != '<' &&
+                             value.back() != ' ');
 }
 
 std::string UsBase64(const std::string& bytes)
 {
     std::string encoded(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length =
-        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                        reinterpret_cast<const unsigned char*>(bytes.data()),
-                        static_cast<int>(bytes.size()));
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<int>(bytes.size()));
     encoded.resize(static_cast<std::size_t>(length));
     return encoded;
 }
@@ -143,9 +141,8 @@ void UsPrinter::Names(const std::vector<OvWString>& names, const std::vector<std
     Json items = Json::array();
     for (const OvWString& name : names) {
         const std::string& text = name.utf8();
-        items.push_back(Json{{"fqdn", text},
-                             {"server", UsServerOfName(text)},
-                             {"name", UsNamingValueOf(text)}});
+        items.push_back(Json{
+            {"fqdn", text}, {"server", UsServerOfName(text)}, {"name", UsNamingValueOf(text)}});
     }
     Json document{{"command", command_}, {"input", input_}, {"items", std::move(items)}};
     WriteJson(&document);
@@ -159,7 +156,8 @@ void UsPrinter::Fields(const std::vector<UsField>& fields)
         return WriteJson(&document);
     }
     if (fields.size() == 1) return Line(out_, fields.front().second);
-    for (const UsField& field : fields) Line(out_, field.first + "\t" + field.second);
+    for (const UsField& field : fields)
+        out_ << field.first << '\t' << OvPrintable(field.second) << '\n';
 }
 
 void UsPrinter::Rows(const std::vector<std::vector<UsField>>& rows)
@@ -199,10 +197,8 @@ void UsPrinter::Entry(const std::string& dn, const std::vector<OvEntryAttribute>
                                 {"encoding", binary ? "base64" : "text"},
                                 {"values", std::move(values)}});
         }
-        Json document{{"command", command_},
-                      {"input", input_},
-                      {"dn", dn},
-                      {"attributes", std::move(list)}};
+        Json document{
+            {"command", command_}, {"input", input_}, {"dn", dn}, {"attributes", std::move(list)}};
         return WriteJson(&document);
     }
     Line(out_, "dn: " + dn);

@@ -47,15 +47,16 @@ CheckVerdict CheckOne(const ServerAddress& address, const Transport& transport,
     const std::string url = address.Url();
     Connection connection;
     int bindResult = LDAP_SUCCESS;
-    verdict.status =
-        Open(address.server, transport, account.dn, account.password.View(), connection, bindResult);
+    verdict.status = Open(address.server, transport, account.dn, account.password.View(),
+                          connection, bindResult);
     const std::string tls = !transport.UsesTls() ? "no TLS"
                             : transport.startTls ? "StartTLS verified"
                                                  : "TLS verified";
     if (verdict.status != 0) {
-        std::string step = !connection.reached                ? "not reached"
-                           : verdict.status == kStatusTlsFailed ? "reached, TLS not verified"
-                                                                : "reached, " + tls + ", bind refused";
+        std::string step = !connection.reached ? "not reached"
+                           : verdict.status == kStatusTlsFailed
+                               ? "reached, TLS not verified"
+                               : "reached, " + tls + ", bind refused";
         verdict.text = url + ": " + step;
         return verdict;
     }
@@ -67,7 +68,8 @@ CheckVerdict CheckOne(const ServerAddress& address, const Transport& transport,
     std::string contexts;
     if (!outcome && !found.empty()) {
         if (const auto* values = found.front().Find("namingcontexts")) {
-            for (const std::string& value : *values) contexts += (contexts.empty() ? "" : "; ") + value;
+            for (const std::string& value : *values)
+                contexts += (contexts.empty() ? "" : "; ") + value;
         }
     }
     if (outcome || contexts.empty()) {
@@ -100,9 +102,9 @@ std::vector<CheckVerdict> CheckServers(const OvServiceSettings& settings)
     for (const ServerAddress& address : servers) {
         Transport transport;
         transport.scheme = address.scheme;
-        transport.startTls = address.scheme == "ldap" &&
-                             (EqualsIgnoringCase(startTls, "yes") ||
-                              EqualsIgnoringCase(startTls, "true") || startTls == "1");
+        transport.startTls =
+            address.scheme == "ldap" && (EqualsIgnoringCase(startTls, "yes") ||
+                                         EqualsIgnoringCase(startTls, "true") || startTls == "1");
         transport.caCertFile = Setting(settings, "TLSCACertFile");
         verdicts.push_back(CheckOne(address, transport, account));
     }

@@ -13,11 +13,11 @@ namespace {
 // Attributes that hold a password, a hash of one or a key made from one.
 // The directory may let the service account read them; no caller gets them.
 constexpr std::array<std::string_view, 14> kSecretAttributes = {
-    "userpassword",   "unicodepwd",        "dbcspwd",
-    "ntpwdhistory",   "lmpwdhistory",      "supplementalcredentials",
-    "authpassword",   "sambantpassword",   "sambalmpassword",
-    "sambapasswordhistory", "krbprincipalkey", "msds-managedpassword",
-    "initialauthincoming", "initialauthoutgoing"};
+    "userpassword",         "unicodepwd",         "dbcspwd",
+    "ntpwdhistory",         "lmpwdhistory",       "supplementalcredentials",
+    "authpassword",         "sambantpassword",    "sambalmpassword",
+    "sambapasswordhistory", "krbprincipalkey",    "msds-managedpassword",
+    "initialauthincoming",  "initialauthoutgoing"};
 
 bool IsSecret(std::string_view name)
 {
@@ -53,7 +53,8 @@ unsigned UserService::GetEntry(const OvWString& name, OvWString& dn,
         status = ParsePlainLogin(text, login);
         std::vector<Dn> domains(1);
         if (status == 0 && login.domain.empty()) status = Domains(domains);
-        if (status == 0 && !login.domain.empty()) status = DomainByShortName(login.domain, domains[0]);
+        if (status == 0 && !login.domain.empty())
+            status = DomainByShortName(login.domain, domains[0]);
         if (status == 0) status = FindUser(domains, LoginFilter(login.login), login.login, entry);
     }
     if (status != 0) return status;

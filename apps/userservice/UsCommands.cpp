@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "apps/UserServiceCommand/OvCommandSupport.h"
+#include "apps/UserServiceCommand/OvTerminalSession.h"
 #include "apps/userservice/UsCheck.h"
 #include "apps/userservice/UsSession.h"
 #include "framework/OvInetAddress.h"
@@ -238,16 +239,20 @@ int Show(UsSession& session, const std::string& name)
     return kUsSuccess;
 }
 
-// Words that may continue a context typed so far, for the shell's
-// completion: one a line, as they paste back.
+// What may continue a context typed so far, for the shell's completion: the
+// whole text of each candidate, one a line, as the console's Tab finds them.
 int Complete(UsSession& session, const std::string& typed)
 {
-    std::vector<OvWString> words;
-    const unsigned status =
-        session.UserService()->CompleteContext(makeWideString(typed), 100, 2000, words);
-    if (status != 0) return UsExitForStatus(status);
-    for (const OvWString& word : words) std::cout << OvPrintable(word.utf8()) << '\n';
-    return words.empty() ? kUsNothingFound : kUsSuccess;
+    session.Start();
+    OvConsoleIo io(std::cin, std::cout, std::wcout);
+    OvCommandContext context{io, session.UserServiceHandle()};
+    OvContextCompleter completer(context);
+    std::size_t at = 0;
+    std::vector<std::string> words;
+    if (!completer.Complete(OvAnswerKind::Context, typed, at, words)) return kUsNothingFound;
+    const std::string kept = typed.substr(0, at);
+    for (const std::string& word : words) std::cout << kept << word << '\n';
+    return kUsSuccess;
 }
 
 // A subcommand of one argument whose answer is a listing.

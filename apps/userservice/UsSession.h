@@ -28,6 +28,8 @@ public:
     // The services put together from the parameter file, once.
     void Start();
     OvUserServiceBase* UserService();
+    // The handle itself, for the console's parts that take one.
+    ProxyHandle<OvUserServiceBase>& UserServiceHandle() { return userService_; }
     UsFormat Format() const;
     UsPrinter Printer(const std::string& command, const std::string& input) const;
 

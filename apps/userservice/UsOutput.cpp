@@ -112,6 +112,11 @@ UsPrinter::UsPrinter(std::ostream& out, UsFormat format, std::string command, st
 {
 }
 
+std::string UsPrinter::Quoted(const std::string& text) const
+{
+    return Json(text).dump(-1, ' ', ascii_, Json::error_handler_t::replace);
+}
+
 void UsPrinter::WriteJson(const void* document)
 {
     const Json& json = *static_cast<const Json*>(document);
@@ -138,14 +143,26 @@ void UsPrinter::Names(const std::vector<OvWString>& names, const std::vector<std
         out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
         return;
     }
-    Json items = Json::array();
+    // Streamed, one item a line: a listing of a hundred thousand names as
+    // one document in memory would cost more than the listing itself. The
+    // library still writes every text.
+    std::string piece = "{\n  \"command\": " + Quoted(command_) +
+                        ",\n  \"input\": " + Quoted(input_) + ",\n  \"items\": [";
+    constexpr std::size_t kPiece = 64 * 1024;
+    const char* separator = "\n    ";
     for (const OvWString& name : names) {
         const std::string& text = name.utf8();
-        items.push_back(Json{
-            {"fqdn", text}, {"server", UsServerOfName(text)}, {"name", UsNamingValueOf(text)}});
+        piece += separator;
+        piece += "{\"fqdn\": " + Quoted(text) + ", \"server\": " + Quoted(UsServerOfName(text)) +
+                 ", \"name\": " + Quoted(UsNamingValueOf(text)) + "}";
+        separator = ",\n    ";
+        if (piece.size() >= kPiece) {
+            out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            piece.clear();
+        }
     }
-    Json document{{"command", command_}, {"input", input_}, {"items", std::move(items)}};
-    WriteJson(&document);
+    piece += names.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
 }
 
 void UsPrinter::Fields(const std::vector<UsField>& fields)

@@ -52,6 +52,8 @@ public:
 
 private:
     void WriteJson(const void* document);
+    // A text as a JSON string, quotes included.
+    std::string Quoted(const std::string& text) const;
 
     std::ostream& out_;
     UsFormat format_;

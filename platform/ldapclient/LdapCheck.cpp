@@ -58,6 +58,8 @@ CheckVerdict CheckOne(const ServerAddress& address, const Transport& transport,
                                ? "reached, TLS not verified"
                                : "reached, " + tls + ", bind refused";
         verdict.text = url + ": " + step;
+        // The record says why: the server's answer, or the certificate's fault.
+        ReportFailure(verdict.status, url, connection);
         return verdict;
     }
     const std::string who = account.dn.empty() ? "anonymous bind accepted"

@@ -13,8 +13,8 @@ folder (@HOME@ is that folder), "@ldap" to run the row against slapd as
 well, "@ldap-only" against slapd alone. Each row runs in a
 fresh folder with HOME there and no orvane.ini: the built-in sample answers.
 With --ldap, only @ldap rows run, in a folder whose orvane.ini names the
-shared test slapd; @SERVER@ is the server as printed names carry it. @TAB@
-is a tab.
+shared test slapd; @SERVER@ is the server as printed names carry it,
+@LDAPS@ its ldaps listener. @TAB@ is a tab.
 """
 import json
 import os
@@ -67,8 +67,10 @@ def field(document, path):
     return document if isinstance(document, str) else json.dumps(document)
 
 
-def run(binary, row, server, settings):
+def run(binary, row, server, settings, names):
     def sub(text):
+        for name, value in names.items():
+            text = text.replace(name, value)
         return text.replace("@SERVER@", server).replace("@TAB@", "\t")
 
     with tempfile.TemporaryDirectory(prefix="ov-cli.") as home:
@@ -120,7 +122,7 @@ def main():
     # orvane.ini may hold the service account's password: kept from others.
     os.umask(0o077)
     binary, table = os.path.abspath(sys.argv[1]), sys.argv[2]
-    server, settings, only_ldap = "localhost", "", False
+    server, settings, only_ldap, names = "localhost", "", False, {}
     if len(sys.argv) > 3 and sys.argv[3] == "--ldap":
         root = sys.argv[4]
         with open(os.path.join(root, "shared", "port"), encoding="utf-8") as port:
@@ -129,11 +131,13 @@ def main():
                     "BindDN=cn=Administrator,cn=Users,dc=example,dc=com\n"
                     "BindPassword=Admin#2024")
         only_ldap = True
+        with open(os.path.join(root, "shared", "ldaps-port"), encoding="utf-8") as port:
+            names["@LDAPS@"] = "127.0.0.1:" + port.read().strip()
     failed = 0
     for row in read_rows(table):
         if row["ldap"] is False and only_ldap or row["only"] and not only_ldap:
             continue
-        problems = run(binary, row, server, settings)
+        problems = run(binary, row, server, settings, names)
         if problems:
             failed += 1
             print(f"FAIL {row['purpose']}: userservice {shlex.join(row['args'])}")

@@ -68,6 +68,15 @@ int List(UsSession& session, const std::string& command, const std::string& inpu
     std::vector<OvWString> names;
     const unsigned status = (session.UserService()->*operation)(makeWideString(input), names);
     if (status != 0) return Failed(status);
+    for (const OvWString& name : names) {
+        if (session.Format() != UsFormat::Dn || name.utf8().find("://") != std::string::npos)
+            continue;
+        // A workstation's or trusted domain's name: no entry of the service's.
+        std::cerr << "userservice: the answer holds names that are no FQDN: --format dn does not "
+                     "apply"
+                  << std::endl;
+        return kUsUsage;
+    }
     return PrintNames(session, command, input, names);
 }
 
@@ -282,6 +291,10 @@ int UsRun(int argc, char** argv)
         "userservice"};
     app.set_version_flag("--version", std::string("userservice " OV_VERSION));
     app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 success; 1 nothing found or not authenticated; 2 usage error; 3 "
+        "directory unreachable, time-out or TLS failure; 4 credentials refused; 5 any other "
+        "failure. See userservice(1).");
     app.fallthrough();
     app.add_option("--config", options.config, "The parameter file (orvane.ini) to use")
         ->check(CLI::ExistingFile);

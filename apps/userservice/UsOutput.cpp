@@ -78,8 +78,8 @@ std::string UsNamingValueOf(const std::string& name)
 {
     const std::size_t slash = name.rfind('/');
     const std::size_t scheme = name.find("://");
-    if (slash == std::string::npos || scheme == std::string::npos || slash <= scheme + 2)
-        return std::string();
+    if (scheme == std::string::npos) return name;  // a plain name: a workstation, a domain
+    if (slash == std::string::npos || slash <= scheme + 2) return std::string();
     return name.substr(slash + 1);
 }
 

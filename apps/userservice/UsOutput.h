@@ -66,7 +66,8 @@ private:
 // line of standard error.
 void UsReportStatus(std::ostream& err, unsigned status);
 // The parts of a printed name: its server and the text after the last "/"
-// (empty for a context, which names a container).
+// (empty for a context, which names a container; the whole of a name that is
+// no FQDN, such as a workstation's).
 std::string UsServerOfName(const std::string& name);
 std::string UsNamingValueOf(const std::string& name);
 // Whether a value prints as text: well-formed UTF-8 and no control characters.

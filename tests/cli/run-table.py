@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """Runs userservice on every row of a table and compares what it did.
 
-    run-table.py BINARY TABLE [--ldap SERVERS-ROOT]
+    run-table.py BINARY TABLE [--ldap SERVERS-ROOT | --samba SAMBA-STATE]
 
 A row starts with "# purpose"; then "$ ARGS" (split as a shell would),
 "< LINE" standard input, "> LINE" expected standard output, "! LINE" expected
 standard error, "= PATH VALUE" a field of the JSON output (PATH dotted, list
-indices as numbers; stdout is then checked by field only), "? N" the exit
+indices as numbers or KEY=VALUE for the item whose KEY is VALUE; stdout is then checked by field only), "? N" the exit
 status (default 0), "~ TEXT" a text standard output must hold (then
 not compared whole), "+ FILE LINE" a line of a file under the row's home
 folder (@HOME@ is that folder), "@ldap" to run the row against slapd as
-well, "@ldap-only" against slapd alone. Each row runs in a
+well, "@ldap-only" against slapd alone, "@samba" against the Samba DC alone
+(over ldaps, its CA @CA@). Each row runs in a
 fresh folder with HOME there and no orvane.ini: the built-in sample answers.
 With --ldap, only @ldap rows run, in a folder whose orvane.ini names the
 shared test slapd; @SERVER@ is the server as printed names carry it,
@@ -24,6 +25,10 @@ import sys
 import tempfile
 
 
+# The tags of a row and where it runs.
+MODES = {"@ldap": {"sample", "ldap"}, "@ldap-only": {"ldap"}, "@samba": {"samba"}}
+
+
 def read_rows(path):
     rows, row = [], None
     with open(path, encoding="utf-8") as table:
@@ -31,13 +36,12 @@ def read_rows(path):
             line = raw.rstrip("\n")
             if line.startswith("# "):
                 row = {"purpose": line[2:], "args": [], "stdin": [], "out": [], "err": [],
-                       "json": [], "holds": [], "only": False, "status": 0, "files": [], "ldap": False}
+                       "json": [], "holds": [], "modes": {"sample"}, "status": 0, "files": []}
                 rows.append(row)
             elif not line.strip() or row is None:
                 continue
-            elif line in ("@ldap", "@ldap-only"):
-                row["ldap"] = True
-                row["only"] = line == "@ldap-only"
+            elif line in MODES:
+                row["modes"] = MODES[line]
             else:
                 kind, rest = line[0], line[2:]
                 if kind == "$":
@@ -63,7 +67,13 @@ def read_rows(path):
 
 def field(document, path):
     for part in path.split("."):
-        document = document[int(part)] if isinstance(document, list) else document[part]
+        if isinstance(document, list) and "=" in part:
+            key, value = part.split("=", 1)
+            document = next(item for item in document if item.get(key) == value)
+        elif isinstance(document, list):
+            document = document[int(part)]
+        else:
+            document = document[part]
     return document if isinstance(document, str) else json.dumps(document)
 
 
@@ -102,7 +112,7 @@ def run(binary, row, server, settings, names):
                 got = field(document, path)
                 if got != sub(value):
                     problems.append(f"{path}: {got!r}, expected {sub(value)!r}")
-        except (ValueError, KeyError, IndexError) as error:
+        except (ValueError, KeyError, IndexError, StopIteration) as error:
             problems.append(f"JSON output: {error}\n{out}")
     elif row["holds"]:
         problems += [f"standard output lacks {t!r}:\n{out}" for t in row["holds"] if sub(t) not in out]
@@ -122,7 +132,7 @@ def main():
     # orvane.ini may hold the service account's password: kept from others.
     os.umask(0o077)
     binary, table = os.path.abspath(sys.argv[1]), sys.argv[2]
-    server, settings, only_ldap, names = "localhost", "", False, {}
+    server, settings, mode, names = "localhost", "", "sample", {}
     if len(sys.argv) > 3 and sys.argv[3] == "--ldap":
         root = sys.argv[4]
         with open(os.path.join(root, "shared", "port"), encoding="utf-8") as port:
@@ -130,12 +140,19 @@ def main():
         settings = (f"Directory=ldap://{server}\n"
                     "BindDN=cn=Administrator,cn=Users,dc=example,dc=com\n"
                     "BindPassword=Admin#2024")
-        only_ldap = True
+        mode = "ldap"
         with open(os.path.join(root, "shared", "ldaps-port"), encoding="utf-8") as port:
             names["@LDAPS@"] = "127.0.0.1:" + port.read().strip()
+    elif len(sys.argv) > 3 and sys.argv[3] == "--samba":
+        server = "127.0.0.1"
+        names["@CA@"] = os.path.join(sys.argv[4], "ca.pem")
+        settings = ("Directory=ldaps://127.0.0.1\n"
+                    "BindDN=CN=Administrator,CN=Users,DC=example,DC=com\n"
+                    "BindPassword=Admin#2024\nTLSCACertFile=" + names["@CA@"])
+        mode = "samba"
     failed = 0
     for row in read_rows(table):
-        if row["ldap"] is False and only_ldap or row["only"] and not only_ldap:
+        if mode not in row["modes"]:
             continue
         problems = run(binary, row, server, settings, names)
         if problems:

@@ -5,6 +5,7 @@
 #include "apps/userservice/UsOutput.h"
 #include "config/OvServiceSettingsFile.h"
 #include "platform/directory/Names.h"
+#include "services/OvCommFramework.h"
 
 namespace {
 
@@ -24,6 +25,11 @@ int UsPrintConfig(const std::string& file, std::ostream& out)
     out << "file\t"
         << (file.empty() ? std::string("(none: the built-in sample directory)") : OvPrintable(file))
         << '\n';
+    // The network time-outs userservice runs with (the communication
+    // framework's defaults).
+    const OvCommParameters comm;
+    out << "timeouts\tconnect " << comm.connectionTimeout << " ms, answer " << comm.methodTimeout
+        << " s\n";
     if (file.empty()) return kUsSuccess;
     const OvServiceSettings settings = ReadServiceSettings(file);
     if (!settings.unreadReason.empty())

@@ -92,13 +92,22 @@ int UsSession::ReadPassword(const std::string& prompt, ovdir::Secret& password) 
     }
     // One line, at most the console's line room; the prompt on standard
     // error, so that the answer alone is on standard output.
-    const bool ask = terminal && !options_.passwordStdin;
-    OvTerminalEcho echo(STDIN_FILENO);
-    OvConsoleIo io(std::cin, std::cerr, std::wcerr, ask ? &echo : nullptr);
-    if (ask) io.Prompt(prompt + ": ", OvAnswerKind::None);
     std::string typed;
     typed.reserve(OvConsoleIo::kLineRoom + 1);
-    io.ReadHiddenLine(typed);
+    if (options_.passwordStdin) {
+        // Byte by byte from the descriptor: no stream buffer keeps a copy.
+        char c = 0;
+        while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') {
+            if (typed.size() < OvConsoleIo::kLineRoom) typed += c;
+        }
+        c = 0;
+        if (!typed.empty() && typed.back() == '\r') typed.pop_back();
+    } else {
+        OvTerminalEcho echo(STDIN_FILENO);
+        OvConsoleIo io(std::cin, std::cerr, std::wcerr, &echo);
+        io.Prompt(prompt + ": ", OvAnswerKind::None);
+        io.ReadHiddenLine(typed);
+    }
     password = typed;
     OvWipe(typed);
     return kUsSuccess;

@@ -1,30 +1,20 @@
-// userservice's command line: one subcommand for each operation of the user
-// service, parsed by CLI11, answered through the same services as the menu.
+// The subcommands' work: each calls one operation of a service and prints
+// its answer, or its failure, with the exit status that says which.
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "apps/UserServiceCommand/OvCommandSupport.h"
 #include "apps/UserServiceCommand/OvTerminalSession.h"
-#include "apps/userservice/UsCheck.h"
-#include "apps/userservice/UsSession.h"
+#include "apps/userservice/UsCommands.h"
 #include "framework/OvInetAddress.h"
 #include "services/OvDirectoryServiceBase.h"
 #include "services/OvTransIdServiceBase.h"
 
-#ifndef OV_VERSION
-#define OV_VERSION "unknown"
-#endif
-
 namespace {
 
-using ListOperation = unsigned (OvUserServiceBase::*)(const OvWString&, std::vector<OvWString>&);
 using SearchOperation = unsigned (OvUserServiceBase::*)(const OvWString&, const OvWString&, bool&,
                                                         std::vector<OvWString>&);
-using InfoOperation = unsigned (OvUserServiceBase::*)(const OvWString&, OvWString&, OvWString&,
-                                                      OvWString&);
 
 int Failed(unsigned status)
 {
@@ -62,24 +52,6 @@ int PrintNames(UsSession& session, const std::string& command, const std::string
     return names.empty() ? kUsNothingFound : kUsSuccess;
 }
 
-int List(UsSession& session, const std::string& command, const std::string& input,
-         ListOperation operation)
-{
-    std::vector<OvWString> names;
-    const unsigned status = (session.UserService()->*operation)(makeWideString(input), names);
-    if (status != 0) return Failed(status);
-    for (const OvWString& name : names) {
-        if (session.Format() != UsFormat::Dn || name.utf8().find("://") != std::string::npos)
-            continue;
-        // A workstation's or trusted domain's name: no entry of the service's.
-        std::cerr << "userservice: the answer holds names that are no FQDN: --format dn does not "
-                     "apply"
-                  << std::endl;
-        return kUsUsage;
-    }
-    return PrintNames(session, command, input, names);
-}
-
 // An answer without names: format dn has nothing to print.
 int NoDns(UsSession& session, const std::string& command)
 {
@@ -105,8 +77,39 @@ int PrintFields(UsSession& session, const std::string& command, const std::strin
     return kUsSuccess;
 }
 
-int Info(UsSession& session, const std::string& command, const std::string& input,
-         InfoOperation operation)
+// The password as the service takes it, wide; the secret is wiped. The
+// text is made in room enough that it never moves, and moved whole.
+OvWString TakeWide(ovdir::Secret& secret)
+{
+    std::string text;
+    text.reserve(OvConsoleIo::kLineRoom + 1);
+    text.append(secret.View());
+    secret.clear();
+    return OvWString::FromUtf8(std::move(text));
+}
+
+}  // namespace
+
+int UsList(UsSession& session, const std::string& command, const std::string& input,
+           UsListOperation operation)
+{
+    std::vector<OvWString> names;
+    const unsigned status = (session.UserService()->*operation)(makeWideString(input), names);
+    if (status != 0) return Failed(status);
+    for (const OvWString& name : names) {
+        if (session.Format() != UsFormat::Dn || name.utf8().find("://") != std::string::npos)
+            continue;
+        // A workstation's or trusted domain's name: no entry of the service's.
+        std::cerr << "userservice: the answer holds names that are no FQDN: --format dn does not "
+                     "apply"
+                  << std::endl;
+        return kUsUsage;
+    }
+    return PrintNames(session, command, input, names);
+}
+
+int UsInfo(UsSession& session, const std::string& command, const std::string& input,
+           UsInfoOperation operation)
 {
     OvWString fqdn;
     OvWString fullName;
@@ -119,8 +122,8 @@ int Info(UsSession& session, const std::string& command, const std::string& inpu
         {{"fqdn", fqdn.utf8()}, {"full_name", fullName.utf8()}, {"login", login.utf8()}});
 }
 
-int Search(UsSession& session, const std::string& kind, const std::string& context,
-           const std::string& text, bool exact)
+int UsSearch(UsSession& session, const std::string& kind, const std::string& context,
+             const std::string& text, bool exact)
 {
     const SearchOperation operation = kind == "users" ? &OvUserServiceBase::SearchUsersFromName
                                       : kind == "groups"
@@ -133,7 +136,7 @@ int Search(UsSession& session, const std::string& kind, const std::string& conte
     return PrintNames(session, "search " + kind, context, names);
 }
 
-int Servers(UsSession& session, const std::string& domain)
+int UsServers(UsSession& session, const std::string& domain)
 {
     if (const int rc = NoDns(session, "servers")) return rc;
     session.Start();
@@ -149,7 +152,7 @@ int Servers(UsSession& session, const std::string& domain)
     return servers.empty() ? kUsNothingFound : kUsSuccess;
 }
 
-int LoggedOn(UsSession& session, const std::string& host)
+int UsLoggedOn(UsSession& session, const std::string& host)
 {
     unsigned address = 0;
     try {
@@ -169,7 +172,7 @@ int LoggedOn(UsSession& session, const std::string& host)
     return PrintFields(session, "logged-on", host, {{"user", user.utf8()}});
 }
 
-int Authenticate(UsSession& session, const std::string& login)
+int UsAuthenticate(UsSession& session, const std::string& login)
 {
     if (const int rc = NoDns(session, "auth")) return rc;
     ovdir::Secret password;
@@ -179,11 +182,7 @@ int Authenticate(UsSession& session, const std::string& login)
     bool authenticated = false;
     unsigned status = 0;
     {
-        std::string text;
-        text.reserve(OvConsoleIo::kLineRoom + 1);
-        text.append(password.View());
-        password.clear();
-        OvWString widePassword = OvWString::FromUtf8(std::move(text));
+        OvWString widePassword = TakeWide(password);
         status = session.UserService()->TestUserAuthentication(makeWideString(login), widePassword,
                                                                fullName, authenticated);
         OvWipe(widePassword);
@@ -194,15 +193,7 @@ int Authenticate(UsSession& session, const std::string& login)
     return authenticated ? kUsSuccess : kUsNothingFound;
 }
 
-struct ExplicitDomainArguments {
-    std::string server;
-    std::string user;
-    std::string type = "LDAP";
-    bool tls = false;
-    int limit = 100;
-};
-
-int ExplicitDomains(UsSession& session, ExplicitDomainArguments arguments)
+int UsExplicitDomains(UsSession& session, const UsExplicitDomainArguments& arguments)
 {
     ovdir::Secret typed;
     if (const int rc = session.ReadPassword("Password for " + OvPrintable(arguments.user), typed))
@@ -211,16 +202,14 @@ int ExplicitDomains(UsSession& session, ExplicitDomainArguments arguments)
     int searchStatus = kDomainSearchUnknownFailure;
     unsigned status = 0;
     {
-        std::string text;
-        text.reserve(OvConsoleIo::kLineRoom + 1);
-        text.append(typed.View());
-        typed.clear();
-        OvWString widePassword = OvWString::FromUtf8(std::move(text));
+        OvWString widePassword = TakeWide(typed);
         OvWIFFLEPassword password(widePassword, false);
         OvWipe(widePassword);
+        int limit = arguments.limit;
+        bool tls = arguments.tls;
         status = session.UserService()->GetDomainsSsl(
             makeWideString(arguments.server), makeWideString(arguments.user), password,
-            makeWideString(arguments.type), arguments.limit, arguments.tls, domains, searchStatus);
+            makeWideString(arguments.type), limit, tls, domains, searchStatus);
     }
     if (status != 0) return Failed(status);
     if (searchStatus != kDomainSearchSuccess) {
@@ -238,7 +227,7 @@ int ExplicitDomains(UsSession& session, ExplicitDomainArguments arguments)
     return PrintNames(session, "explicit-domains", arguments.server, domains);
 }
 
-int Show(UsSession& session, const std::string& name)
+int UsShow(UsSession& session, const std::string& name)
 {
     OvWString dn;
     std::vector<OvEntryAttribute> attributes;
@@ -250,7 +239,7 @@ int Show(UsSession& session, const std::string& name)
 
 // What may continue a context typed so far, for the shell's completion: the
 // whole text of each candidate, one a line, as the console's Tab finds them.
-int Complete(UsSession& session, const std::string& typed)
+int UsComplete(UsSession& session, const std::string& typed)
 {
     session.Start();
     OvConsoleIo io(std::cin, std::cout, std::wcout);
@@ -264,185 +253,47 @@ int Complete(UsSession& session, const std::string& typed)
     return kUsSuccess;
 }
 
-// A subcommand of one argument whose answer is a listing.
-void AddList(CLI::App& app, int& rc, UsSession& session, const char* name, const char* argument,
-             const char* description, ListOperation operation, std::string& value)
+int UsFullName(UsSession& session, const std::string& user)
 {
-    CLI::App* command = app.add_subcommand(name, description);
-    command->add_option(argument, value, argument)->required();
-    command->callback(
-        [&rc, &session, name, &value, operation] { rc = List(session, name, value, operation); });
+    if (const int rc = NoDns(session, "full-name")) return rc;
+    OvWString name;
+    const unsigned status = session.UserService()->GetFullUserName(makeWideString(user), name);
+    if (status != 0) return Failed(status);
+    return PrintFields(session, "full-name", user, {{"full_name", name.utf8()}});
 }
 
-}  // namespace
-
-int UsRun(int argc, char** argv)
+int UsFqdn(UsSession& session, const std::string& login)
 {
-    UsOptions options;
-    UsSession session(options);
-    int rc = kUsSuccess;
+    OvWString name;
+    const unsigned status =
+        session.UserService()->GetQualifiedNameForUser(makeWideString(DomainLogin(login)), name);
+    if (status != 0) return Failed(status);
+    return PrintFields(session, "fqdn", login, {{"fqdn", name.utf8()}});
+}
 
-    CLI::App app{
-        "Ask the directory user service: users, groups, domains, logins, names, "
-        "passwords, searches.\nThe settings come from --config FILE, else ./orvane.ini, "
-        "else $XDG_CONFIG_HOME/userservicecommand/orvane.ini, else "
-        "/etc/userservicecommand/orvane.ini; without any, the built-in sample "
-        "directory answers.",
-        "userservice"};
-    app.set_version_flag("--version", std::string("userservice " OV_VERSION));
-    app.require_subcommand(1);
-    app.footer(
-        "Exit status: 0 success; 1 nothing found or not authenticated; 2 usage error; 3 "
-        "directory unreachable, time-out or TLS failure; 4 credentials refused; 5 any other "
-        "failure. See userservice(1).");
-    app.fallthrough();
-    app.add_option("--config", options.config, "The parameter file (orvane.ini) to use")
-        ->check(CLI::ExistingFile);
-    app.add_option("-f,--format", options.format, "Output: text (one item a line), json, dn")
-        ->check(CLI::IsMember({"text", "json", "dn"}));
-    app.add_option("--password-file", options.passwordFile,
-                   "Read the password from this file (a regular file, the password alone)");
-    app.add_flag("--password-stdin", options.passwordStdin,
-                 "Read the password from the first line of standard input");
+int UsLogin(UsSession& session, const std::string& user)
+{
+    if (const int rc = NoDns(session, "login")) return rc;
+    OvWString name;
+    OvWString login;
+    const unsigned status =
+        session.UserService()->GetUserLoginAndFullName(makeWideString(user), name, login);
+    if (status != 0) return Failed(status);
+    return PrintFields(session, "login", user,
+                       {{"full_name", name.utf8()}, {"login", login.utf8()}});
+}
 
-    std::string argument;
-    AddList(app, rc, session, "users", "CONTEXT", "The users in a context (TYPE://SERVER DN)",
-            &OvUserServiceBase::GetUsers, argument);
-    AddList(app, rc, session, "groups", "CONTEXT", "The groups in a context",
-            &OvUserServiceBase::GetGroups, argument);
-    AddList(app, rc, session, "domains", "TYPE",
-            "The domains of the directory (LDAP, ADS, NDS, IPLANET)",
-            &OvUserServiceBase::GetDomains, argument);
-    AddList(app, rc, session, "user-groups", "USER", "The groups of a user (its FQDN)",
-            &OvUserServiceBase::GetUserGroups, argument);
-    AddList(app, rc, session, "members", "GROUP", "The user members of a group (its FQDN)",
-            &OvUserServiceBase::GetUsersForGroup, argument);
-    AddList(app, rc, session, "workstations", "DOMAIN", "The workstations of a domain (EXAMPLE)",
-            &OvUserServiceBase::GetWorkstations, argument);
-    AddList(app, rc, session, "trusts", "DOMAIN",
-            "The trusted domains of a domain (TYPE://SERVER DN)",
-            &OvUserServiceBase::GetTrustedDomains, argument);
-
-    CLI::App* servers = app.add_subcommand("servers", "The domain controllers of a domain");
-    servers->add_option("DOMAIN", argument, "TYPE://SERVER DN")->required();
-    servers->callback([&] { rc = Servers(session, argument); });
-
-    CLI::App* loggedOn = app.add_subcommand("logged-on", "The user logged on at a workstation");
-    loggedOn->add_option("ADDRESS", argument, "An IPv4 address or host name")->required();
-    loggedOn->callback([&] { rc = LoggedOn(session, argument); });
-
-    CLI::App* fullName = app.add_subcommand("full-name", "The full name of a user (its FQDN)");
-    fullName->add_option("USER", argument, "TYPE://SERVER DN/NAME")->required();
-    fullName->callback([&] {
-        if ((rc = NoDns(session, "full-name")) != kUsSuccess) return;
-        OvWString name;
-        const unsigned status =
-            session.UserService()->GetFullUserName(makeWideString(argument), name);
-        rc = status != 0
-                 ? Failed(status)
-                 : PrintFields(session, "full-name", argument, {{"full_name", name.utf8()}});
-    });
-
-    CLI::App* fqdn = app.add_subcommand("fqdn", "The FQDN of a domain login");
-    fqdn->add_option("LOGIN", argument, "DOMAIN\\login or default://DOMAIN\\login")->required();
-    fqdn->callback([&] {
-        OvWString name;
-        const unsigned status = session.UserService()->GetQualifiedNameForUser(
-            makeWideString(DomainLogin(argument)), name);
-        rc = status != 0 ? Failed(status)
-                         : PrintFields(session, "fqdn", argument, {{"fqdn", name.utf8()}});
-    });
-
-    CLI::App* login = app.add_subcommand("login", "The login and full name of a user (its FQDN)");
-    login->add_option("USER", argument, "TYPE://SERVER DN/NAME")->required();
-    login->callback([&] {
-        if ((rc = NoDns(session, "login")) != kUsSuccess) return;
-        OvWString name;
-        OvWString loginName;
-        const unsigned status = session.UserService()->GetUserLoginAndFullName(
-            makeWideString(argument), name, loginName);
-        rc = status != 0 ? Failed(status)
-                         : PrintFields(session, "login", argument,
-                                       {{"full_name", name.utf8()}, {"login", loginName.utf8()}});
-    });
-
-    CLI::App* userInfo =
-        app.add_subcommand("user-info", "The FQDN, full name and login of a domain login");
-    userInfo->add_option("LOGIN", argument, "DOMAIN\\login or default://DOMAIN\\login")->required();
-    userInfo->callback([&] {
-        rc = Info(session, "user-info", DomainLogin(argument),
+int UsUserInfo(UsSession& session, const std::string& login)
+{
+    return UsInfo(session, "user-info", DomainLogin(login),
                   &OvUserServiceBase::GetUserInfoFromName);
-    });
+}
 
-    CLI::App* byEmail =
-        app.add_subcommand("user-by-email", "The FQDN, full name and login of an e-mail address");
-    byEmail->add_option("EMAIL", argument, "jsmith@example.com")->required();
-    byEmail->callback([&] {
-        rc = Info(session, "user-by-email", argument, &OvUserServiceBase::GetUserInfoFromEmail);
-    });
-
-    CLI::App* email = app.add_subcommand("email", "The e-mail address of a user (its FQDN)");
-    email->add_option("USER", argument, "TYPE://SERVER DN/NAME")->required();
-    email->callback([&] {
-        if ((rc = NoDns(session, "email")) != kUsSuccess) return;
-        OvWString address;
-        const unsigned status =
-            session.UserService()->GetUserEmailAddr(makeWideString(argument), address);
-        rc = status != 0 ? Failed(status)
-                         : PrintFields(session, "email", argument, {{"email", address.utf8()}});
-    });
-
-    CLI::App* auth = app.add_subcommand(
-        "auth", "Whether a password is accepted for a login (exit status 1 when not)");
-    auth->add_option("LOGIN", argument, "login or DOMAIN\\login")->required();
-    auth->callback([&] { rc = Authenticate(session, argument); });
-
-    std::string searchKind;
-    std::string searchText;
-    bool exact = false;
-    CLI::App* search = app.add_subcommand("search", "Users, groups or org. units by name");
-    search->add_option("KIND", searchKind, "users, groups or ous")
-        ->required()
-        ->check(CLI::IsMember({"users", "groups", "ous"}));
-    search->add_option("CONTEXT", argument, "TYPE://SERVER DN")->required();
-    search->add_option("TEXT", searchText, "What the name holds")->required();
-    search->add_flag("--exact", exact, "The whole name, not a part of it");
-    search->callback([&] { rc = Search(session, searchKind, argument, searchText, exact); });
-
-    ExplicitDomainArguments explicitArguments;
-    CLI::App* explicitDomains = app.add_subcommand(
-        "explicit-domains", "The domains of a server, bound with the credentials given");
-    explicitDomains->add_option("SERVER", explicitArguments.server, "TYPE://SERVER[:PORT] DN")
-        ->required();
-    explicitDomains->add_option("BIND-DN", explicitArguments.user, "The DN to bind as")->required();
-    explicitDomains->add_option("--type", explicitArguments.type, "NDS, iPlanet or ADS");
-    explicitDomains->add_flag("--tls", explicitArguments.tls, "Over TLS");
-    explicitDomains->add_option("--limit", explicitArguments.limit, "At most this many domains");
-    explicitDomains->callback([&] { rc = ExplicitDomains(session, explicitArguments); });
-
-    CLI::App* show = app.add_subcommand(
-        "show", "The whole entry of a user or group: every attribute, secrets left out");
-    show->add_option("NAME", argument, "TYPE://SERVER DN/NAME, login or DOMAIN\\login")->required();
-    show->callback([&] { rc = Show(session, argument); });
-
-    CLI::App* config = app.add_subcommand("config", "The parameter file in use and its settings");
-    config->callback([&] { rc = UsPrintConfig(session.ConfigFile(), std::cout); });
-
-    CLI::App* check =
-        app.add_subcommand("check", "Try each configured directory server; one verdict a line");
-    check->callback([&] { rc = UsCheck(session, std::cout); });
-
-    CLI::App* complete =
-        app.add_subcommand("complete", "Completion of a context from the directory");
-    complete->group("");  // for the shell's completion, not in the help
-    complete->add_option("TYPED", argument, "The context typed so far")->required();
-    complete->callback([&] { rc = Complete(session, argument); });
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        const int code = app.exit(error);
-        return code == 0 ? kUsSuccess : kUsUsage;
-    }
-    return rc;
+int UsEmail(UsSession& session, const std::string& user)
+{
+    if (const int rc = NoDns(session, "email")) return rc;
+    OvWString address;
+    const unsigned status = session.UserService()->GetUserEmailAddr(makeWideString(user), address);
+    if (status != 0) return Failed(status);
+    return PrintFields(session, "email", user, {{"email", address.utf8()}});
 }

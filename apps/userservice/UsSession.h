@@ -46,5 +46,6 @@ private:
 // Where a parameter file is looked for when --config names none, in order.
 std::string UsFindConfig(const char* xdgConfigHome, const char* home);
 
-// The subcommands, each a function of the session and its arguments.
+// Parses the command line, runs its subcommand (UsCommandLine.cpp) and
+// gives the exit status.
 int UsRun(int argc, char** argv);

@@ -23,9 +23,7 @@ int CheckThroughService(UsSession& session, const std::string& what, std::ostrea
     std::vector<OvWString> domains;
     const unsigned status = session.UserService()->GetDomains(makeWideString("LDAP"), domains);
     if (status != 0) {
-        out << "fail\t" << OvPrintable(what) << ": ";
-        out.flush();
-        UsReportStatus(out, status);
+        out << "fail\t" << OvPrintable(what) << ": " << UsStatusText(status) << '\n';
         return UsExitForStatus(status);
     }
     out << "ok\t" << OvPrintable(what) << ": loaded, " << domains.size() << " domain"

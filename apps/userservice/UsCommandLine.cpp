@@ -50,8 +50,8 @@ private:
     // A subcommand of one argument, whose function run takes the session
     // and that argument.
     template <class Run>
-    CLI::App* One(const char* name, const char* description, const char* argument,
-                  const char* form, Run run)
+    CLI::App* One(const char* name, const char* description, const char* argument, const char* form,
+                  Run run)
     {
         CLI::App* command = app_.add_subcommand(name, description);
         command->add_option(argument, argument_, form)->required();
@@ -92,7 +92,8 @@ private:
              &OvUserServiceBase::GetGroups);
         List("domains", "TYPE", "LDAP, ADS, NDS or IPLANET", "The domains of the directory",
              &OvUserServiceBase::GetDomains);
-        List("user-groups", "USER", kFqdn, "The groups of a user", &OvUserServiceBase::GetUserGroups);
+        List("user-groups", "USER", kFqdn, "The groups of a user",
+             &OvUserServiceBase::GetUserGroups);
         List("members", "GROUP", kFqdn, "The user members of a group",
              &OvUserServiceBase::GetUsersForGroup);
         List("workstations", "DOMAIN", "EXAMPLE", "The workstations of a domain",

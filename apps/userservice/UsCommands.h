@@ -7,8 +7,7 @@
 
 #include "apps/userservice/UsSession.h"
 
-using UsListOperation = unsigned (OvUserServiceBase::*)(const OvWString&,
-                                                        std::vector<OvWString>&);
+using UsListOperation = unsigned (OvUserServiceBase::*)(const OvWString&, std::vector<OvWString>&);
 using UsInfoOperation = unsigned (OvUserServiceBase::*)(const OvWString&, OvWString&, OvWString&,
                                                         OvWString&);
 

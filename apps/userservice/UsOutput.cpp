@@ -54,15 +54,20 @@ UsExit UsExitForStatus(unsigned status)
     }
 }
 
-void UsReportStatus(std::ostream& err, unsigned status)
+std::string UsStatusText(unsigned status)
 {
+    // Kept to the end of the process: one event-log proxy serves every text.
     static ProxyHandle<OvEventLogBase> eventLog(0);
     OvWString message;
     eventLog.GetInterface()->GetErrorMessage(status, message);
     char number[16];
     std::snprintf(number, sizeof number, "0x%08x", status);
-    err << "userservice: " << OvPrintable(message.utf8()) << " (error " << number << ")"
-        << std::endl;
+    return OvPrintable(message.utf8()) + " (error " + number + ")";
+}
+
+void UsReportStatus(std::ostream& err, unsigned status)
+{
+    err << "userservice: " << UsStatusText(status) << std::endl;
 }
 
 std::string UsServerOfName(const std::string& name)

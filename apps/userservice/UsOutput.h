@@ -62,8 +62,9 @@ private:
     bool ascii_;
 };
 
-// "userservice: " and the service's text for status with its number, on one
-// line of standard error.
+// The service's text for status, then its number in hexadecimal.
+std::string UsStatusText(unsigned status);
+// "userservice: " and UsStatusText, on one line of standard error.
 void UsReportStatus(std::ostream& err, unsigned status);
 // The parts of a printed name: its server and the text after the last "/"
 // (empty for a context, which names a container; the whole of a name that is

@@ -9,7 +9,7 @@ standard error, "= PATH VALUE" a field of the JSON output (PATH dotted, list
 indices as numbers or KEY=VALUE for the item whose KEY is VALUE; stdout is then checked by field only), "? N" the exit
 status (default 0), "~ TEXT" a text standard output must hold (then
 not compared whole), "+ FILE LINE" a line of a file under the row's home
-folder (@HOME@ is that folder), "@ldap" to run the row against slapd as
+folder (@HOME@ is that folder), "* NAME=VALUE" an environment variable, "@ldap" to run the row against slapd as
 well, "@ldap-only" against slapd alone, "@samba" against the Samba DC alone
 (over ldaps, its CA @CA@). Each row runs in a
 fresh folder with HOME there and no orvane.ini: the built-in sample answers.
@@ -36,7 +36,7 @@ def read_rows(path):
             line = raw.rstrip("\n")
             if line.startswith("# "):
                 row = {"purpose": line[2:], "args": [], "stdin": [], "out": [], "err": [],
-                       "json": [], "holds": [], "modes": {"sample"}, "status": 0, "files": []}
+                       "json": [], "holds": [], "env": [], "modes": {"sample"}, "status": 0, "files": []}
                 rows.append(row)
             elif not line.strip() or row is None:
                 continue
@@ -58,6 +58,8 @@ def read_rows(path):
                     row["holds"].append(rest)
                 elif kind == "?":
                     row["status"] = int(rest)
+                elif kind == "*":
+                    row["env"].append(rest.split("=", 1))
                 elif kind == "+":
                     row["files"].append(rest.split(" ", 1))
                 else:
@@ -98,6 +100,7 @@ def run(binary, row, server, settings, names):
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(("LANG", "LC_", "XDG_"))}
         env["HOME"] = home
+        env.update({name: value.replace("@HOME@", home) for name, value in row["env"]})
         stdin = "".join(sub(line) + "\n" for line in row["stdin"])
         args = [sub(a).replace("@HOME@", home) for a in row["args"]]
         done = subprocess.run([binary] + args, input=stdin.encode(), cwd=work, env=env,

@@ -7,11 +7,14 @@
 # - command 2 (GetUsers) on one container of N users: the program with the
 #   ldap backend, ldapsearch with the same filter on the same server (paged,
 #   DN only), their ratio, and the program with the embedded backend reading
-#   the same directory as LDIF (load included);
+#   the same directory as LDIF (load included); userservice users in text
+#   and in json on the same server, with their ratios to ldapsearch and to
+#   each other;
 # - once, on a directory of 10,000 groups: command 3 (GetGroups) on their
 #   container and command 6 (GetUsersForGroup) on a group of 10,000 members,
 #   each with the ldapsearch of the same entries beside it;
-# - start-up to the first "Selection: " without a parameter file;
+# - start-up to the first "Selection: " without a parameter file, and one
+#   userservice look-up on the built-in sample from start to exit;
 # - a second command 2 in the same session, and whether it used the open
 #   connection (the program's connections to the server, read from /proc).
 #
@@ -20,6 +23,7 @@
 #
 #   bench/run.sh [N...]
 #   OV_PROGRAM=path/to/UserServiceCommand (default: build/UserServiceCommand)
+#   OV_CLI=path/to/userservice (default: build/userservice)
 #   RUNS=5
 #   OV_BENCH_KEEP=1: leaves the folder and its slapd servers running
 #   PAGE_LIMIT=N: the server answers at most N entries a page (size.pr) and
@@ -34,6 +38,7 @@ GROUPS_N=10000
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 PROGRAM=${OV_PROGRAM:-$ROOT/build/UserServiceCommand}
+CLI=${OV_CLI:-$ROOT/build/userservice}
 FIXTURE=$ROOT/tests/ldap/slapd-fixture.sh
 TIME=/usr/bin/time
 PEOPLE="ou=People,dc=bench,dc=test"
@@ -47,6 +52,8 @@ for n in "${SIZES[@]}"; do
 done
 [[ -x $PROGRAM ]] || { echo "bench: no program at $PROGRAM (build it, or set OV_PROGRAM)" >&2; exit 1; }
 PROGRAM=$(cd "$(dirname "$PROGRAM")" && pwd)/$(basename "$PROGRAM")
+[[ -x $CLI ]] || { echo "bench: no userservice at $CLI (build it, or set OV_CLI)" >&2; exit 1; }
+CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
 [[ -x $TIME ]] || { echo "bench: $TIME is missing (Debian: apt-get install time)" >&2; exit 1; }
 command -v ldapsearch >/dev/null || { echo "bench: ldapsearch is missing (Debian: ldap-utils)" >&2; exit 1; }
 command -v python3 >/dev/null || { echo "bench: python3 is missing" >&2; exit 1; }
@@ -187,9 +194,14 @@ for n in "${SIZES[@]}"; do
         "$(ldapsearch_command "$server" "$PEOPLE" "'$USER_FILTER' 1.1")"
     row "command 2, embedded backend (load included)" "$dir/embedded" "$dir/input" $'^\tLDAP://' \
         "$n" "'$PROGRAM'"
+    row "userservice users, ldap backend, text" "$dir/ldap" "" '^LDAP://' "$n" \
+        "'$CLI' users 'LDAP://$server $PEOPLE'"
+    row "userservice users, ldap backend, json" "$dir/ldap" "" '"fqdn": "LDAP://' "$n" \
+        "'$CLI' --format json users 'LDAP://$server $PEOPLE'"
     echo "Command 2 on $PEOPLE, $n users:"
     run_rows
-    echo "  ratio program / ldapsearch: $(ratio 0 1)"
+    echo "  ratio program / ldapsearch: $(ratio 0 1); userservice text / ldapsearch: $(ratio 3 1);" \
+        "json / text: $(ratio 4 3)"
     TABLE+=("$(printf '%9d %8s %9s %8s %8s %9s' "$n" "$(cut -d' ' -f1 "$WORK/median.0")" \
         "$(cut -d' ' -f2 "$WORK/median.0")" "$(ratio 0 1)" "$(cut -d' ' -f1 "$WORK/median.2")" \
         "$(cut -d' ' -f2 "$WORK/median.2")")")
@@ -229,6 +241,16 @@ echo "  ratio command 3 / ldapsearch: $(ratio 0 1); command 6 / ldapsearch: $(ra
 
 echo
 echo "Start-up to the first \"Selection: \", no orvane.ini, median of 21: $(python3 "$HERE/session.py" startup "$PROGRAM" 21) ms"
+echo "userservice fqdn on the built-in sample, start to exit, median of 21: $(python3 -c '
+import statistics, subprocess, sys, tempfile, time
+with tempfile.TemporaryDirectory() as folder:
+    times = []
+    for _ in range(21):
+        start = time.perf_counter()
+        subprocess.run([sys.argv[1], "fqdn", "EXAMPLE\\jsmith"], cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, env={"HOME": folder})
+        times.append((time.perf_counter() - start) * 1000)
+print(f"{statistics.median(times):.1f}")' "$CLI") ms"
 port=$(cat "$reused/slapd/port")
 read -r first second before after same < <(python3 "$HERE/session.py" reuse "$PROGRAM" \
     "$reused/ldap" "$port" "LDAP://127.0.0.1:$port $PEOPLE")

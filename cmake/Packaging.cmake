@@ -8,7 +8,6 @@
 include(GNUInstallDirs)
 
 set(OV_PACKAGE_NAME userservicecommand)
-set(OV_PACKAGE_VERSION 1.0.0)
 # Debian wants the documentation folder named after the package.
 set(OV_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${OV_PACKAGE_NAME})
 
@@ -17,24 +16,48 @@ set(OV_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${OV_PACKAGE_NAME})
 find_program(OV_GZIP gzip REQUIRED)
 set(OV_MANPAGE ${PROJECT_BINARY_DIR}/doc/UserServiceCommand.1)
 configure_file(${PROJECT_SOURCE_DIR}/doc/UserServiceCommand.1.in ${OV_MANPAGE} @ONLY)
+set(OV_CLI_MANPAGE ${PROJECT_BINARY_DIR}/doc/userservice.1)
+configure_file(${PROJECT_SOURCE_DIR}/doc/userservice.1.in ${OV_CLI_MANPAGE} @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/doc/debian/changelog.in
                ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
 add_custom_command(
-    OUTPUT ${OV_MANPAGE}.gz ${PROJECT_BINARY_DIR}/doc/changelog.gz
+    OUTPUT ${OV_MANPAGE}.gz ${OV_CLI_MANPAGE}.gz ${PROJECT_BINARY_DIR}/doc/changelog.gz
     COMMAND ${OV_GZIP} -9 -n -c ${OV_MANPAGE} > ${OV_MANPAGE}.gz
+    COMMAND ${OV_GZIP} -9 -n -c ${OV_CLI_MANPAGE} > ${OV_CLI_MANPAGE}.gz
     COMMAND ${OV_GZIP} -9 -n -c ${PROJECT_BINARY_DIR}/doc/changelog
             > ${PROJECT_BINARY_DIR}/doc/changelog.gz
-    DEPENDS ${OV_MANPAGE} ${PROJECT_BINARY_DIR}/doc/changelog
+    DEPENDS ${OV_MANPAGE} ${OV_CLI_MANPAGE} ${PROJECT_BINARY_DIR}/doc/changelog
     COMMENT "Compressing the manual page and the changelog"
     VERBATIM)
-add_custom_target(ov_docs ALL DEPENDS ${OV_MANPAGE}.gz ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+add_custom_target(ov_docs ALL
+    DEPENDS ${OV_MANPAGE}.gz ${OV_CLI_MANPAGE}.gz ${PROJECT_BINARY_DIR}/doc/changelog.gz)
 
 # Relocations resolved at start and then read-only, as Debian hardens its
 # programs (lintian asks for it).
 target_link_options(UserServiceCommand PRIVATE LINKER:-z,relro LINKER:-z,now)
+target_link_options(userservice PRIVATE LINKER:-z,relro LINKER:-z,now)
 
-install(TARGETS UserServiceCommand RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${OV_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS UserServiceCommand userservice RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${OV_MANPAGE}.gz ${OV_CLI_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/apps/userservice/userservice.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+        RENAME userservice)
+# userservice's system-wide parameter file, a commented example: in /etc when
+# installed under /usr (the package, a conffile there), else under the
+# prefix's etc/, so that an install into a folder of one's own stays there
+# (file(INSTALL) puts DESTDIR, where CPack stages the package, in front).
+set(OV_ETC_EXAMPLE ${PROJECT_SOURCE_DIR}/examples/etc-orvane.ini)
+install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        set(ov_etc /etc/userservicecommand)
+    else()
+        set(ov_etc \"\${CMAKE_INSTALL_PREFIX}/etc/userservicecommand\")
+    endif()
+    file(INSTALL \"${OV_ETC_EXAMPLE}\" DESTINATION \"\${ov_etc}\" RENAME orvane.ini
+         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+")
+file(WRITE ${PROJECT_BINARY_DIR}/doc/conffiles "/etc/userservicecommand/orvane.ini\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/doc/conffiles)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md
               ${PROJECT_SOURCE_DIR}/doc/debian/copyright
               ${PROJECT_BINARY_DIR}/doc/changelog.gz
@@ -45,7 +68,7 @@ set(CPACK_PACKAGE_NAME ${OV_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${OV_PACKAGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "UserServiceCommand developers")
 set(CPACK_PACKAGE_CONTACT "UserServiceCommand developers <userservicecommand@example.com>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console client for a directory user service")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console and shell clients for a directory user service")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -63,6 +86,8 @@ user sits at a workstation, which users, groups, domains, domain controllers
 and trusted domains a directory holds, how logins, qualified names, full names
 and e-mail addresses translate into one another, and whether a password is
 accepted. It answers from an LDIF file, from a built-in sample directory, or
-from an LDAP server (OpenLDAP, Active Directory), optionally over TLS.")
+from an LDAP server (OpenLDAP, Active Directory), optionally over TLS.
+userservice answers the same questions one command line at a time, for
+scripts: text, JSON or bare DNs, and exit statuses that say what happened.")
 
 include(CPack)

@@ -6,6 +6,8 @@
 
 #include <list>
 #include <string>
+#include <utility>
+#include <vector>
 
 // How long the services wait for a server: to connect (TLS and bind
 // included), and for each answer.
@@ -29,6 +31,8 @@ public:
     void Add(const std::string& group, const std::string& name, const std::string& value);
     // Section and key names ignore ASCII case. False when either is missing.
     bool FindSetting(const std::string& section, const std::string& key, std::string& value) const;
+    // Every section and key, in the order the file gave them (no values).
+    std::vector<std::pair<std::string, std::string>> Keys() const;
     const std::string& Source() const { return source_; }
     bool Empty() const { return settings_.empty(); }
     // Wipes and drops a key's value: a secret, once its one holder took it.

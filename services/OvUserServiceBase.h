@@ -1,6 +1,7 @@
 // The user service: users, groups, domains, names, authentication, searches.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "framework/OvString.h"
@@ -14,6 +15,13 @@ enum DomainSearchStatus : int {
     kDomainSearchFailed = 3,
     kDomainSearchInvalidCredentials = 5,
     kDomainSearchSslFailed = 6,
+};
+
+// One attribute of a directory entry as GetEntry answers it: the name in
+// lower case, the values as the directory holds them (binary ones too).
+struct OvEntryAttribute {
+    std::string name;
+    std::vector<std::string> values;
 };
 
 class OvUserServiceBase {
@@ -62,4 +70,12 @@ public:
     // non-zero status, as does one whose directory failed or took too long.
     virtual unsigned CompleteContext(const OvWString& typed, unsigned limit, unsigned milliseconds,
                                      std::vector<OvWString>& words);
+
+    // The whole entry of a user or group: its DN and every attribute the
+    // directory lets the service account read, secrets (passwords and their
+    // hashes) left out. name is an FQDN as the listings print it, a login,
+    // DOMAIN\login or default://DOMAIN\login. A service that offers no such
+    // look-up answers a non-zero status.
+    virtual unsigned GetEntry(const OvWString& name, OvWString& dn,
+                              std::vector<OvEntryAttribute>& attributes);
 };

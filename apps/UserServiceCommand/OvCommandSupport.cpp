@@ -103,3 +103,23 @@ OvUserServiceBase* UserService(OvCommandContext& context)
 {
     return context.userService.GetInterface();
 }
+
+const char* DomainSearchStatusText(int searchStatus)
+{
+    switch (searchStatus) {
+        case kDomainSearchSuccess:
+            return "Success";
+        case kDomainSearchUnknownFailure:
+            return "Unknown failure";
+        case kDomainSearchConnectionFailed:
+            return "Connection failed";
+        case kDomainSearchFailed:
+            return "Search failed";
+        case kDomainSearchInvalidCredentials:
+            return "Invalid credentials";
+        case kDomainSearchSslFailed:
+            return "SSL connection failed";
+        default:
+            return "Unknown error code";
+    }
+}

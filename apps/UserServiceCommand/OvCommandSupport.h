@@ -45,3 +45,5 @@ void ReportError(OvCommandContext& context, unsigned status);
 
 // The user service, acquiring the shared handle first if it is empty.
 OvUserServiceBase* UserService(OvCommandContext& context);
+// The words for a domain search's outcome (a DomainSearchStatus).
+const char* DomainSearchStatusText(int searchStatus);

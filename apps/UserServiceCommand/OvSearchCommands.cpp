@@ -22,26 +22,6 @@ void SearchCommand(OvCommandContext& context, const char* contextPrompt, const c
     PrintList(context, heading, entries);
 }
 
-const char* SearchStatusText(int searchStatus)
-{
-    switch (searchStatus) {
-        case kDomainSearchSuccess:
-            return "Success";
-        case kDomainSearchUnknownFailure:
-            return "Unknown failure";
-        case kDomainSearchConnectionFailed:
-            return "Connection failed";
-        case kDomainSearchFailed:
-            return "Search failed";
-        case kDomainSearchInvalidCredentials:
-            return "Invalid credentials";
-        case kDomainSearchSslFailed:
-            return "SSL connection failed";
-        default:
-            return "Unknown error code";
-    }
-}
-
 }  // namespace
 
 void SearchUsersFromNameCommand(OvCommandContext& context)
@@ -96,6 +76,6 @@ void GetDomainsSslCommand(OvCommandContext& context)
                                                      sslEnable, domains, searchStatus);
     }
     if (status != 0) return ReportError(context, status);
-    context.io.Out() << "Status:\t" << SearchStatusText(searchStatus);
+    context.io.Out() << "Status:\t" << DomainSearchStatusText(searchStatus);
     PrintList(context, "\n\nDomains:\n", domains);
 }

@@ -74,6 +74,13 @@ void OvServiceSettings::Add(const std::string& group, const std::string& name,
     setting.value = value;
 }
 
+std::vector<std::pair<std::string, std::string>> OvServiceSettings::Keys() const
+{
+    std::vector<std::pair<std::string, std::string>> keys;
+    for (const Setting& setting : settings_) keys.emplace_back(setting.section, setting.key);
+    return keys;
+}
+
 bool OvServiceSettings::FindSetting(const std::string& section, const std::string& key,
                                     std::string& value) const
 {

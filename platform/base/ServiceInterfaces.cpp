@@ -16,3 +16,12 @@ unsigned OvUserServiceBase::CompleteContext(const OvWString&, unsigned, unsigned
     words.clear();
     return 0x30A20007u;
 }
+
+// A service without whole entries: it says so as well.
+unsigned OvUserServiceBase::GetEntry(const OvWString&, OvWString& dn,
+                                     std::vector<OvEntryAttribute>& attributes)
+{
+    dn.clear();
+    attributes.clear();
+    return 0x30A20007u;
+}

@@ -175,7 +175,8 @@ struct SearchRequest {
     std::string base;    // DN
     Scope scope = Scope::Subtree;
     Filter filter;
-    std::vector<std::string> attributes;  // lower case; empty: the DN alone
+    // Lower case; empty: the DN alone; "*": every attribute of the entry.
+    std::vector<std::string> attributes;
     // A quick request (completion at a console): at most sizeLimit entries,
     // found the first ones the directory happens to give (0: every entry),
     // and at most timeLimitMs for connecting and answering (0: the network

@@ -296,6 +296,19 @@ bool EmbeddedDirectory::Matches(std::size_t index, const Filter& filter) const
     return false;
 }
 
+void EmbeddedDirectory::CollectAll(std::size_t index, Entry& copy) const
+{
+    const StoredEntry& entry = entries_[index];
+    for (std::uint32_t k = 0; k < entry.attributeCount; ++k) {
+        const StoredAttribute& attribute = attributes_[entry.firstAttribute + k];
+        const Values values(this, &attribute);
+        std::vector<std::string> texts;
+        texts.reserve(values.Size());
+        for (std::size_t v = 0; v < values.Size(); ++v) texts.emplace_back(values[v]);
+        copy.attributes.emplace_back(names_[attribute.name], std::move(texts));
+    }
+}
+
 void EmbeddedDirectory::Collect(std::size_t index, const SearchRequest& request,
                                 EntryVisitor& visitor, std::size_t& handed) const
 {
@@ -304,6 +317,10 @@ void EmbeddedDirectory::Collect(std::size_t index, const SearchRequest& request,
     Entry copy;
     copy.dn = DnOf(index);
     for (const std::string& name : request.attributes) {
+        if (name == "*") {
+            CollectAll(index, copy);
+            continue;
+        }
         const Values values = Find(index, name);
         if (values.Empty()) continue;
         std::vector<std::string> texts;

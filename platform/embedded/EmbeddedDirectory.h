@@ -91,6 +91,8 @@ private:
     std::string DnOf(std::size_t index) const { return std::string(View(entries_[index].dn)); }
     bool Matches(std::size_t index, const Filter& filter) const;
     // Hands the entry to the visitor when it matches; counts it in handed.
+    // Every attribute of the entry into copy: what "*" asks for.
+    void CollectAll(std::size_t index, Entry& copy) const;
     void Collect(std::size_t index, const SearchRequest& request, EntryVisitor& visitor,
                  std::size_t& handed) const;
     // The entry of the DN, or npos.

@@ -130,6 +130,10 @@ public:
     {
         return TheUserService().CompleteContext(t, l, m, w);
     }
+    unsigned GetEntry(const OvWString& n, OvWString& d, std::vector<OvEntryAttribute>& a) override
+    {
+        return TheUserService().GetEntry(n, d, a);
+    }
 };
 
 class TransIdServiceProxy : public OvTransIdServiceBase {

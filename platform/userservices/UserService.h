@@ -75,6 +75,8 @@ public:
                                     bool& exactMatch, std::vector<OvWString>& units) override;
     unsigned CompleteContext(const OvWString& typed, unsigned limit, unsigned milliseconds,
                              std::vector<OvWString>& words) override;
+    unsigned GetEntry(const OvWString& name, OvWString& dn,
+                      std::vector<OvEntryAttribute>& attributes) override;
 
 private:
     enum class Kind { User, Group, Any };

@@ -16,7 +16,9 @@ for file in bin/UserServiceCommand share/man/man1/UserServiceCommand.1.gz \
             share/doc/userservicecommand/README.md \
             share/doc/userservicecommand/copyright \
             share/doc/userservicecommand/changelog.gz \
-            share/doc/userservicecommand/examples/orvane.ini; do
+            share/doc/userservicecommand/examples/orvane.ini \
+            bin/userservice share/man/man1/userservice.1.gz etc/userservicecommand/orvane.ini \
+            share/bash-completion/completions/userservice; do
     [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 [ -x "$prefix/bin/UserServiceCommand" ] || fail "bin/UserServiceCommand is not executable"
@@ -35,4 +37,7 @@ rc=$?
 grep -q 'Using PolicyServer location 127.0.0.1:55806$' <<<"$output" ||
     fail "no policy server location in the output"
 grep -qx $'Login Name:\tjsmith' <<<"$output" || fail "no answer from the sample directory"
+[ "$(cd "$prefix/run" && "$prefix/bin/userservice" fqdn 'EXAMPLE\jsmith')" = \
+  "LDAP://localhost ou=Sales,dc=example,dc=com/John Smith" ] || fail "userservice gave no answer"
+bash -n "$prefix/share/bash-completion/completions/userservice" || fail "the completion is no bash"
 exit $status

@@ -24,7 +24,8 @@ if [ -n "$diagnostics" ]; then
     echo "$diagnostics"
     status=1
 fi
-if ! lexgrog "$page" | grep -q 'UserServiceCommand - '; then
+name=$(basename "$page"); name=${name%%.*}
+if ! lexgrog "$page" | grep -q "$name - "; then
     echo "$page: its NAME section gives no whatis entry (lexgrog: $(lexgrog "$page" 2>&1))"
     status=1
 fi

@@ -1,0 +1,240 @@
+// Printing userservice's answers (UsOutput.h).
+#include "apps/userservice/UsOutput.h"
+
+#include <cstdio>
+
+#include <openssl/evp.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/directory/Directory.h"
+#include "services/OvEventLogBase.h"
+#include "services/ProxyHandle.h"
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+void Line(std::ostream& out, const std::string& text)
+{
+    std::string line;
+    OvAppendPrintable(line, text);
+    line += '\n';
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+}  // namespace
+
+UsExit UsExitForStatus(unsigned status)
+{
+    switch (status) {
+        case 0:
+            return kUsSuccess;
+        case ovdir::kStatusNoSuchEntry:
+        case ovdir::kStatusNoEmail:
+        case ovdir::kStatusNoSession:
+        case ovdir::kStatusNotUser:
+        case ovdir::kStatusNotGroup:
+        case ovdir::kStatusNotContainer:
+            return kUsNothingFound;
+        case ovdir::kStatusMalformedName:
+        case ovdir::kStatusUnsupportedType:
+            return kUsUsage;
+        case ovdir::kStatusUnreachable:
+        case ovdir::kStatusTimeout:
+        case ovdir::kStatusTlsFailed:
+        case ovdir::kStatusServerBusy:
+        case ovdir::kStatusLoadFailed:
+            return kUsUnreachable;
+        case ovdir::kStatusBindFailed:
+        case ovdir::kStatusAnonymousRefused:
+        case ovdir::kStatusProtectionRequired:
+            return kUsCredentials;
+        default:
+            return kUsFailure;
+    }
+}
+
+std::string UsStatusText(unsigned status)
+{
+    // Kept to the end of the process: one event-log proxy serves every text.
+    static ProxyHandle<OvEventLogBase> eventLog(0);
+    OvWString message;
+    eventLog.GetInterface()->GetErrorMessage(status, message);
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%08x", status);
+    return OvPrintable(message.utf8()) + " (error " + number + ")";
+}
+
+void UsReportStatus(std::ostream& err, unsigned status)
+{
+    err << "userservice: " << UsStatusText(status) << std::endl;
+}
+
+std::string UsServerOfName(const std::string& name)
+{
+    const std::size_t scheme = name.find("://");
+    if (scheme == std::string::npos) return std::string();
+    const std::size_t start = scheme + 3;
+    const std::size_t end = name.find(' ', start);
+    return name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+std::string UsNamingValueOf(const std::string& name)
+{
+    const std::size_t slash = name.rfind('/');
+    const std::size_t scheme = name.find("://");
+    if (scheme == std::string::npos) return name;  // a plain name: a workstation, a domain
+    if (slash == std::string::npos || slash <= scheme + 2) return std::string();
+    return name.substr(slash + 1);
+}
+
+bool UsIsText(const std::string& value)
+{
+    if (OvPrintable(value) != value) return false;
+    // A value that ends in a blank or begins with one, ":" or "<" would not
+    // read back from an LDIF line either.
+    return value.empty() || (value.front() != ' ' && value.front() != ':' && value.front() != '<' &&
+                             value.back() != ' ');
+}
+
+std::string UsBase64(const std::string& bytes)
+{
+    std::string encoded(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<int>(bytes.size()));
+    encoded.resize(static_cast<std::size_t>(length));
+    return encoded;
+}
+
+UsPrinter::UsPrinter(std::ostream& out, UsFormat format, std::string command, std::string input,
+                     bool ascii)
+    : out_(out),
+      format_(format),
+      command_(std::move(command)),
+      input_(std::move(input)),
+      ascii_(ascii)
+{
+}
+
+std::string UsPrinter::Quoted(const std::string& text) const
+{
+    return Json(text).dump(-1, ' ', ascii_, Json::error_handler_t::replace);
+}
+
+void UsPrinter::WriteJson(const void* document)
+{
+    const Json& json = *static_cast<const Json*>(document);
+    // Text that is not UTF-8 (a directory may hold such values) is replaced,
+    // so that the document always parses.
+    out_ << json.dump(2, ' ', ascii_, Json::error_handler_t::replace) << '\n';
+}
+
+void UsPrinter::Names(const std::vector<OvWString>& names, const std::vector<std::string>& dns)
+{
+    if (format_ == UsFormat::Dn) return Dns(dns);
+    if (format_ == UsFormat::Text) {
+        constexpr std::size_t kPiece = 64 * 1024;
+        std::string piece;
+        piece.reserve(kPiece + 1024);
+        for (const OvWString& name : names) {
+            OvAppendPrintable(piece, name.utf8());
+            piece += '\n';
+            if (piece.size() >= kPiece) {
+                out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+                piece.clear();
+            }
+        }
+        out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+        return;
+    }
+    // Streamed, one item a line: a listing of a hundred thousand names as
+    // one document in memory would cost more than the listing itself. The
+    // library still writes every text.
+    std::string piece = "{\n  \"command\": " + Quoted(command_) +
+                        ",\n  \"input\": " + Quoted(input_) + ",\n  \"items\": [";
+    constexpr std::size_t kPiece = 64 * 1024;
+    const char* separator = "\n    ";
+    for (const OvWString& name : names) {
+        const std::string& text = name.utf8();
+        piece += separator;
+        piece += "{\"fqdn\": " + Quoted(text) + ", \"server\": " + Quoted(UsServerOfName(text)) +
+                 ", \"name\": " + Quoted(UsNamingValueOf(text)) + "}";
+        separator = ",\n    ";
+        if (piece.size() >= kPiece) {
+            out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            piece.clear();
+        }
+    }
+    piece += names.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+}
+
+void UsPrinter::Fields(const std::vector<UsField>& fields)
+{
+    if (format_ == UsFormat::Json) {
+        Json document{{"command", command_}, {"input", input_}};
+        for (const UsField& field : fields) document[field.first] = field.second;
+        return WriteJson(&document);
+    }
+    if (fields.size() == 1) return Line(out_, fields.front().second);
+    for (const UsField& field : fields)
+        out_ << field.first << '\t' << OvPrintable(field.second) << '\n';
+}
+
+void UsPrinter::Rows(const std::vector<std::vector<UsField>>& rows)
+{
+    if (format_ == UsFormat::Json) {
+        Json items = Json::array();
+        for (const std::vector<UsField>& row : rows) {
+            Json item = Json::object();
+            for (const UsField& field : row) item[field.first] = field.second;
+            items.push_back(std::move(item));
+        }
+        Json document{{"command", command_}, {"input", input_}, {"items", std::move(items)}};
+        return WriteJson(&document);
+    }
+    for (const std::vector<UsField>& row : rows) {
+        std::string line;
+        for (const UsField& field : row) {
+            if (!line.empty()) line += '\t';
+            line += OvPrintable(field.second);
+        }
+        out_ << line << '\n';
+    }
+}
+
+void UsPrinter::Entry(const std::string& dn, const std::vector<OvEntryAttribute>& attributes)
+{
+    if (format_ == UsFormat::Dn) return Dns({dn});
+    if (format_ == UsFormat::Json) {
+        Json list = Json::array();
+        for (const OvEntryAttribute& attribute : attributes) {
+            bool binary = false;
+            for (const std::string& value : attribute.values) binary = binary || !UsIsText(value);
+            Json values = Json::array();
+            for (const std::string& value : attribute.values)
+                values.push_back(binary ? UsBase64(value) : value);
+            list.push_back(Json{{"name", attribute.name},
+                                {"encoding", binary ? "base64" : "text"},
+                                {"values", std::move(values)}});
+        }
+        Json document{
+            {"command", command_}, {"input", input_}, {"dn", dn}, {"attributes", std::move(list)}};
+        return WriteJson(&document);
+    }
+    Line(out_, "dn: " + dn);
+    for (const OvEntryAttribute& attribute : attributes) {
+        for (const std::string& value : attribute.values) {
+            if (UsIsText(value))
+                Line(out_, attribute.name + ": " + value);
+            else
+                Line(out_, attribute.name + ":: " + UsBase64(value));
+        }
+    }
+}
+
+void UsPrinter::Dns(const std::vector<std::string>& dns)
+{
+    for (const std::string& dn : dns) Line(out_, dn);
+}

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "apps/UserServiceCommand/OvMenu.h"
-#include "assembly/OvProgramParts.h"
 #include "apps/UserServiceCommand/OvTerminalSession.h"
+#include "assembly/OvProgramParts.h"
 #include "config/OvIniParameters.h"
 #include "console/OvConsoleIo.h"
 #include "console/OvTerminal.h"
@@ -65,7 +65,7 @@ int OvUserServiceCommandApp::Run()
 
     OvIniParameters parameters(kParameterFile);
     // At a terminal every prompt from here on is read through a line editor.
-    OvTerminalSession terminalSession(io, kParameterFile);
+    OvTerminalSession terminalSession(io, parameters.GetHistoryFileWanted());
     unsigned short port = 0;
     std::string host;
     parameters.GetPolicyServerPort(port);

@@ -288,26 +288,14 @@ struct DirectorySettings {
     std::size_t maxEntries = kDefaultMaxEntries;
     // Searches one expansion of a group's members may make (MaxGroupSearches).
     std::size_t maxGroupSearches = kDefaultMaxGroupSearches;
+    // How long a server is waited for: the program's own, not a key of the
+    // section.
+    OvServiceTimeouts timeouts;
 };
-
-// The directory's settings among those the program handed to the services.
-// Settings that are taken but unsafe, and values that are not taken, each
-// write one warning record.
-DirectorySettings ReadDirectorySettings(const OvServiceSettings& ini);
-
-// A limit's value (MaxEntries, MaxGroupSearches): a decimal number from 1 to
-// 999,999,999,999. False for anything else, limit untouched.
-bool ParseLimit(const std::string& text, std::size_t& limit);
 
 // A directory opened from settings: the sample, an LDIF file or an ldap URL.
 // Settings are taken by value: move them in to keep one copy of the password.
 std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings);
-
-// The process's directory, opened on first use from the settings the program
-// handed to the services.
-Directory& ConfiguredDirectory();
-// The expansion limits of the same settings.
-ExpansionLimits ConfiguredExpansionLimits();
 
 // The ldap backend (platform/ldapclient/).
 std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings);

@@ -73,6 +73,7 @@ public:
         }
         transport_.startTls = settings_.startTls && transport_.scheme == "ldap";
         transport_.caCertFile = settings_.caCertFile;
+        transport_.timeouts = settings_.timeouts;
     }
 
     ~LdapDirectory() override
@@ -104,6 +105,7 @@ public:
         query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
         query.matchedDn = request.matchedDn;
         query.tentative = request.tentative;
+        query.timeouts = settings_.timeouts;
         if (request.timeLimitMs != 0) StartClock(query, request.timeLimitMs);
         return Run(request.server, query, visitor);
     }
@@ -119,6 +121,7 @@ public:
         if (!valid_) return kStatusUnreachable;
         std::vector<Entry> found;
         Query query = NamingContextsQuery();
+        query.timeouts = settings_.timeouts;
         if (timeLimitMs != 0) StartClock(query, timeLimitMs);
         Collector collector(found);
         const unsigned status = Run(std::string(), query, collector);
@@ -187,6 +190,7 @@ public:
         listing.transport.scheme = ssl ? "ldaps" : "ldap";
         listing.transport.startTls = !ssl && settings_.startTls;
         listing.transport.caCertFile = settings_.caCertFile;
+        listing.transport.timeouts = settings_.timeouts;
         listing.password = password;
         listing.limit = limit;
         listing.maxEntries = settings_.maxEntries;
@@ -209,7 +213,9 @@ public:
                 Connection& connection = *it->second;
                 if (!connection.schemaRead) {
                     connection.schemaRead = true;
-                    ReadSchema(connection, Query());
+                    Query untimed;
+                    untimed.timeouts = settings_.timeouts;
+                    ReadSchema(connection, untimed);
                 }
                 if (connection.schema.known) return connection.schema.chains;
             }
@@ -256,6 +262,7 @@ private:
         target.transport.scheme = address.scheme;
         target.transport.startTls = settings_.startTls && address.scheme == "ldap";
         target.transport.caCertFile = settings_.caCertFile;
+        target.transport.timeouts = settings_.timeouts;
         target.serviceAccount = serviceAccount;
         return target;
     }
@@ -408,8 +415,8 @@ private:
         // a connection the server is still flooding: a quick request goes
         // without them.
         if (outcome || holder.held.empty()) return outcome;
-        outcome =
-            ReadRangedValues(connection.ld, holder.held, connection.pageSize, settings_.maxEntries);
+        outcome = ReadRangedValues(connection.ld, holder.held, connection.pageSize,
+                                   settings_.maxEntries, query.timeouts);
         rangesBroken = outcome.Is(kStatusRefused);
         if (!outcome)
             for (Entry& entry : holder.held) visitor.Visit(entry);
@@ -425,6 +432,7 @@ private:
         Query root = EntryQuery(std::string(), {"subschemaSubentry"});
         root.timeLimitMs = forQuery.timeLimitMs;
         root.deadline = forQuery.deadline;
+        root.timeouts = forQuery.timeouts;
         std::vector<Entry> found;
         if (RunSearch(connection.ld, root, found, connection.pageSize, 1) || found.empty()) return;
         Query subschema = root;

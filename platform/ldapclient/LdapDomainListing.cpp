@@ -52,8 +52,10 @@ void ListDomains(const DomainListing& listing, std::vector<std::string>& domains
 
     std::vector<Entry> rootDse;
     int pageSize = kLargestPageSize;
+    Query contextsQuery = NamingContextsQuery();
+    contextsQuery.timeouts = listing.transport.timeouts;
     const Outcome read =
-        RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize, listing.maxEntries);
+        RunSearch(connection.ld, contextsQuery, rootDse, pageSize, listing.maxEntries);
     if (read || rootDse.empty()) {
         searchStatus = SearchFailed(read ? read.AsStatus() : kStatusNoSuchEntry, url, connection);
         return;
@@ -65,6 +67,7 @@ void ListDomains(const DomainListing& listing, std::vector<std::string>& domains
         Query check;
         check.base = (*contexts)[i];
         check.scope = LDAP_SCOPE_BASE;
+        check.timeouts = listing.transport.timeouts;
         RenderFilter(KindFilter(EntryKind::Domain), check.filter);
         std::vector<Entry> entry;
         const Outcome checked =

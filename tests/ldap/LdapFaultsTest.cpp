@@ -172,7 +172,7 @@ protected:
                                         ovdir::DirectorySettings settings = ReaderSettings())
     {
         settings.directory = scheme + "://" + listener_.Address();
-        return settings;
+        return Timed(std::move(settings));
     }
 
     // A search through the settings must give up with a time-out.

@@ -11,6 +11,8 @@ namespace ovdir {
 
 Directory::~Directory() = default;
 
+ExplicitDomainSource::~ExplicitDomainSource() = default;
+
 EntryVisitor::~EntryVisitor() = default;
 
 unsigned Directory::SearchEach(const SearchRequest& request, EntryVisitor& visitor)
@@ -204,14 +206,49 @@ bool WellFormed(const Filter& filter)
     return false;
 }
 
+namespace {
+
+// Whether a Directory= value names ldap servers rather than an LDIF file.
+bool NamesServers(const std::string& where)
+{
+    const std::string scheme = FoldCase(where.substr(0, where.find("://") + 3));
+    return scheme == "ldap://" || scheme == "ldaps://";
+}
+
+// The explicit listing of a directory that keeps it itself, used through a
+// source of its own.
+class OwnDomains final : public ExplicitDomainSource {
+public:
+    explicit OwnDomains(ExplicitDomainSource& directory) : directory_(directory) {}
+    unsigned ExplicitDomains(const std::string& server, const std::string& dn,
+                             const std::string& password, bool ssl, int limit,
+                             std::vector<std::string>& domains, int& searchStatus) override
+    {
+        return directory_.ExplicitDomains(server, dn, password, ssl, limit, domains, searchStatus);
+    }
+
+private:
+    ExplicitDomainSource& directory_;
+};
+
+}  // namespace
+
 std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings)
 {
     const std::string& where = settings.directory;
     if (where.empty())
         return EmbeddedDirectory::FromText(SampleDirectoryLdif(), "sample directory");
-    const std::string scheme = FoldCase(where.substr(0, where.find("://") + 3));
-    if (scheme == "ldap://" || scheme == "ldaps://") return MakeLdapDirectory(std::move(settings));
+    if (NamesServers(where)) return MakeLdapDirectory(std::move(settings));
     return EmbeddedDirectory::FromFile(where);
+}
+
+std::unique_ptr<ExplicitDomainSource> OpenDomainSource(const DirectorySettings& settings,
+                                                       Directory& directory)
+{
+    if (NamesServers(settings.directory)) return MakeLdapDomainSource(settings, directory);
+    if (auto* own = dynamic_cast<ExplicitDomainSource*>(&directory))
+        return std::make_unique<OwnDomains>(*own);
+    return nullptr;
 }
 
 }  // namespace ovdir

@@ -229,13 +229,6 @@ public:
     virtual unsigned CheckPassword(const std::string& dn, const std::string& password,
                                    bool& accepted) = 0;
 
-    // Binds to server (host[:port]) with dn and password, over TLS when ssl
-    // is set, and lists at most limit domain DNs of its naming contexts.
-    // searchStatus is a DomainSearchStatus. Returns the service status.
-    virtual unsigned ExplicitDomains(const std::string& server, const std::string& dn,
-                                     const std::string& password, bool ssl, int limit,
-                                     std::vector<std::string>& domains, int& searchStatus) = 0;
-
     // The class chains by which entries that a request naming server (as
     // SearchRequest::server) found are judged: the schema of the server that
     // answered it. The default is the standard schemas' chains.
@@ -248,6 +241,22 @@ public:
 protected:
     // Search by way of SearchEach, for a backend that streams.
     unsigned GatherEach(const SearchRequest& request, std::vector<Entry>& out);
+};
+
+// The explicit-credential listing of domains (command 20): an operation of
+// its own beside the directory, kept by the embedded backend for its file and
+// by the ldap backend's connection for any server, as the contract above says
+// under ExplicitDomains.
+class ExplicitDomainSource {
+public:
+    virtual ~ExplicitDomainSource();
+    // Binds to server (host[:port]; empty: the directory's server in use)
+    // with dn and password, over TLS when ssl is set, and lists at most limit
+    // domain DNs of its naming contexts. searchStatus is a
+    // DomainSearchStatus. Returns the service status.
+    virtual unsigned ExplicitDomains(const std::string& server, const std::string& dn,
+                                     const std::string& password, bool ssl, int limit,
+                                     std::vector<std::string>& domains, int& searchStatus) = 0;
 };
 
 // Room for a directory of a million users with their groups and containers.
@@ -301,5 +310,14 @@ std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings);
 std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings);
 // The same, taking the settings' one copy of the password over.
 std::unique_ptr<Directory> MakeLdapDirectory(DirectorySettings&& settings);
+// The ldap backend's explicit listing with the transport and limits of the
+// settings; a request that names no server goes to directory's server in use.
+std::unique_ptr<ExplicitDomainSource> MakeLdapDomainSource(const DirectorySettings& settings,
+                                                           const Directory& directory);
+// The explicit listing that goes with a directory opened from settings: the
+// ldap backend's for ldap URLs, else the directory's own (the embedded
+// backend lists the domains of its file), else none.
+std::unique_ptr<ExplicitDomainSource> OpenDomainSource(const DirectorySettings& settings,
+                                                       Directory& directory);
 
 }  // namespace ovdir

@@ -6,7 +6,6 @@
 #include "framework/OvSystem.h"
 #include "platform/directory/Directory.h"
 #include "platform/ldapclient/LdapConnection.h"
-#include "platform/ldapclient/LdapDomainListing.h"
 #include "platform/ldapclient/LdapSchema.h"
 #include "platform/ldapclient/LdapSearch.h"
 #include "platform/ldapclient/LdapServers.h"
@@ -167,35 +166,6 @@ public:
             }
         }
         return status;
-    }
-
-    unsigned ExplicitDomains(const std::string& server, const std::string& dn,
-                             const std::string& password, bool ssl, int limit,
-                             std::vector<std::string>& domains, int& searchStatus) override
-    {
-        domains.clear();
-        DomainListing listing;
-        listing.server = server.empty() ? server_ : server;
-        if (!ValidServer(listing.server)) {
-            searchStatus = kDomainSearchConnectionFailed;
-            return 0;
-        }
-        if (password.empty() || !NormaliseDn(dn, listing.bindDn)) {
-            searchStatus = kDomainSearchInvalidCredentials;
-            return 0;
-        }
-        // SSL off is plain LDAP only where the settings allow plain LDAP:
-        // with StartTLS on, the connection is upgraded before the password
-        // goes out, or the search fails.
-        listing.transport.scheme = ssl ? "ldaps" : "ldap";
-        listing.transport.startTls = !ssl && settings_.startTls;
-        listing.transport.caCertFile = settings_.caCertFile;
-        listing.transport.timeouts = settings_.timeouts;
-        listing.password = password;
-        listing.limit = limit;
-        listing.maxEntries = settings_.maxEntries;
-        ListDomains(listing, domains, searchStatus);
-        return 0;
     }
 
     std::string DefaultServer() const override { return server_; }

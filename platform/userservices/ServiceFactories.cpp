@@ -24,16 +24,31 @@ class Services {
 public:
     explicit Services(ServiceConfiguration configuration)
         : limits_{configuration.directory.maxEntries, configuration.directory.maxGroupSearches},
-          directory_(OpenDirectory(std::move(configuration.directory))),
-          user(*directory_, limits_),
+          directory_(OpenDirectory(Settings(configuration.directory, explicitSettings_))),
+          domains_(OpenDomainSource(explicitSettings_, *directory_)),
+          user(*directory_, limits_, domains_.get()),
           transId(std::move(configuration.sessionsFile)),
           directoryService(*directory_)
     {
     }
 
 private:
+    // Takes the settings over for the directory, leaving in explicit what
+    // the explicit listing needs of them: neither the password nor its file.
+    static DirectorySettings&& Settings(DirectorySettings& settings, DirectorySettings& explicit_)
+    {
+        explicit_.directory = settings.directory;
+        explicit_.startTls = settings.startTls;
+        explicit_.caCertFile = settings.caCertFile;
+        explicit_.maxEntries = settings.maxEntries;
+        explicit_.timeouts = settings.timeouts;
+        return std::move(settings);
+    }
+
     ExpansionLimits limits_;
+    DirectorySettings explicitSettings_;
     std::unique_ptr<Directory> directory_;
+    std::unique_ptr<ExplicitDomainSource> domains_;
 
 public:
     UserService user;

@@ -24,6 +24,7 @@
 #include "platform/embedded/EmbeddedDirectory.h"
 #include "platform/userservices/DirectoryService.h"
 #include "platform/userservices/EventLog.h"
+#include "platform/userservices/ServiceFactories.h"
 #include "platform/userservices/ServiceSettings.h"
 #include "platform/userservices/TransIdService.h"
 #include "services/OvUserServiceBase.h"
@@ -40,7 +41,7 @@ unsigned Address(const char* dotted)
     return address.s_addr;
 }
 
-std::string UserAt(TransIdService& service, const char* dotted, unsigned expected = 0)
+std::string UserAt(OvTransIdServiceBase& service, const char* dotted, unsigned expected = 0)
 {
     OvWString user;
     EXPECT_EQ(service.GetUser(Address(dotted), user), expected) << dotted;
@@ -192,6 +193,25 @@ TEST(DirectoryServiceTest, DomainWithoutControllersOrNoDomain)
     Servers("LDAP://h dc=none,dc=test", kStatusNoSuchEntry);
     Servers("LDAP://h ou=Domain Controllers,dc=corp,dc=test", kStatusNoSuchEntry);
     Servers("CORP", kStatusMalformedName);
+}
+
+// What a program installs, the proxies hand out from then on, to calls on
+// the proxy and on its interface alike; an interface fetched before stays
+// what it was.
+TEST(FactoryTest, ProxiesHandOutTheServicesInstalledLast)
+{
+    ProxyHandle<OvTransIdServiceBase> before;
+    OvTransIdServiceBase& sample = *before.GetInterface();
+    ServiceConfiguration configuration;
+    configuration.sessionsFile = std::string(OV_TEST_DATA) + "/sessions";
+    InstallServices(configuration);
+    ProxyHandle<OvTransIdServiceBase> after;
+    after.Acquire();
+    const std::string jurgen = "EXAMPLE\\J\xC3\xBCrgen M\xC3\xBCller  ";
+    EXPECT_EQ(UserAt(*after.GetProxy(), "192.0.2.22"), jurgen);
+    EXPECT_EQ(UserAt(*after.GetInterface(), "192.0.2.22"), jurgen);
+    EXPECT_EQ(UserAt(sample, "192.0.2.22", kStatusNoSession), "");
+    InstallServices(ServiceConfiguration());
 }
 
 TEST(FactoryTest, EveryServiceHandsOutOneObject)

@@ -24,8 +24,9 @@ class Services {
 public:
     explicit Services(ServiceConfiguration configuration)
         : limits_{configuration.directory.maxEntries, configuration.directory.maxGroupSearches},
-          directory_(OpenDirectory(Settings(configuration.directory, explicitSettings_))),
-          domains_(OpenDomainSource(explicitSettings_, *directory_)),
+          listing_(ListingSettings(configuration.directory)),
+          directory_(OpenDirectory(std::move(configuration.directory))),
+          domains_(OpenDomainSource(listing_, *directory_)),
           user(*directory_, limits_, domains_.get()),
           transId(std::move(configuration.sessionsFile)),
           directoryService(*directory_)
@@ -33,20 +34,21 @@ public:
     }
 
 private:
-    // Takes the settings over for the directory, leaving in explicit what
-    // the explicit listing needs of them: neither the password nor its file.
-    static DirectorySettings&& Settings(DirectorySettings& settings, DirectorySettings& explicit_)
+    // What the explicit listing is opened with: the directory's transport
+    // and limits, not the service account (it binds as the account named).
+    static DirectorySettings ListingSettings(const DirectorySettings& settings)
     {
-        explicit_.directory = settings.directory;
-        explicit_.startTls = settings.startTls;
-        explicit_.caCertFile = settings.caCertFile;
-        explicit_.maxEntries = settings.maxEntries;
-        explicit_.timeouts = settings.timeouts;
-        return std::move(settings);
+        DirectorySettings listing;
+        listing.directory = settings.directory;
+        listing.startTls = settings.startTls;
+        listing.caCertFile = settings.caCertFile;
+        listing.maxEntries = settings.maxEntries;
+        listing.timeouts = settings.timeouts;
+        return listing;
     }
 
     ExpansionLimits limits_;
-    DirectorySettings explicitSettings_;
+    DirectorySettings listing_;
     std::unique_ptr<Directory> directory_;
     std::unique_ptr<ExplicitDomainSource> domains_;
 

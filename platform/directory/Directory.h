@@ -58,7 +58,8 @@
 // an empty one (never sent to a server); another status only when the
 // directory cannot be asked.
 //
-// ExplicitDomains: searchStatus says how it went (a DomainSearchStatus); the
+// ExplicitDomains (ExplicitDomainSource, the listing that goes with each
+// backend, below): searchStatus says how it went (a DomainSearchStatus); the
 // returned status is not 0 only when the directory cannot be used at all.
 // The domains are the naming contexts whose entry is a domain or dcObject,
 // at most limit of them; a limit of 0 or below sets no cap, as an LDAP size

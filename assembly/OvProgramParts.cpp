@@ -12,8 +12,10 @@ void OvAssembleServices(const std::string& parameterFile, const OvCommParameters
     if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         std::signal(SIGPIPE, SIG_IGN);
 
-    OvServiceSettings settings = ReadServiceSettings(parameterFile);
-    settings.timeouts.connectionMs = comm.connectionTimeout;
-    settings.timeouts.methodSeconds = comm.methodTimeout;
-    OvProvideServiceSettings(settings);
+    OvServiceTimeouts timeouts;
+    timeouts.connectionMs = comm.connectionTimeout;
+    timeouts.methodSeconds = comm.methodTimeout;
+    // The settings as read are wiped when dropped here: the directory holds
+    // the one copy of the service account's password from then on.
+    OvBuildServices(ReadServiceSettings(parameterFile), timeouts);
 }

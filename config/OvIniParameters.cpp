@@ -3,6 +3,7 @@
 #include "config/OvIniParameters.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <climits>
 #include <exception>
@@ -10,6 +11,7 @@
 #include "config/IniReaders.h"
 #include "framework/OvApplication.h"
 #include "framework/OvInetAddress.h"
+#include "framework/OvString.h"
 
 namespace {
 
@@ -55,13 +57,29 @@ const std::array<IniComponentKey, kIniComponentCount>& OvIniParameters::Componen
 
 OvIniParameters::OvIniParameters(const std::string& fileName) : fileName_(fileName)
 {
+    if (ReadIdentifiers()) ReadNumbers();
+    ReadHistoryFileWanted();
+}
+
+bool OvIniParameters::ReadIdentifiers()
+{
     for (std::size_t i = 0; i < kIniComponentCount; ++i) {
         if (!ReadStringParameter(kComponentKeys[i].section, kComponentKeys[i].key,
                                  componentIds_[i])) {
-            return;
+            return false;
         }
     }
-    ReadNumbers();
+    return true;
+}
+
+void OvIniParameters::ReadHistoryFileWanted()
+{
+    // A missing file would be retried while its lock is waited for.
+    if (::access(fileName_.c_str(), R_OK) != 0) return;
+    std::string value;
+    if (!ReadIniString(fileName_, "UserServiceCommand", "HistoryFile", value)) return;
+    value = OvAsciiLower(value);
+    historyFileWanted_ = !(value == "no" || value == "off" || value == "false" || value == "0");
 }
 
 OvIniParameters::~OvIniParameters() = default;

@@ -50,6 +50,9 @@ public:
     const std::string& GetWebServerPort() const { return webServerPort_; }
     const std::string& GetLocalServerIP() const { return localServerIP_; }
     int GetStatusReportFrequency() const { return statusReportFrequency_; }
+    // Whether [UserServiceCommand] HistoryFile lets the history be kept in a
+    // file: anything but no, off, false or 0.
+    bool GetHistoryFileWanted() const { return historyFileWanted_; }
 
     // Where each component identifier is read from; the first is the policy server's.
     static const std::array<IniComponentKey, kIniComponentCount>& ComponentKeys();
@@ -59,6 +62,9 @@ private:
     // with the status set and the record written for the given source line.
     bool FileWentMissing(bool found, int line);
     bool ReadStringParameter(const char* section, const char* key, std::string& field);
+    // False when the file went missing on the way.
+    bool ReadIdentifiers();
+    void ReadHistoryFileWanted();
     bool ReadPolicyServerIP();
     void ReadNumbers();
     void ReadTexts();
@@ -79,6 +85,7 @@ private:
     std::string localServerIP_;
     OvCommParameters commParameters_;
     int statusReportFrequency_ = 5;
+    bool historyFileWanted_ = true;
     OvRWMutex lock_{std::string()};
     unsigned status_ = 0;
 };

@@ -85,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         directory->NamingContexts(contexts);
         std::vector<std::string> domains;
         int searchStatus = 0;
-        directory->ExplicitDomains("fuzz.invalid", "cn=reader,o=fuzz", "secret", false, 10, domains,
-                                   searchStatus);
+        ovdir::MakeLdapDomainSource(settings, *directory)
+            ->ExplicitDomains("fuzz.invalid", "cn=reader,o=fuzz", "secret", false, 10, domains,
+                              searchStatus);
     }
     for (int fd : g_peers) ::close(fd);
     g_peers.clear();

@@ -1,7 +1,6 @@
 // The settings the services take from the installation's parameter file. The
-// program reads the file once, where its parts are put together, and hands the
-// services what it read before their first call; the services read no file of
-// their own.
+// program reads the file once, where its parts are put together, and builds
+// the services from what it read; the services read no file of their own.
 #pragma once
 
 #include <list>
@@ -38,7 +37,6 @@ public:
     // Wipes and drops a key's value: a secret, once its one holder took it.
     void Forget(const std::string& group, const std::string& name);
 
-    OvServiceTimeouts timeouts;
     // Why the file, though there, was not read (larger than its limit, not a
     // regular file): the services go on with their defaults and say so.
     // Empty when it was read or is missing.
@@ -60,12 +58,14 @@ private:
     std::list<Setting> settings_;
 };
 
-// Hands the settings to the services; the program does so once, before the
-// first service call. Until then the services see no settings at all.
-void OvProvideServiceSettings(const OvServiceSettings& settings);
-// A copy of the settings handed to the services.
-OvServiceSettings OvProvidedServiceSettings();
-// Their time-outs alone, for a request about to wait.
-OvServiceTimeouts OvProvidedServiceTimeouts();
-// Wipes and drops a value of the settings handed to the services.
-void OvForgetProvidedServiceSetting(const std::string& group, const std::string& name);
+// Builds the services of the process from their settings and the time-outs
+// they wait with; the services' proxies hand out what it built from then on.
+using OvServiceBuilder = void (*)(const OvServiceSettings& settings,
+                                  const OvServiceTimeouts& timeouts);
+// The services' library registers its builder when it is loaded, as it
+// registers its proxy factories.
+void OvRegisterServiceBuilder(OvServiceBuilder builder);
+// Builds the services through the registered builder, once the program has
+// read their settings; false, and nothing built, when no builder is
+// registered.
+bool OvBuildServices(const OvServiceSettings& settings, const OvServiceTimeouts& timeouts);

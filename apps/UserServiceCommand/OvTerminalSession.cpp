@@ -5,7 +5,6 @@
 
 #include <unistd.h>
 
-#include "config/IniReaders.h"
 #include "framework/OvString.h"
 
 namespace {
@@ -54,21 +53,11 @@ bool OvContextCompleter::Complete(OvAnswerKind kind, const std::string& before, 
     return !words.empty();
 }
 
-bool OvHistoryFileWanted(const std::string& parameterFile)
-{
-    // A missing file would be retried while its lock is waited for.
-    if (::access(parameterFile.c_str(), R_OK) != 0) return true;
-    std::string value;
-    if (!ReadIniString(parameterFile, "UserServiceCommand", "HistoryFile", value)) return true;
-    value = OvAsciiLower(value);
-    return !(value == "no" || value == "off" || value == "false" || value == "0");
-}
-
-OvTerminalSession::OvTerminalSession(OvConsoleIo& io, const std::string& parameterFile) : io_(io)
+OvTerminalSession::OvTerminalSession(OvConsoleIo& io, bool historyFile) : io_(io)
 {
     if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) return;
-    history_ = std::make_unique<OvAnswerHistory>(
-        OvHistoryFileWanted(parameterFile) ? OvAnswerHistory::DefaultPath() : std::string());
+    history_ = std::make_unique<OvAnswerHistory>(historyFile ? OvAnswerHistory::DefaultPath()
+                                                             : std::string());
     editor_ = OvOpenTerminalEditor(*history_);
     io_.SetLineEditor(editor_.get());
 }

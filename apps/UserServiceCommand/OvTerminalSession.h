@@ -28,9 +28,10 @@ private:
 class OvTerminalSession {
 public:
     // When standard input and output are a terminal, reads every prompt of io
-    // through a line editor from now on, with the history file unless the
-    // parameter file turns it off ([UserServiceCommand] HistoryFile=no).
-    OvTerminalSession(OvConsoleIo& io, const std::string& parameterFile);
+    // through a line editor from now on, with the history file when
+    // historyFile is set (the parameter file's [UserServiceCommand]
+    // HistoryFile).
+    OvTerminalSession(OvConsoleIo& io, bool historyFile);
     OvTerminalSession(const OvTerminalSession&) = delete;
     OvTerminalSession& operator=(const OvTerminalSession&) = delete;
     ~OvTerminalSession();
@@ -44,7 +45,3 @@ private:
     std::unique_ptr<OvLineEditor> editor_;
     std::unique_ptr<OvContextCompleter> completer_;
 };
-
-// Whether the parameter file's [UserServiceCommand] HistoryFile lets the
-// history be kept in a file: anything but no, off, false or 0.
-bool OvHistoryFileWanted(const std::string& parameterFile);

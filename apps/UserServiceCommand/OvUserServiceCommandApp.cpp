@@ -65,7 +65,7 @@ int OvUserServiceCommandApp::Run()
 
     OvIniParameters parameters(kParameterFile);
     // At a terminal every prompt from here on is read through a line editor.
-    OvTerminalSession terminalSession(io, kParameterFile);
+    OvTerminalSession terminalSession(io, parameters.GetHistoryFileWanted());
     unsigned short port = 0;
     std::string host;
     parameters.GetPolicyServerPort(port);

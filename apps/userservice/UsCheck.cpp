@@ -7,6 +7,7 @@
 #include "apps/userservice/UsSession.h"
 #include "config/OvServiceSettingsFile.h"
 #include "platform/ldapclient/LdapCheck.h"
+#include "platform/userservices/ServiceSettings.h"
 
 namespace {
 
@@ -52,7 +53,10 @@ int UsCheck(UsSession& session, std::ostream& out)
             session, directory.empty() ? "built-in sample directory" : "LDIF file " + directory,
             out);
     }
-    std::vector<ovdir::ldap::CheckVerdict> verdicts = ovdir::ldap::CheckServers(settings);
+    // Read as the services read them, warnings and the password file included.
+    const ovdir::ServiceConfiguration configuration = ovdir::ReadServiceConfiguration(settings);
+    std::vector<ovdir::ldap::CheckVerdict> verdicts =
+        ovdir::ldap::CheckServers(configuration.directory);
     int rc = kUsSuccess;
     for (const ovdir::ldap::CheckVerdict& verdict : verdicts) {
         out << (verdict.status == 0 ? "ok\t" : "fail\t") << OvPrintable(verdict.text) << '\n';

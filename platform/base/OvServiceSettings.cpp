@@ -1,27 +1,10 @@
-// The settings handed to the services, kept for the process.
+// The settings of the services' sections, wiped when dropped.
 #include "services/OvServiceSettings.h"
 
-#include <mutex>
 #include <utility>
 
 #include "framework/OvString.h"
 #include "services/OvCommFramework.h"
-
-namespace {
-
-struct Provided {
-    std::mutex lock;
-    OvServiceSettings settings;
-};
-
-// Never destroyed: services answer calls made from static destructors too.
-Provided& TheProvided()
-{
-    static Provided* const provided = new Provided;
-    return *provided;
-}
-
-}  // namespace
 
 OvServiceSettings::OvServiceSettings(std::string source) : source_(std::move(source)) {}
 
@@ -31,7 +14,6 @@ OvServiceSettings& OvServiceSettings::operator=(const OvServiceSettings& other)
         Clear();
         source_ = other.source_;
         settings_ = other.settings_;
-        timeouts = other.timeouts;
         unreadReason = other.unreadReason;
     }
     return *this;
@@ -102,30 +84,18 @@ void OvServiceSettings::Forget(const std::string& group, const std::string& name
     }
 }
 
-void OvProvideServiceSettings(const OvServiceSettings& settings)
-{
-    Provided& provided = TheProvided();
-    std::lock_guard<std::mutex> guard(provided.lock);
-    provided.settings = settings;
-}
+namespace {
 
-OvServiceSettings OvProvidedServiceSettings()
-{
-    Provided& provided = TheProvided();
-    std::lock_guard<std::mutex> guard(provided.lock);
-    return provided.settings;
-}
+// Set while static objects are made, read afterwards.
+OvServiceBuilder g_builder = nullptr;
 
-OvServiceTimeouts OvProvidedServiceTimeouts()
-{
-    Provided& provided = TheProvided();
-    std::lock_guard<std::mutex> guard(provided.lock);
-    return provided.settings.timeouts;
-}
+}  // namespace
 
-void OvForgetProvidedServiceSetting(const std::string& group, const std::string& name)
+void OvRegisterServiceBuilder(OvServiceBuilder builder) { g_builder = builder; }
+
+bool OvBuildServices(const OvServiceSettings& settings, const OvServiceTimeouts& timeouts)
 {
-    Provided& provided = TheProvided();
-    std::lock_guard<std::mutex> guard(provided.lock);
-    provided.settings.Forget(group, name);
+    if (g_builder == nullptr) return false;
+    g_builder(settings, timeouts);
+    return true;
 }

@@ -1,5 +1,4 @@
-// The directory contract's helpers, the settings that choose a backend, and
-// the process's one directory.
+// The directory contract's helpers, and the directory its settings choose.
 #include "platform/directory/Directory.h"
 
 #include "framework/OvApplication.h"
@@ -11,6 +10,8 @@
 namespace ovdir {
 
 Directory::~Directory() = default;
+
+ExplicitDomainSource::~ExplicitDomainSource() = default;
 
 EntryVisitor::~EntryVisitor() = default;
 
@@ -207,142 +208,47 @@ bool WellFormed(const Filter& filter)
 
 namespace {
 
-// The service account's password: the file BindPasswordFile names, else
-// BindPassword. A BindPassword in a parameter file that other users may read
-// is taken, with a warning record; so is a password file that they may read
-// or put another file in the place of.
-void ReadBindPassword(const OvServiceSettings& ini, DirectorySettings& settings)
+// Whether a Directory= value names ldap servers rather than an LDIF file.
+bool NamesServers(const std::string& where)
 {
-    std::string value;
-    const bool given = ini.FindSetting("UserService", "BindPassword", value) && !value.empty();
-    if (given) {
-        settings.bindPassword = value;
-        OvWipe(value);
-        if (ReadableByOthers(ini.Source()))
-            ReportServiceFault(kWarningPasswordReadable, ini.Source(), 0,
-                               "BindPassword is in a file that other users can read; "
-                               "BindPasswordFile can name a file of its own");
-    }
-    if (ini.FindSetting("UserService", "BindPasswordFile", value) && !value.empty()) {
-        std::string reason;
-        if (!ReadSecretFile(value, settings.bindPassword, reason)) {
-            settings.bindPassword.clear();
-            settings.passwordUnreadable = true;
-            ReportServiceFault(kStatusPasswordFileUnreadable, value, 0, reason);
-        } else if (ReadableByOthers(value)) {
-            ReportServiceFault(kWarningPasswordFileExposed, value, 0,
-                               "BindPasswordFile is a file that other users can read");
-        } else if (ReplaceableByOthers(value)) {
-            ReportServiceFault(kWarningPasswordFileExposed, value, 0,
-                               "BindPasswordFile is in a folder where other users can put "
-                               "a file of theirs in its place");
-        }
-    }
-    OvWipe(value);
+    const std::string scheme = FoldCase(where.substr(0, where.find("://") + 3));
+    return scheme == "ldap://" || scheme == "ldaps://";
 }
 
-// A limit of [UserService]: its value when it is one, else the default with a
-// warning record naming what was given.
-void ReadLimit(const OvServiceSettings& ini, const char* key, std::size_t& limit)
-{
-    std::string value;
-    if (!ini.FindSetting("UserService", key, value) || ParseLimit(value, limit)) return;
-    // The value as given, kept to one short line.
-    std::string shown = value.substr(0, 40);
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
-    ReportServiceFault(kWarningBadLimit, ini.Source(), 0,
-                       std::string(key) + "=" + shown +
-                           " is not a number from 1 to 999999999999; the default " +
-                           std::to_string(limit) + " holds");
-}
+// The explicit listing of a directory that keeps it itself, used through a
+// source of its own.
+class OwnDomains final : public ExplicitDomainSource {
+public:
+    explicit OwnDomains(ExplicitDomainSource& directory) : directory_(directory) {}
+    unsigned ExplicitDomains(const std::string& server, const std::string& dn,
+                             const std::string& password, bool ssl, int limit,
+                             std::vector<std::string>& domains, int& searchStatus) override
+    {
+        return directory_.ExplicitDomains(server, dn, password, ssl, limit, domains, searchStatus);
+    }
 
-// Warnings about the parameter file itself: one that other users may write
-// can send the service account to a server of theirs, and one that was there
-// but not read leaves every setting at its default.
-void CheckParameterFile(const OvServiceSettings& ini)
-{
-    if (!ini.unreadReason.empty())
-        ReportServiceFault(
-            kWarningParameterFileUnread, ini.Source(), 0,
-            "the file was not read: " + ini.unreadReason + "; the services use their defaults");
-    else if (!ini.Source().empty() && WritableByOthers(ini.Source()))
-        ReportServiceFault(kWarningParameterFileWritable, ini.Source(), 0,
-                           "other users can write the file, and so choose the servers that "
-                           "receive the service account");
-}
+private:
+    ExplicitDomainSource& directory_;
+};
 
 }  // namespace
-
-bool ParseLimit(const std::string& text, std::size_t& limit)
-{
-    if (text.empty() || text.size() > 12 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const unsigned long long value = std::stoull(text);
-    if (value == 0) return false;
-    limit = static_cast<std::size_t>(value);
-    return true;
-}
-
-DirectorySettings ReadDirectorySettings(const OvServiceSettings& ini)
-{
-    CheckParameterFile(ini);
-    DirectorySettings settings;
-    settings.source = ini.Source();
-    std::string value;
-    if (ini.FindSetting("UserService", "Directory", value)) settings.directory = value;
-    if (ini.FindSetting("UserService", "Replicas", value)) settings.replicas = value;
-    if (ini.FindSetting("UserService", "BindDN", value)) settings.bindDn = value;
-    ReadBindPassword(ini, settings);
-    if (ini.FindSetting("UserService", "StartTLS", value))
-        settings.startTls =
-            EqualsIgnoringCase(value, "yes") || EqualsIgnoringCase(value, "true") || value == "1";
-    if (ini.FindSetting("UserService", "TLSCACertFile", value)) settings.caCertFile = value;
-    ReadLimit(ini, "MaxEntries", settings.maxEntries);
-    ReadLimit(ini, "MaxGroupSearches", settings.maxGroupSearches);
-    OvWipe(value);
-    return settings;
-}
 
 std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings)
 {
     const std::string& where = settings.directory;
     if (where.empty())
         return EmbeddedDirectory::FromText(SampleDirectoryLdif(), "sample directory");
-    const std::string scheme = FoldCase(where.substr(0, where.find("://") + 3));
-    if (scheme == "ldap://" || scheme == "ldaps://") return MakeLdapDirectory(std::move(settings));
+    if (NamesServers(where)) return MakeLdapDirectory(std::move(settings));
     return EmbeddedDirectory::FromFile(where);
 }
 
-namespace {
-
-ExpansionLimits& TheExpansionLimits()
+std::unique_ptr<ExplicitDomainSource> OpenDomainSource(const DirectorySettings& settings,
+                                                       Directory& directory)
 {
-    static ExpansionLimits limits;
-    return limits;
-}
-
-}  // namespace
-
-Directory& ConfiguredDirectory()
-{
-    // Opened once and kept to process exit: services answer calls made from
-    // static destructors too. Its settings are read, and warned about, once.
-    static Directory* directory = [] {
-        DirectorySettings settings = ReadDirectorySettings(OvProvidedServiceSettings());
-        TheExpansionLimits() = {settings.maxEntries, settings.maxGroupSearches};
-        // The directory holds the one copy of the service account's password.
-        OvForgetProvidedServiceSetting("UserService", "BindPassword");
-        return OpenDirectory(std::move(settings)).release();
-    }();
-    return *directory;
-}
-
-ExpansionLimits ConfiguredExpansionLimits()
-{
-    ConfiguredDirectory();
-    return TheExpansionLimits();
+    if (NamesServers(settings.directory)) return MakeLdapDomainSource(settings, directory);
+    if (auto* own = dynamic_cast<ExplicitDomainSource*>(&directory))
+        return std::make_unique<OwnDomains>(*own);
+    return nullptr;
 }
 
 }  // namespace ovdir

@@ -58,7 +58,8 @@
 // an empty one (never sent to a server); another status only when the
 // directory cannot be asked.
 //
-// ExplicitDomains: searchStatus says how it went (a DomainSearchStatus); the
+// ExplicitDomains (ExplicitDomainSource, the listing that goes with each
+// backend, below): searchStatus says how it went (a DomainSearchStatus); the
 // returned status is not 0 only when the directory cannot be used at all.
 // The domains are the naming contexts whose entry is a domain or dcObject,
 // at most limit of them; a limit of 0 or below sets no cap, as an LDAP size
@@ -230,13 +231,6 @@ public:
     virtual unsigned CheckPassword(const std::string& dn, const std::string& password,
                                    bool& accepted) = 0;
 
-    // Binds to server (host[:port]) with dn and password, over TLS when ssl
-    // is set, and lists at most limit domain DNs of its naming contexts.
-    // searchStatus is a DomainSearchStatus. Returns the service status.
-    virtual unsigned ExplicitDomains(const std::string& server, const std::string& dn,
-                                     const std::string& password, bool ssl, int limit,
-                                     std::vector<std::string>& domains, int& searchStatus) = 0;
-
     // The class chains by which entries that a request naming server (as
     // SearchRequest::server) found are judged: the schema of the server that
     // answered it. The default is the standard schemas' chains.
@@ -249,6 +243,22 @@ public:
 protected:
     // Search by way of SearchEach, for a backend that streams.
     unsigned GatherEach(const SearchRequest& request, std::vector<Entry>& out);
+};
+
+// The explicit-credential listing of domains (command 20): an operation of
+// its own beside the directory, kept by the embedded backend for its file and
+// by the ldap backend's connection for any server, as the contract above says
+// under ExplicitDomains.
+class ExplicitDomainSource {
+public:
+    virtual ~ExplicitDomainSource();
+    // Binds to server (host[:port]; empty: the directory's server in use)
+    // with dn and password, over TLS when ssl is set, and lists at most limit
+    // domain DNs of its naming contexts. searchStatus is a
+    // DomainSearchStatus. Returns the service status.
+    virtual unsigned ExplicitDomains(const std::string& server, const std::string& dn,
+                                     const std::string& password, bool ssl, int limit,
+                                     std::vector<std::string>& domains, int& searchStatus) = 0;
 };
 
 // Room for a directory of a million users with their groups and containers.
@@ -289,30 +299,27 @@ struct DirectorySettings {
     std::size_t maxEntries = kDefaultMaxEntries;
     // Searches one expansion of a group's members may make (MaxGroupSearches).
     std::size_t maxGroupSearches = kDefaultMaxGroupSearches;
+    // How long a server is waited for: the program's own, not a key of the
+    // section.
+    OvServiceTimeouts timeouts;
 };
-
-// The directory's settings among those the program handed to the services.
-// Settings that are taken but unsafe, and values that are not taken, each
-// write one warning record.
-DirectorySettings ReadDirectorySettings(const OvServiceSettings& ini);
-
-// A limit's value (MaxEntries, MaxGroupSearches): a decimal number from 1 to
-// 999,999,999,999. False for anything else, limit untouched.
-bool ParseLimit(const std::string& text, std::size_t& limit);
 
 // A directory opened from settings: the sample, an LDIF file or an ldap URL.
 // Settings are taken by value: move them in to keep one copy of the password.
 std::unique_ptr<Directory> OpenDirectory(DirectorySettings settings);
 
-// The process's directory, opened on first use from the settings the program
-// handed to the services.
-Directory& ConfiguredDirectory();
-// The expansion limits of the same settings.
-ExpansionLimits ConfiguredExpansionLimits();
-
 // The ldap backend (platform/ldapclient/).
 std::unique_ptr<Directory> MakeLdapDirectory(const DirectorySettings& settings);
 // The same, taking the settings' one copy of the password over.
 std::unique_ptr<Directory> MakeLdapDirectory(DirectorySettings&& settings);
+// The ldap backend's explicit listing with the transport and limits of the
+// settings; a request that names no server goes to directory's server in use.
+std::unique_ptr<ExplicitDomainSource> MakeLdapDomainSource(const DirectorySettings& settings,
+                                                           const Directory& directory);
+// The explicit listing that goes with a directory opened from settings: the
+// ldap backend's for ldap URLs, else the directory's own (the embedded
+// backend lists the domains of its file), else none.
+std::unique_ptr<ExplicitDomainSource> OpenDomainSource(const DirectorySettings& settings,
+                                                       Directory& directory);
 
 }  // namespace ovdir

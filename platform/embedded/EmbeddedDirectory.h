@@ -14,7 +14,7 @@
 
 namespace ovdir {
 
-class EmbeddedDirectory : public Directory {
+class EmbeddedDirectory : public Directory, public ExplicitDomainSource {
 public:
     // Reads the file on first use; a fault is reported once as an error record
     // naming the file and line, and every call then answers kStatusLoadFailed.

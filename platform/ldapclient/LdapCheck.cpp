@@ -12,42 +12,14 @@
 namespace ovdir::ldap {
 namespace {
 
-std::string Setting(const OvServiceSettings& settings, const char* key)
-{
-    std::string value;
-    settings.FindSetting("UserService", key, value);
-    return value;
-}
-
-struct Account {
-    std::string dn;
-    Secret password;
-};
-
-// The service account as the backend binds: BindPassword, else the file
-// BindPasswordFile names. False with the reason when the file is unreadable.
-bool ReadAccount(const OvServiceSettings& settings, Account& account, std::string& reason)
-{
-    account.dn = Setting(settings, "BindDN");
-    std::string value;
-    if (settings.FindSetting("UserService", "BindPassword", value) && !value.empty()) {
-        account.password = value;
-        OvWipe(value);
-        return true;
-    }
-    const std::string file = Setting(settings, "BindPasswordFile");
-    if (file.empty()) return true;
-    return ReadSecretFile(file, account.password, reason);
-}
-
 CheckVerdict CheckOne(const ServerAddress& address, const Transport& transport,
-                      const Account& account)
+                      const DirectorySettings& account)
 {
     CheckVerdict verdict;
     const std::string url = address.Url();
     Connection connection;
     int bindResult = LDAP_SUCCESS;
-    verdict.status = Open(address.server, transport, account.dn, account.password.View(),
+    verdict.status = Open(address.server, transport, account.bindDn, account.bindPassword.View(),
                           connection, bindResult);
     const std::string tls = !transport.UsesTls() ? "no TLS"
                             : transport.startTls ? "StartTLS verified"
@@ -62,8 +34,9 @@ CheckVerdict CheckOne(const ServerAddress& address, const Transport& transport,
         ReportFailure(verdict.status, url, connection);
         return verdict;
     }
-    const std::string who = account.dn.empty() ? "anonymous bind accepted"
-                                               : "service account " + account.dn + " accepted";
+    const std::string who = account.bindDn.empty()
+                                ? "anonymous bind accepted"
+                                : "service account " + account.bindDn + " accepted";
     std::vector<Entry> found;
     const Outcome outcome =
         RunSearch(connection.ld, NamingContextsQuery(), found, connection.pageSize, 1);
@@ -85,30 +58,26 @@ CheckVerdict CheckOne(const ServerAddress& address, const Transport& transport,
 
 }  // namespace
 
-std::vector<CheckVerdict> CheckServers(const OvServiceSettings& settings)
+std::vector<CheckVerdict> CheckServers(const DirectorySettings& settings)
 {
     std::vector<ServerAddress> servers;
     std::vector<ServerAddress> replicas;
     std::string bad;
-    if (!ParseServerList(Setting(settings, "Directory"), "", servers, bad) || servers.empty() ||
-        !ParseServerList(Setting(settings, "Replicas"), servers.front().scheme, replicas, bad)) {
+    if (!ParseServerList(settings.directory, "", servers, bad) || servers.empty() ||
+        !ParseServerList(settings.replicas, servers.front().scheme, replicas, bad)) {
         return {{kStatusMalformedName, "Directory or Replicas: not a server URL: " + bad}};
     }
     servers.insert(servers.end(), replicas.begin(), replicas.end());
-    Account account;
-    std::string reason;
-    if (!ReadAccount(settings, account, reason))
-        return {{kStatusPasswordFileUnreadable, "BindPasswordFile: not read: " + reason}};
-    const std::string startTls = Setting(settings, "StartTLS");
+    if (settings.passwordUnreadable)
+        return {{kStatusPasswordFileUnreadable, "BindPasswordFile: not read"}};
     std::vector<CheckVerdict> verdicts;
     for (const ServerAddress& address : servers) {
         Transport transport;
         transport.scheme = address.scheme;
-        transport.startTls =
-            address.scheme == "ldap" && (EqualsIgnoringCase(startTls, "yes") ||
-                                         EqualsIgnoringCase(startTls, "true") || startTls == "1");
-        transport.caCertFile = Setting(settings, "TLSCACertFile");
-        verdicts.push_back(CheckOne(address, transport, account));
+        transport.startTls = address.scheme == "ldap" && settings.startTls;
+        transport.caCertFile = settings.caCertFile;
+        transport.timeouts = settings.timeouts;
+        verdicts.push_back(CheckOne(address, transport, settings));
     }
     return verdicts;
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "services/OvServiceSettings.h"
+#include "platform/directory/Directory.h"
 
 namespace ovdir::ldap {
 
@@ -15,10 +15,10 @@ struct CheckVerdict {
     std::string text;     // one line: the server and what was found
 };
 
-// One verdict for each server of [UserService] Directory and Replicas; one
-// failing verdict when the lists do not parse or the password file cannot
-// be read. A failure also writes the backend's error record (the TLS
-// failure's reason among them).
-std::vector<CheckVerdict> CheckServers(const OvServiceSettings& settings);
+// One verdict for each server of the settings' Directory and Replicas, with
+// their service account, TLS and time-outs; one failing verdict when the
+// lists do not parse or the password file could not be read. A failure also writes the backend's
+// error record (the TLS failure's reason among them).
+std::vector<CheckVerdict> CheckServers(const DirectorySettings& settings);
 
 }  // namespace ovdir::ldap

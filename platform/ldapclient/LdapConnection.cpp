@@ -10,7 +10,6 @@
 #include "platform/ldapclient/LdapSeam.h"
 #include "platform/ldapclient/LdapServers.h"
 #include "services/OvCommFramework.h"
-#include "services/OvServiceSettings.h"
 
 #include <sys/socket.h>
 
@@ -27,12 +26,9 @@ timeval Milliseconds(unsigned ms)
     return tv;
 }
 
-Timeouts CurrentTimeouts(unsigned timeLimitMs)
+Timeouts LimitedTimeouts(const OvServiceTimeouts& given, unsigned timeLimitMs)
 {
-    // As the program handed them to the services where it put its parts
-    // together. Zero would make every request fail at once; it means the
-    // default.
-    const OvServiceTimeouts given = OvProvidedServiceTimeouts();
+    // Zero would make every request fail at once; it means the default.
     const OvServiceTimeouts defaults;
     unsigned connectMs = given.connectionMs ? given.connectionMs : defaults.connectionMs;
     unsigned long long methodMs =
@@ -420,7 +416,7 @@ unsigned Open(const std::string& server, const Transport& transport, const std::
         bindResult = LDAP_INVALID_CREDENTIALS;
         return kStatusBindFailed;
     }
-    const Timeouts timeouts = CurrentTimeouts(timeLimitMs);
+    const Timeouts timeouts = LimitedTimeouts(transport.timeouts, timeLimitMs);
     if (const unsigned status = Connect(server, transport, timeouts, connection)) return status;
     unsigned status = transport.UsesTls() ? SetUpTls(transport, connection) : 0u;
     if (status == 0 && transport.startTls && transport.scheme == "ldap")

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/ldapclient/LdapSchema.h"
+#include "services/OvServiceSettings.h"
 
 #include <lber.h>
 #include <ldap.h>
@@ -36,20 +37,22 @@ struct Timeouts {
     timeval method;   // each answer of a search
 };
 // How a connection is carried: the scheme of its URL, whether a plain
-// connection is upgraded with StartTLS, and the CA certificates TLS checks.
+// connection is upgraded with StartTLS, the CA certificates TLS checks, and
+// how long it waits for the server (the directory's settings).
 struct Transport {
     std::string scheme;
     bool startTls = false;
     std::string caCertFile;
+    OvServiceTimeouts timeouts;
     bool UsesTls() const { return scheme == "ldaps" || startTls; }
 };
 
 // Milliseconds as a timeval.
 timeval Milliseconds(unsigned ms);
 
-// The network time-outs; a quick request's own limit (timeLimitMs, not 0)
-// shortens both.
-Timeouts CurrentTimeouts(unsigned timeLimitMs = 0);
+// The network time-outs as configured; a quick request's own limit
+// (timeLimitMs, not 0) shortens both.
+Timeouts LimitedTimeouts(const OvServiceTimeouts& configured, unsigned timeLimitMs = 0);
 
 // The handle's last result code; LDAP_OTHER without a handle.
 int LastError(LDAP* ld);

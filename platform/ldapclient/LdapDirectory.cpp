@@ -6,7 +6,6 @@
 #include "framework/OvSystem.h"
 #include "platform/directory/Directory.h"
 #include "platform/ldapclient/LdapConnection.h"
-#include "platform/ldapclient/LdapDomainListing.h"
 #include "platform/ldapclient/LdapSchema.h"
 #include "platform/ldapclient/LdapSearch.h"
 #include "platform/ldapclient/LdapServers.h"
@@ -73,6 +72,7 @@ public:
         }
         transport_.startTls = settings_.startTls && transport_.scheme == "ldap";
         transport_.caCertFile = settings_.caCertFile;
+        transport_.timeouts = settings_.timeouts;
     }
 
     ~LdapDirectory() override
@@ -104,6 +104,7 @@ public:
         query.sizeLimit = static_cast<int>(std::min<std::size_t>(request.sizeLimit, 1000000));
         query.matchedDn = request.matchedDn;
         query.tentative = request.tentative;
+        query.timeouts = settings_.timeouts;
         if (request.timeLimitMs != 0) StartClock(query, request.timeLimitMs);
         return Run(request.server, query, visitor);
     }
@@ -119,6 +120,7 @@ public:
         if (!valid_) return kStatusUnreachable;
         std::vector<Entry> found;
         Query query = NamingContextsQuery();
+        query.timeouts = settings_.timeouts;
         if (timeLimitMs != 0) StartClock(query, timeLimitMs);
         Collector collector(found);
         const unsigned status = Run(std::string(), query, collector);
@@ -166,34 +168,6 @@ public:
         return status;
     }
 
-    unsigned ExplicitDomains(const std::string& server, const std::string& dn,
-                             const std::string& password, bool ssl, int limit,
-                             std::vector<std::string>& domains, int& searchStatus) override
-    {
-        domains.clear();
-        DomainListing listing;
-        listing.server = server.empty() ? server_ : server;
-        if (!ValidServer(listing.server)) {
-            searchStatus = kDomainSearchConnectionFailed;
-            return 0;
-        }
-        if (password.empty() || !NormaliseDn(dn, listing.bindDn)) {
-            searchStatus = kDomainSearchInvalidCredentials;
-            return 0;
-        }
-        // SSL off is plain LDAP only where the settings allow plain LDAP:
-        // with StartTLS on, the connection is upgraded before the password
-        // goes out, or the search fails.
-        listing.transport.scheme = ssl ? "ldaps" : "ldap";
-        listing.transport.startTls = !ssl && settings_.startTls;
-        listing.transport.caCertFile = settings_.caCertFile;
-        listing.password = password;
-        listing.limit = limit;
-        listing.maxEntries = settings_.maxEntries;
-        ListDomains(listing, domains, searchStatus);
-        return 0;
-    }
-
     std::string DefaultServer() const override { return server_; }
 
     // The schema of the server that answers requests naming server, read
@@ -209,7 +183,9 @@ public:
                 Connection& connection = *it->second;
                 if (!connection.schemaRead) {
                     connection.schemaRead = true;
-                    ReadSchema(connection, Query());
+                    Query untimed;
+                    untimed.timeouts = settings_.timeouts;
+                    ReadSchema(connection, untimed);
                 }
                 if (connection.schema.known) return connection.schema.chains;
             }
@@ -256,6 +232,7 @@ private:
         target.transport.scheme = address.scheme;
         target.transport.startTls = settings_.startTls && address.scheme == "ldap";
         target.transport.caCertFile = settings_.caCertFile;
+        target.transport.timeouts = settings_.timeouts;
         target.serviceAccount = serviceAccount;
         return target;
     }
@@ -408,8 +385,8 @@ private:
         // a connection the server is still flooding: a quick request goes
         // without them.
         if (outcome || holder.held.empty()) return outcome;
-        outcome =
-            ReadRangedValues(connection.ld, holder.held, connection.pageSize, settings_.maxEntries);
+        outcome = ReadRangedValues(connection.ld, holder.held, connection.pageSize,
+                                   settings_.maxEntries, query.timeouts);
         rangesBroken = outcome.Is(kStatusRefused);
         if (!outcome)
             for (Entry& entry : holder.held) visitor.Visit(entry);
@@ -425,6 +402,7 @@ private:
         Query root = EntryQuery(std::string(), {"subschemaSubentry"});
         root.timeLimitMs = forQuery.timeLimitMs;
         root.deadline = forQuery.deadline;
+        root.timeouts = forQuery.timeouts;
         std::vector<Entry> found;
         if (RunSearch(connection.ld, root, found, connection.pageSize, 1) || found.empty()) return;
         Query subschema = root;

@@ -5,6 +5,8 @@
 #include "platform/ldapclient/LdapText.h"
 #include "services/OvUserServiceBase.h"
 
+#include <memory>
+
 namespace ovdir::ldap {
 
 namespace {
@@ -52,8 +54,10 @@ void ListDomains(const DomainListing& listing, std::vector<std::string>& domains
 
     std::vector<Entry> rootDse;
     int pageSize = kLargestPageSize;
+    Query contextsQuery = NamingContextsQuery();
+    contextsQuery.timeouts = listing.transport.timeouts;
     const Outcome read =
-        RunSearch(connection.ld, NamingContextsQuery(), rootDse, pageSize, listing.maxEntries);
+        RunSearch(connection.ld, contextsQuery, rootDse, pageSize, listing.maxEntries);
     if (read || rootDse.empty()) {
         searchStatus = SearchFailed(read ? read.AsStatus() : kStatusNoSuchEntry, url, connection);
         return;
@@ -65,6 +69,7 @@ void ListDomains(const DomainListing& listing, std::vector<std::string>& domains
         Query check;
         check.base = (*contexts)[i];
         check.scope = LDAP_SCOPE_BASE;
+        check.timeouts = listing.transport.timeouts;
         RenderFilter(KindFilter(EntryKind::Domain), check.filter);
         std::vector<Entry> entry;
         const Outcome checked =
@@ -83,3 +88,68 @@ void ListDomains(const DomainListing& listing, std::vector<std::string>& domains
 }
 
 }  // namespace ovdir::ldap
+
+namespace ovdir {
+namespace ldap {
+namespace {
+
+// The listing for command 20, with the transport and limits of the
+// directory's settings.
+class DomainSource final : public ExplicitDomainSource {
+public:
+    DomainSource(const DirectorySettings& settings, const Directory& directory)
+        : startTls_(settings.startTls),
+          caCertFile_(settings.caCertFile),
+          maxEntries_(settings.maxEntries),
+          timeouts_(settings.timeouts),
+          directory_(directory)
+    {
+    }
+
+    unsigned ExplicitDomains(const std::string& server, const std::string& dn,
+                             const std::string& password, bool ssl, int limit,
+                             std::vector<std::string>& domains, int& searchStatus) override
+    {
+        domains.clear();
+        DomainListing listing;
+        listing.server = server.empty() ? directory_.DefaultServer() : server;
+        if (!ValidServer(listing.server)) {
+            searchStatus = kDomainSearchConnectionFailed;
+            return 0;
+        }
+        if (password.empty() || !NormaliseDn(dn, listing.bindDn)) {
+            searchStatus = kDomainSearchInvalidCredentials;
+            return 0;
+        }
+        // SSL off is plain LDAP only where the settings allow plain LDAP:
+        // with StartTLS on, the connection is upgraded before the password
+        // goes out, or the search fails.
+        listing.transport.scheme = ssl ? "ldaps" : "ldap";
+        listing.transport.startTls = !ssl && startTls_;
+        listing.transport.caCertFile = caCertFile_;
+        listing.transport.timeouts = timeouts_;
+        listing.password = password;
+        listing.limit = limit;
+        listing.maxEntries = maxEntries_;
+        ListDomains(listing, domains, searchStatus);
+        return 0;
+    }
+
+private:
+    bool startTls_;
+    std::string caCertFile_;
+    std::size_t maxEntries_;
+    OvServiceTimeouts timeouts_;
+    const Directory& directory_;
+};
+
+}  // namespace
+}  // namespace ldap
+
+std::unique_ptr<ExplicitDomainSource> MakeLdapDomainSource(const DirectorySettings& settings,
+                                                           const Directory& directory)
+{
+    return std::make_unique<ldap::DomainSource>(settings, directory);
+}
+
+}  // namespace ovdir

@@ -82,7 +82,7 @@ public:
           visitor_(visitor),
           pageSize_(pageSize),
           maxEntries_(maxEntries),
-          timeouts_(CurrentTimeouts(query.timeLimitMs)),
+          timeouts_(LimitedTimeouts(query.timeouts, query.timeLimitMs)),
           limited_(query.sizeLimit > 0),
           // A base search answers one entry at most, and a limited one is
           // asked for its few entries at once; every other one is paged.
@@ -347,7 +347,7 @@ Outcome RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pa
 // each part after the first is asked for on the entry itself until a part
 // ends in "*". The values are kept under the attribute's plain name.
 Outcome ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
-                         std::size_t maxEntries)
+                         std::size_t maxEntries, const OvServiceTimeouts& timeouts)
 {
     for (Entry& entry : entries) {
         for (std::size_t i = 0; i < entry.attributes.size(); ++i) {
@@ -362,8 +362,8 @@ Outcome ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
             std::size_t parts = 0;
             while (!range.last) {
                 if (values.size() + ++parts > maxEntries) return kStatusTooManyEntries;
-                const Query next =
-                    EntryQuery(entry.dn, {RangeFrom(range.attribute, range.high + 1)});
+                Query next = EntryQuery(entry.dn, {RangeFrom(range.attribute, range.high + 1)});
+                next.timeouts = timeouts;
                 std::vector<Entry> answer;
                 if (const Outcome read = RunSearch(ld, next, answer, pageSize, maxEntries))
                     return read;

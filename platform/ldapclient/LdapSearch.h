@@ -71,8 +71,9 @@ struct Query {
     // The filter as a tree, when its text may have to be made again for the
     // connection's schema.
     const Filter* tree = nullptr;
-    int sizeLimit = 0;         // 0: every entry, page by page
-    unsigned timeLimitMs = 0;  // 0: the configured time-outs
+    int sizeLimit = 0;           // 0: every entry, page by page
+    unsigned timeLimitMs = 0;    // 0: the configured time-outs
+    OvServiceTimeouts timeouts;  // the configured time-outs
     // Receives the server's matched DN when the base does not exist.
     std::string* matchedDn = nullptr;
     bool tentative = false;  // as SearchRequest::tentative
@@ -111,10 +112,11 @@ Outcome RunSearch(LDAP* ld, const Query& query, std::vector<Entry>& out, int& pa
                   std::size_t maxEntries);
 
 // Puts together the values that the server answered in parts (LdapRanges.h):
-// each part after the first is asked for on the entry itself until a part
-// ends in "*". The values are kept under the attribute's plain name.
+// each part after the first is asked for on the entry itself, within the
+// time-outs, until a part ends in "*". The values are kept under the
+// attribute's plain name.
 Outcome ReadRangedValues(LDAP* ld, std::vector<Entry>& entries, int& pageSize,
-                         std::size_t maxEntries);
+                         std::size_t maxEntries, const OvServiceTimeouts& timeouts);
 
 // Passes entries on as they come, except those with an attribute whose
 // values came in parts (LdapRanges.h): they are held until the rest of their

@@ -12,13 +12,6 @@
 
 namespace ovdir {
 
-std::string TransIdService::ConfiguredSessionsFile(const OvServiceSettings& ini)
-{
-    std::string file;
-    ini.FindSetting("TransIdService", "Sessions", file);
-    return file;
-}
-
 unsigned TransIdService::FindSession(const std::string& sessions, unsigned address,
                                      std::string& user)
 {

@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "services/OvServiceSettings.h"
 #include "services/OvTransIdServiceBase.h"
 
 namespace ovdir {
@@ -14,8 +13,6 @@ class TransIdService : public OvTransIdServiceBase {
 public:
     // sessionsFile empty: the built-in sample sessions.
     explicit TransIdService(std::string sessionsFile) : sessionsFile_(std::move(sessionsFile)) {}
-    // From [TransIdService] Sessions= of the parameter file.
-    static std::string ConfiguredSessionsFile(const OvServiceSettings& ini);
 
     OvTransIdServiceBase* GetInterface() override { return this; }
     unsigned GetUser(const unsigned int& address, OvWString& user) override;

@@ -328,9 +328,14 @@ unsigned UserService::GetDomainsSsl(const OvWString& serverContext, const OvWStr
         domains.clear();
         return 0;
     }
+    // A directory without a listing of its own lists nothing.
+    if (domains_ == nullptr) {
+        domains.clear();
+        return 0;
+    }
     if (const unsigned status =
-            directory_.ExplicitDomains(context.server, Trimmed(userName), secret.Text(), sslEnable,
-                                       limit, found, searchStatus))
+            domains_->ExplicitDomains(context.server, Trimmed(userName), secret.Text(), sslEnable,
+                                      limit, found, searchStatus))
         return status;
     std::vector<std::string> printed;
     for (const std::string& text : found) {

@@ -37,8 +37,13 @@ bool HasLogin(const Entry& user, const std::string& login);
 
 class UserService : public OvUserServiceBase {
 public:
-    explicit UserService(Directory& directory, ExpansionLimits limits = {})
-        : directory_(directory), limits_(limits)
+    // domains: the explicit listing of command 20; none: the directory's own
+    // when it keeps one (the embedded backend does).
+    explicit UserService(Directory& directory, ExpansionLimits limits = {},
+                         ExplicitDomainSource* domains = nullptr)
+        : directory_(directory),
+          limits_(limits),
+          domains_(domains != nullptr ? domains : dynamic_cast<ExplicitDomainSource*>(&directory))
     {
     }
 
@@ -125,6 +130,7 @@ private:
 
     Directory& directory_;
     const ExpansionLimits limits_;
+    ExplicitDomainSource* const domains_;
 };
 
 }  // namespace ovdir

@@ -68,10 +68,14 @@ protected:
         settings_.startTls = ovdir::EqualsIgnoringCase(Env("OV_CONTRACT_STARTTLS"), "yes");
         settings_.caCertFile = Env("OV_CONTRACT_CACERT");
         base_ = Env("OV_CONTRACT_BASE");
-        if (!settings_.directory.empty()) directory_ = ovdir::OpenDirectory(settings_).release();
+        if (settings_.directory.empty()) return;
+        directory_ = ovdir::OpenDirectory(settings_).release();
+        domains_ = ovdir::OpenDomainSource(settings_, *directory_).release();
     }
     static void TearDownTestSuite()
     {
+        delete domains_;
+        domains_ = nullptr;
         delete directory_;
         directory_ = nullptr;
     }
@@ -175,12 +179,14 @@ protected:
     static std::string password_;
     static std::string base_;
     static ovdir::Directory* directory_;
+    static ovdir::ExplicitDomainSource* domains_;
 };
 
 ovdir::DirectorySettings ContractTest::settings_;
 std::string ContractTest::password_;
 std::string ContractTest::base_;
 ovdir::Directory* ContractTest::directory_ = nullptr;
+ovdir::ExplicitDomainSource* ContractTest::domains_ = nullptr;
 
 const char* const kAnn = "cn=ann archer,ou=people";
 const char* const kBen = "cn=ben baker,ou=people";
@@ -371,8 +377,8 @@ TEST_F(ContractTest, ExplicitDomainsWithAndWithoutALimit)
     for (const Row& row : {Row{-1, false}, Row{0, false}, Row{1000, false}, Row{1, true}}) {
         std::vector<std::string> domains{"dc=left,dc=over"};
         int searchStatus = -1;
-        ASSERT_EQ(directory_->ExplicitDomains("", settings_.bindDn, password_, ssl, row.limit,
-                                              domains, searchStatus),
+        ASSERT_EQ(domains_->ExplicitDomains("", settings_.bindDn, password_, ssl, row.limit,
+                                            domains, searchStatus),
                   0u);
         EXPECT_EQ(searchStatus, kDomainSearchSuccess) << "limit " << row.limit;
         const Names found = Normalized(domains);
@@ -394,8 +400,8 @@ TEST_F(ContractTest, ExplicitDomainsWithAndWithoutALimit)
 
     std::vector<std::string> domains{"dc=left,dc=over"};
     int searchStatus = -1;
-    EXPECT_EQ(directory_->ExplicitDomains("", settings_.bindDn, password_ + "x", ssl, 100, domains,
-                                          searchStatus),
+    EXPECT_EQ(domains_->ExplicitDomains("", settings_.bindDn, password_ + "x", ssl, 100, domains,
+                                        searchStatus),
               0u);
     EXPECT_EQ(searchStatus, kDomainSearchInvalidCredentials);
     EXPECT_TRUE(domains.empty());

@@ -145,9 +145,9 @@ def find_constants(sources):
 
 
 def find_tables(sources):
-    """Tables of {"section", "key"} rows: name -> [(section, key)]."""
+    """Tables of {"section", "key", ...} rows: name -> [(section, key)]."""
     header = re.compile(r"\b([A-Za-z_]\w*)\s*(?:\[[^\]]*\])?\s*=\s*\{")
-    row = re.compile(r"\{\s*" + STRING + r"\s*,\s*" + STRING + r"\s*\}")
+    row = re.compile(r"\{\s*" + STRING + r"\s*,\s*" + STRING + r"\s*[,}]")
     tables = {}
     for source in sources:
         for match in header.finditer(source.text):

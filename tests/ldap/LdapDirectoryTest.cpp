@@ -368,8 +368,9 @@ DomainAnswer Domains(const std::string& server, bool ssl, const std::string& pas
     ovdir::DirectorySettings settings = ReaderSettings();
     settings.caCertFile = caFile;
     DomainAnswer answer{0, -1, {}};
-    answer.status = ovdir::MakeLdapDirectory(settings)->ExplicitDomains(
-        server, "cn=reader,o=ldaptest", password, ssl, limit, answer.domains, answer.searchStatus);
+    answer.status = ovdir::MakeLdapDomainSource(settings, *ovdir::MakeLdapDirectory(settings))
+                        ->ExplicitDomains(server, "cn=reader,o=ldaptest", password, ssl, limit,
+                                          answer.domains, answer.searchStatus);
     return answer;
 }
 

@@ -172,7 +172,7 @@ protected:
                                         ovdir::DirectorySettings settings = ReaderSettings())
     {
         settings.directory = scheme + "://" + listener_.Address();
-        return settings;
+        return Timed(std::move(settings));
     }
 
     // A search through the settings must give up with a time-out.
@@ -193,7 +193,8 @@ protected:
         std::vector<std::string> domains;
         unsigned status = 1;
         const double took = Seconds([&] {
-            status = ovdir::MakeLdapDirectory(ReaderSettings())
+            status = ovdir::MakeLdapDomainSource(ReaderSettings(),
+                                                 *ovdir::MakeLdapDirectory(ReaderSettings()))
                          ->ExplicitDomains(listener_.Address(), "cn=reader,o=ldaptest",
                                            "reader-secret", ssl, 100, domains, searchStatus);
         });

@@ -104,8 +104,9 @@ TEST(LdapDomainLimitTest, ZeroOneAndN)
         auto directory = ovdir::MakeLdapDirectory(Account("size-120"));
         std::vector<std::string> domains;
         int searchStatus = -1;
-        ASSERT_EQ(directory->ExplicitDomains(PlainAddress("limits"), "cn=size-120,o=limits",
-                                             "secret", false, limit, domains, searchStatus),
+        ASSERT_EQ(ovdir::MakeLdapDomainSource(Account("size-120"), *directory)
+                      ->ExplicitDomains(PlainAddress("limits"), "cn=size-120,o=limits", "secret",
+                                        false, limit, domains, searchStatus),
                   0u);
         EXPECT_EQ(searchStatus, kDomainSearchSuccess);
         EXPECT_EQ(domains.size(), expected) << "limit " << limit;

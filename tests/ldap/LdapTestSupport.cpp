@@ -39,9 +39,22 @@ std::string LdapsAddress() { return "127.0.0.1:" + ServerFile("main", "ldaps-por
 
 std::string CaFile() { return ServerFolder("main") + "/ca.pem"; }
 
+namespace {
+
+// The time-outs every test's settings get, as start-up would give them.
+OvServiceTimeouts g_timeouts;
+
+}  // namespace
+
+ovdir::DirectorySettings Timed(ovdir::DirectorySettings settings)
+{
+    settings.timeouts = g_timeouts;
+    return settings;
+}
+
 ovdir::DirectorySettings ReaderSettings()
 {
-    ovdir::DirectorySettings settings;
+    ovdir::DirectorySettings settings = Timed({});
     settings.directory = "ldap://" + PlainAddress();
     settings.bindDn = "cn=reader,o=ldaptest";
     settings.bindPassword = "reader-secret";
@@ -59,10 +72,8 @@ ovdir::SearchRequest People()
 
 void SetTimeouts(unsigned connectionMs, unsigned methodSeconds)
 {
-    OvServiceSettings settings = OvProvidedServiceSettings();
-    settings.timeouts.connectionMs = connectionMs;
-    settings.timeouts.methodSeconds = methodSeconds;
-    OvProvideServiceSettings(settings);
+    g_timeouts.connectionMs = connectionMs;
+    g_timeouts.methodSeconds = methodSeconds;
 }
 
 namespace {

@@ -30,8 +30,11 @@ ovdir::DirectorySettings ReaderSettings();
 // The three people of ou=People,o=ldaptest, one level down, their DNs alone.
 ovdir::SearchRequest People();
 
-// Sets the communication parameters' time-outs as start-up would.
+// Sets the time-outs that ReaderSettings and Timed give from now on, as
+// start-up gives the communication parameters' time-outs to the directory.
 void SetTimeouts(unsigned connectionMs, unsigned methodSeconds);
+// The settings with those time-outs.
+ovdir::DirectorySettings Timed(ovdir::DirectorySettings settings);
 
 // A loopback port that nothing listens on.
 std::string ClosedPort();

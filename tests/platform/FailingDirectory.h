@@ -13,7 +13,7 @@
 
 namespace ovtest {
 
-class FailingDirectory : public ovdir::Directory {
+class FailingDirectory : public ovdir::Directory, public ovdir::ExplicitDomainSource {
 public:
     explicit FailingDirectory(ovdir::Directory& inner) : inner_(inner) {}
 
@@ -55,8 +55,8 @@ public:
                              const std::string& password, bool ssl, int limit,
                              std::vector<std::string>& domains, int& searchStatus) override
     {
-        const unsigned status =
-            inner_.ExplicitDomains(server, dn, password, ssl, limit, domains, searchStatus);
+        const unsigned status = dynamic_cast<ovdir::ExplicitDomainSource&>(inner_).ExplicitDomains(
+            server, dn, password, ssl, limit, domains, searchStatus);
         return Fails() ? Cut(domains) : status;
     }
     std::string DefaultServer() const override { return inner_.DefaultServer(); }

@@ -24,6 +24,8 @@
 #include "platform/embedded/EmbeddedDirectory.h"
 #include "platform/userservices/DirectoryService.h"
 #include "platform/userservices/EventLog.h"
+#include "platform/userservices/ServiceFactories.h"
+#include "platform/userservices/ServiceSettings.h"
 #include "platform/userservices/TransIdService.h"
 #include "services/OvUserServiceBase.h"
 #include "services/ProxyHandle.h"
@@ -39,7 +41,7 @@ unsigned Address(const char* dotted)
     return address.s_addr;
 }
 
-std::string UserAt(TransIdService& service, const char* dotted, unsigned expected = 0)
+std::string UserAt(OvTransIdServiceBase& service, const char* dotted, unsigned expected = 0)
 {
     OvWString user;
     EXPECT_EQ(service.GetUser(Address(dotted), user), expected) << dotted;
@@ -193,6 +195,25 @@ TEST(DirectoryServiceTest, DomainWithoutControllersOrNoDomain)
     Servers("CORP", kStatusMalformedName);
 }
 
+// What a program installs, the proxies hand out from then on, to calls on
+// the proxy and on its interface alike; an interface fetched before stays
+// what it was.
+TEST(FactoryTest, ProxiesHandOutTheServicesInstalledLast)
+{
+    ProxyHandle<OvTransIdServiceBase> before;
+    OvTransIdServiceBase& sample = *before.GetInterface();
+    ServiceConfiguration configuration;
+    configuration.sessionsFile = std::string(OV_TEST_DATA) + "/sessions";
+    InstallServices(configuration);
+    ProxyHandle<OvTransIdServiceBase> after;
+    after.Acquire();
+    const std::string jurgen = "EXAMPLE\\J\xC3\xBCrgen M\xC3\xBCller  ";
+    EXPECT_EQ(UserAt(*after.GetProxy(), "192.0.2.22"), jurgen);
+    EXPECT_EQ(UserAt(*after.GetInterface(), "192.0.2.22"), jurgen);
+    EXPECT_EQ(UserAt(sample, "192.0.2.22", kStatusNoSession), "");
+    InstallServices(ServiceConfiguration());
+}
+
 TEST(FactoryTest, EveryServiceHandsOutOneObject)
 {
     ProxyHandle<OvEventLogBase> first;
@@ -278,7 +299,7 @@ TEST_F(ParameterFileTest, DirectorySettingsFromTheirSection)
         "[PolicyServer]\nDirectory=wrong\n; a comment\n[ userservice ]\n"
         "  directory = ldaps://dc.example.com:636  \r\nBindDN=cn=svc,dc=example,dc=com\n"
         "BindPassword= p w \nStartTLS=Yes\nTLSCACertFile=/etc/ca.pem\n[Other]\nStartTLS=no\n");
-    const DirectorySettings settings = ReadDirectorySettings(Settings());
+    const DirectorySettings settings = ReadServiceConfiguration(Settings()).directory;
     EXPECT_EQ(settings.directory, "ldaps://dc.example.com:636");
     EXPECT_EQ(settings.bindDn, "cn=svc,dc=example,dc=com");
     EXPECT_EQ(settings.bindPassword, "p w");
@@ -300,16 +321,16 @@ TEST_F(ParameterFileTest, TheFirstValueOfAKeyInItsSectionCounts)
     };
     for (const auto& [text, expected] : cases) {
         Write(text);
-        EXPECT_EQ(ReadDirectorySettings(Settings()).directory, expected) << text;
+        EXPECT_EQ(ReadServiceConfiguration(Settings()).directory.directory, expected) << text;
     }
 }
 
 TEST_F(ParameterFileTest, NoFileMeansTheSampleAndDefaults)
 {
-    const DirectorySettings settings = ReadDirectorySettings(Settings());
+    const DirectorySettings settings = ReadServiceConfiguration(Settings()).directory;
     EXPECT_EQ(settings.directory, "");
     EXPECT_FALSE(settings.startTls);
-    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
+    EXPECT_EQ(ReadServiceConfiguration(Settings()).sessionsFile, "");
 }
 
 // A limit that is not a number from 1 up keeps its default; it, an orvane.ini
@@ -332,7 +353,8 @@ TEST_F(ParameterFileTest, LimitsAndTheFileItselfAreWarnedAbout)
         TestApplication application;
         Write("[UserService]\n" + text + "\n");
         ASSERT_EQ(chmod("orvane.ini", mode), 0);
-        EXPECT_EQ(ReadDirectorySettings(Settings()).maxEntries, entries) << text.substr(0, 40);
+        EXPECT_EQ(ReadServiceConfiguration(Settings()).directory.maxEntries, entries)
+            << text.substr(0, 40);
         std::string said;
         for (const std::string& record : application.Records())
             said += (said.empty() ? "" : " ") + record.substr(0, 10);
@@ -345,14 +367,14 @@ TEST_F(ParameterFileTest, LimitsAndTheFileItselfAreWarnedAbout)
 TEST_F(ParameterFileTest, SpecialFilesGiveNoSettings)
 {
     ASSERT_EQ(mkfifo("orvane.ini", 0600), 0);
-    EXPECT_EQ(ReadDirectorySettings(Settings()).directory, "");
-    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
+    EXPECT_EQ(ReadServiceConfiguration(Settings()).directory.directory, "");
+    EXPECT_EQ(ReadServiceConfiguration(Settings()).sessionsFile, "");
     std::remove("orvane.ini");
     ASSERT_EQ(symlink("/dev/zero", "orvane.ini"), 0);
-    EXPECT_EQ(ReadDirectorySettings(Settings()).directory, "");
+    EXPECT_EQ(ReadServiceConfiguration(Settings()).directory.directory, "");
     std::remove("orvane.ini");
     ASSERT_EQ(mkdir("orvane.ini", 0700), 0);
-    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "");
+    EXPECT_EQ(ReadServiceConfiguration(Settings()).sessionsFile, "");
 }
 
 // The password's way from the file into the settings, the directory's
@@ -365,7 +387,7 @@ TEST_F(ParameterFileTest, SecretsAreWipedBeforeTheirMemoryGoes)
     watching = true;
     {
         OvServiceSettings ini = ReadServiceSettings("orvane.ini");
-        DirectorySettings settings = ReadDirectorySettings(ini);
+        DirectorySettings settings = ReadServiceConfiguration(ini).directory;
         ini.Forget("UserService", "BindPassword");
         std::string reason;
         EXPECT_TRUE(ReadSecretFile("pw", settings.bindPassword, reason));
@@ -379,7 +401,7 @@ TEST_F(ParameterFileTest, SecretsAreWipedBeforeTheirMemoryGoes)
 TEST_F(ParameterFileTest, SessionsFileFromItsSection)
 {
     Write("[TransIdService]\nSessions=/data/sessions\n");
-    EXPECT_EQ(TransIdService::ConfiguredSessionsFile(Settings()), "/data/sessions");
+    EXPECT_EQ(ReadServiceConfiguration(Settings()).sessionsFile, "/data/sessions");
 }
 
 namespace {
@@ -477,7 +499,7 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
         ASSERT_EQ(chmod("orvane.ini", c.iniMode), 0);
         if (c.file != nullptr) std::ofstream("pw", std::ios::binary) << c.file;
         if (c.file != nullptr) chmod("pw", c.iniMode);
-        const DirectorySettings settings = ReadDirectorySettings(Settings());
+        const DirectorySettings settings = ReadServiceConfiguration(Settings()).directory;
         EXPECT_EQ(settings.bindPassword, c.password);
         EXPECT_EQ(settings.passwordUnreadable, c.unreadable);
         EXPECT_EQ(application.Records(), c.records);
@@ -489,7 +511,7 @@ TEST_F(ParameterFileTest, ServiceAccountPasswordFromTheFileOrTheParameterFile)
     Write("[UserService]\nBindPasswordFile=pw\n");
     std::ofstream("pw") << "from file";
     ASSERT_EQ(chmod("pw", 0600) | chmod("orvane.ini", 0600) | chmod(".", 0777), 0);
-    EXPECT_EQ(ReadDirectorySettings(Settings()).bindPassword, "from file");
+    EXPECT_EQ(ReadServiceConfiguration(Settings()).directory.bindPassword, "from file");
     EXPECT_EQ(chmod(".", 0700), 0);
     EXPECT_EQ(application.Records().at(0).rfind("0x20A20043 0x30A200 pw:0 BindPasswordFile is "
                                                 "in a folder where other users can put",

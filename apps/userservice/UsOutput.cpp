@@ -79,13 +79,50 @@ std::string UsServerOfName(const std::string& name)
     return name.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-std::string UsNamingValueOf(const std::string& name)
+namespace {
+
+// The DN part of a printed context or name, "LDAP://SERVER DN", lower case.
+std::string LoweredDnOf(const std::string& text, std::size_t end = std::string::npos)
 {
-    const std::size_t slash = name.rfind('/');
+    const std::size_t scheme = text.find("://");
+    const std::size_t blank = scheme == std::string::npos ? scheme : text.find(' ', scheme + 3);
+    if (blank == std::string::npos || blank >= end) return std::string();
+    return OvAsciiLower(std::string_view(text).substr(blank + 1, end - blank - 1));
+}
+
+bool EndsWithRdns(const std::string& dn, const std::string& tail)
+{
+    if (tail.empty() || dn.size() < tail.size()) return false;
+    return dn.compare(dn.size() - tail.size(), tail.size(), tail) == 0 &&
+           (dn.size() == tail.size() || dn[dn.size() - tail.size() - 1] == ',');
+}
+
+}  // namespace
+
+std::string UsNamingValueOf(const std::string& name, const std::string& context)
+{
     const std::size_t scheme = name.find("://");
     if (scheme == std::string::npos) return name;  // a plain name: a workstation, a domain
-    if (slash == std::string::npos || slash <= scheme + 2) return std::string();
-    return name.substr(slash + 1);
+    const std::size_t first = name.find('/', scheme + 3);
+    if (first == std::string::npos) return std::string();
+    if (name.find('/', first + 1) == std::string::npos) return name.substr(first + 1);
+    // A "/" may stand in the parent DN as in the value: the split is the
+    // first "/" whose left part ends with the context asked of, else with a
+    // domain's dc= part, else the last one.
+    const std::string wanted = LoweredDnOf(context);
+    for (int rule = 0; rule < 2; ++rule) {
+        for (std::size_t slash = first; slash != std::string::npos;
+             slash = name.find('/', slash + 1)) {
+            const std::string parent = LoweredDnOf(name, slash);
+            const std::size_t comma = parent.rfind(',');
+            const bool matches =
+                rule == 0
+                    ? EndsWithRdns(parent, wanted)
+                    : parent.compare(comma == std::string::npos ? 0 : comma + 1, 3, "dc=") == 0;
+            if (matches) return name.substr(slash + 1);
+        }
+    }
+    return name.substr(name.rfind('/') + 1);
 }
 
 bool UsIsText(const std::string& value)
@@ -159,7 +196,7 @@ void UsPrinter::Names(const std::vector<OvWString>& names, const std::vector<std
         const std::string& text = name.utf8();
         piece += separator;
         piece += "{\"fqdn\": " + Quoted(text) + ", \"server\": " + Quoted(UsServerOfName(text)) +
-                 ", \"name\": " + Quoted(UsNamingValueOf(text)) + "}";
+                 ", \"name\": " + Quoted(UsNamingValueOf(text, input_)) + "}";
         separator = ",\n    ";
         if (piece.size() >= kPiece) {
             out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));

@@ -70,7 +70,9 @@ void UsReportStatus(std::ostream& err, unsigned status);
 // (empty for a context, which names a container; the whole of a name that is
 // no FQDN, such as a workstation's).
 std::string UsServerOfName(const std::string& name);
-std::string UsNamingValueOf(const std::string& name);
+// The naming value of a printed name; context: what the listing was asked
+// of, which the name's parent DN ends with.
+std::string UsNamingValueOf(const std::string& name, const std::string& context = "");
 // Whether a value prints as text: well-formed UTF-8 and no control characters.
 bool UsIsText(const std::string& value);
 std::string UsBase64(const std::string& bytes);

@@ -9,71 +9,61 @@ namespace {
 
 using ListOperation = unsigned (OvUserServiceBase::*)(const OvWString&, std::vector<OvWString>&);
 
+// What a listing command asks, the operation that answers, the heading of
+// the list.
+struct Listing {
+    const char* prompt;
+    OvAnswerKind kind;
+    ListOperation operation;
+    const char* heading;
+};
+
+const Listing kUsers = {
+    "Context: DSType://<server> <fqdn>\n"
+    "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com\n",
+    OvAnswerKind::Context, &OvUserServiceBase::GetUsers, "Users:\n"};
+const Listing kGroups = {
+    "Context: DSType://<server> <fqdn>\n"
+    "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com\n",
+    OvAnswerKind::Context, &OvUserServiceBase::GetGroups, "Groups:\n"};
+const Listing kDomains = {"Directory Service Type\nExample: LDAP\n", OvAnswerKind::Type,
+                          &OvUserServiceBase::GetDomains, "Domains:\n"};
+const Listing kUserGroups = {
+    "Context: DSType://<server><user fqdn>\n"
+    "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith\n",
+    OvAnswerKind::Context, &OvUserServiceBase::GetUserGroups, "Groups:\n"};
+const Listing kGroupUsers = {
+    "Context: DSType://<server> <group fqdn>\n"
+    "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com/Sales Team\n",
+    OvAnswerKind::Context, &OvUserServiceBase::GetUsersForGroup, "Users:\n"};
+const Listing kWorkstations = {"Domain\nExample: EXAMPLE", OvAnswerKind::Domain,
+                               &OvUserServiceBase::GetWorkstations, "Workstations:\n"};
+const Listing kTrustedDomains = {
+    "Domain: DSType://<server><domain>\n"
+    "Example: LDAP://127.0.0.1 dc=example,dc=com",
+    OvAnswerKind::Context, &OvUserServiceBase::GetTrustedDomains, "Trusted Domains:\n"};
+
 // One answer, echoed, one call, the list under its heading.
-void ListCommand(OvCommandContext& context, const char* prompt, OvAnswerKind kind,
-                 ListOperation operation, const char* heading)
+void ListCommand(OvCommandContext& context, const Listing& listing)
 {
-    const std::string answer = LinePrompt(context, prompt, kind);
+    const std::string answer = LinePrompt(context, listing.prompt, listing.kind);
     std::vector<OvWString> entries;
     EchoCall(context, answer);
-    const unsigned status = (UserService(context)->*operation)(makeWideString(answer), entries);
+    const unsigned status =
+        (UserService(context)->*listing.operation)(makeWideString(answer), entries);
     if (status != 0) return ReportError(context, status);
-    PrintList(context, heading, entries);
+    PrintList(context, listing.heading, entries);
 }
 
 }  // namespace
 
-void GetUsersCommand(OvCommandContext& context)
-{
-    ListCommand(context,
-                "Context: DSType://<server> <fqdn>\n"
-                "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com\n",
-                OvAnswerKind::Context, &OvUserServiceBase::GetUsers, "Users:\n");
-}
-
-void GetGroupsCommand(OvCommandContext& context)
-{
-    ListCommand(context,
-                "Context: DSType://<server> <fqdn>\n"
-                "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com\n",
-                OvAnswerKind::Context, &OvUserServiceBase::GetGroups, "Groups:\n");
-}
-
-void GetDomainsCommand(OvCommandContext& context)
-{
-    ListCommand(context, "Directory Service Type\nExample: LDAP\n", OvAnswerKind::Type,
-                &OvUserServiceBase::GetDomains, "Domains:\n");
-}
-
-void GetUserGroupsCommand(OvCommandContext& context)
-{
-    ListCommand(context,
-                "Context: DSType://<server><user fqdn>\n"
-                "Example: LDAP://127.0.0.1 ou=Sales,dc=example,dc=com/John Smith\n",
-                OvAnswerKind::Context, &OvUserServiceBase::GetUserGroups, "Groups:\n");
-}
-
-void GetUsersForGroupCommand(OvCommandContext& context)
-{
-    ListCommand(context,
-                "Context: DSType://<server> <group fqdn>\n"
-                "Example: LDAP://127.0.0.1 cn=users,dc=example,dc=com/Sales Team\n",
-                OvAnswerKind::Context, &OvUserServiceBase::GetUsersForGroup, "Users:\n");
-}
-
-void GetWorkstationsCommand(OvCommandContext& context)
-{
-    ListCommand(context, "Domain\nExample: EXAMPLE", OvAnswerKind::Domain,
-                &OvUserServiceBase::GetWorkstations, "Workstations:\n");
-}
-
-void GetTrustedDomainsCommand(OvCommandContext& context)
-{
-    ListCommand(context,
-                "Domain: DSType://<server><domain>\n"
-                "Example: LDAP://127.0.0.1 dc=example,dc=com",
-                OvAnswerKind::Context, &OvUserServiceBase::GetTrustedDomains, "Trusted Domains:\n");
-}
+void GetUsersCommand(OvCommandContext& context) { ListCommand(context, kUsers); }
+void GetGroupsCommand(OvCommandContext& context) { ListCommand(context, kGroups); }
+void GetDomainsCommand(OvCommandContext& context) { ListCommand(context, kDomains); }
+void GetUserGroupsCommand(OvCommandContext& context) { ListCommand(context, kUserGroups); }
+void GetUsersForGroupCommand(OvCommandContext& context) { ListCommand(context, kGroupUsers); }
+void GetWorkstationsCommand(OvCommandContext& context) { ListCommand(context, kWorkstations); }
+void GetTrustedDomainsCommand(OvCommandContext& context) { ListCommand(context, kTrustedDomains); }
 
 void GetServersForDomainCommand(OvCommandContext& context)
 {

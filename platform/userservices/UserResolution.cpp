@@ -87,6 +87,12 @@ unsigned UserService::CheckDomain(const std::string& server, const Dn& dn)
     return found.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : 0u;
 }
 
+unsigned UserService::DnAndBase(const Entry& entry, Dn& dn, Dn& base)
+{
+    Dn::Parse(entry.dn, dn);
+    return ContainingBase(dn, base);
+}
+
 unsigned UserService::ContainingBase(const Dn& dn, Dn& base)
 {
     std::vector<std::string> contexts;

@@ -227,13 +227,12 @@ unsigned UserService::GetUserGroups(const OvWString& user, std::vector<OvWString
     if (const unsigned status = ResolveKind(user, Kind::User, kUserAttributes, entry, context))
         return status;
     Dn dn;
-    Dn::Parse(entry.dn, dn);
+    Dn base;
+    if (const unsigned status = DnAndBase(entry, dn, base)) return status;
     std::vector<Filter> references = {Filter::Equals("member", dn.Format()),
                                       Filter::Equals("uniquemember", dn.Format())};
     const std::string login = LoginOf(entry);
     if (!login.empty()) references.push_back(Filter::Equals("memberuid", login));
-    Dn base;
-    if (const unsigned status = ContainingBase(dn, base)) return status;
     return ListEntries(context.server, base,
                        Filter::And({GroupFilter(), Filter::Or(std::move(references))}), groups);
 }
@@ -245,9 +244,8 @@ unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWSt
     if (const unsigned status = ResolveKind(group, Kind::Group, kGroupAttributes, top, context))
         return status;
     Dn topDn;
-    Dn::Parse(top.dn, topDn);
     Dn base;
-    if (const unsigned status = ContainingBase(topDn, base)) return status;
+    if (const unsigned status = DnAndBase(top, topDn, base)) return status;
     // Members are judged by their classes as the server that holds them
     // sees them, along its class chains.
     const std::shared_ptr<const ClassChains> classes = directory_.Classes(context.server);

@@ -109,6 +109,8 @@ private:
     // A directory that cannot list its naming contexts gives its status: a
     // base guessed in its place could leave out part of the answer.
     unsigned ContainingBase(const Dn& dn, Dn& base);
+    // The entry's DN parsed, and the naming context that holds it.
+    unsigned DnAndBase(const Entry& entry, Dn& dn, Dn& base);
     // The one user the filter matches in the domains given; when login is
     // not empty, the one whose login it is.
     unsigned FindUser(const std::vector<Dn>& domains, const Filter& match, const std::string& login,

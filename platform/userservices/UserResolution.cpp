@@ -87,10 +87,13 @@ unsigned UserService::CheckDomain(const std::string& server, const Dn& dn)
     return found.empty() ? static_cast<unsigned>(kStatusNoSuchEntry) : 0u;
 }
 
-unsigned UserService::DnAndBase(const Entry& entry, Dn& dn, Dn& base)
+unsigned UserService::Locate(const OvWString& fqdn, Kind kind,
+                             const std::vector<std::string>& attributes, Located& located)
 {
-    Dn::Parse(entry.dn, dn);
-    return ContainingBase(dn, base);
+    if (const unsigned status = ResolveKind(fqdn, kind, attributes, located.entry, located.context))
+        return status;
+    Dn::Parse(located.entry.dn, located.dn);
+    return ContainingBase(located.dn, located.base);
 }
 
 unsigned UserService::ContainingBase(const Dn& dn, Dn& base)

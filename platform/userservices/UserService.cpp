@@ -222,39 +222,30 @@ unsigned UserService::GetTrustedDomains(const OvWString& domain, std::vector<OvW
 
 unsigned UserService::GetUserGroups(const OvWString& user, std::vector<OvWString>& groups)
 {
-    Entry entry;
-    Context context;
-    if (const unsigned status = ResolveKind(user, Kind::User, kUserAttributes, entry, context))
-        return status;
-    Dn dn;
-    Dn base;
-    if (const unsigned status = DnAndBase(entry, dn, base)) return status;
-    std::vector<Filter> references = {Filter::Equals("member", dn.Format()),
-                                      Filter::Equals("uniquemember", dn.Format())};
-    const std::string login = LoginOf(entry);
+    Located found;
+    if (const unsigned status = Locate(user, Kind::User, kUserAttributes, found)) return status;
+    std::vector<Filter> references = {Filter::Equals("member", found.dn.Format()),
+                                      Filter::Equals("uniquemember", found.dn.Format())};
+    const std::string login = LoginOf(found.entry);
     if (!login.empty()) references.push_back(Filter::Equals("memberuid", login));
-    return ListEntries(context.server, base,
+    return ListEntries(found.context.server, found.base,
                        Filter::And({GroupFilter(), Filter::Or(std::move(references))}), groups);
 }
 
 unsigned UserService::GetUsersForGroup(const OvWString& group, std::vector<OvWString>& users)
 {
-    Entry top;
-    Context context;
-    if (const unsigned status = ResolveKind(group, Kind::Group, kGroupAttributes, top, context))
-        return status;
-    Dn topDn;
-    Dn base;
-    if (const unsigned status = DnAndBase(top, topDn, base)) return status;
+    Located top;
+    if (const unsigned status = Locate(group, Kind::Group, kGroupAttributes, top)) return status;
+    const std::string& server = top.context.server;
     // Members are judged by their classes as the server that holds them
     // sees them, along its class chains.
-    const std::shared_ptr<const ClassChains> classes = directory_.Classes(context.server);
+    const std::shared_ptr<const ClassChains> classes = directory_.Classes(server);
     ExpansionBudget budget(limits_);
     std::vector<std::string> printed;
     const unsigned status =
-        ExpandGroup(directory_, base, std::move(top), context.server, *classes, budget, printed);
+        ExpandGroup(directory_, top.base, std::move(top.entry), server, *classes, budget, printed);
     if (status == kStatusExpansionTooLarge) {
-        budget.Report(context.server.empty() ? directory_.DefaultServer() : context.server);
+        budget.Report(server.empty() ? directory_.DefaultServer() : server);
         // What the walk held is gone now; give it back to the system rather
         // than keep it in the allocator's free lists.
         std::vector<std::string>().swap(printed);

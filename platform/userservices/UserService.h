@@ -109,8 +109,16 @@ private:
     // A directory that cannot list its naming contexts gives its status: a
     // base guessed in its place could leave out part of the answer.
     unsigned ContainingBase(const Dn& dn, Dn& base);
-    // The entry's DN parsed, and the naming context that holds it.
-    unsigned DnAndBase(const Entry& entry, Dn& dn, Dn& base);
+    // A user or group resolved, with its DN parsed and the naming context
+    // that holds it: where to look for what refers to it.
+    struct Located {
+        Entry entry;
+        Context context;
+        Dn dn;
+        Dn base;
+    };
+    unsigned Locate(const OvWString& fqdn, Kind kind, const std::vector<std::string>& attributes,
+                    Located& located);
     // The one user the filter matches in the domains given; when login is
     // not empty, the one whose login it is.
     unsigned FindUser(const std::vector<Dn>& domains, const Filter& match, const std::string& login,

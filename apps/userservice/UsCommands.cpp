@@ -253,13 +253,26 @@ int UsComplete(UsSession& session, const std::string& typed)
     return kUsSuccess;
 }
 
+namespace {
+
+using UserTextOperation = unsigned (OvUserServiceBase::*)(const OvWString&, OvWString&);
+
+// A user's one text (full name, e-mail address) as the field named.
+int UserText(UsSession& session, const char* command, const std::string& user,
+             UserTextOperation operation, const char* field)
+{
+    if (const int rc = NoDns(session, command)) return rc;
+    OvWString text;
+    const unsigned status = (session.UserService()->*operation)(makeWideString(user), text);
+    if (status != 0) return Failed(status);
+    return PrintFields(session, command, user, {{field, text.utf8()}});
+}
+
+}  // namespace
+
 int UsFullName(UsSession& session, const std::string& user)
 {
-    if (const int rc = NoDns(session, "full-name")) return rc;
-    OvWString name;
-    const unsigned status = session.UserService()->GetFullUserName(makeWideString(user), name);
-    if (status != 0) return Failed(status);
-    return PrintFields(session, "full-name", user, {{"full_name", name.utf8()}});
+    return UserText(session, "full-name", user, &OvUserServiceBase::GetFullUserName, "full_name");
 }
 
 int UsFqdn(UsSession& session, const std::string& login)
@@ -291,9 +304,5 @@ int UsUserInfo(UsSession& session, const std::string& login)
 
 int UsEmail(UsSession& session, const std::string& user)
 {
-    if (const int rc = NoDns(session, "email")) return rc;
-    OvWString address;
-    const unsigned status = session.UserService()->GetUserEmailAddr(makeWideString(user), address);
-    if (status != 0) return Failed(status);
-    return PrintFields(session, "email", user, {{"email", address.utf8()}});
+    return UserText(session, "email", user, &OvUserServiceBase::GetUserEmailAddr, "email");
 }

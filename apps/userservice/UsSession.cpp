@@ -96,11 +96,22 @@ int UsSession::ReadPassword(const std::string& prompt, ovdir::Secret& password) 
     typed.reserve(OvConsoleIo::kLineRoom + 1);
     if (options_.passwordStdin) {
         // Byte by byte from the descriptor: no stream buffer keeps a copy.
+        // At most one line of the room: an input without end (a device, a
+        // stream that never sends a newline) is refused, not read forever.
         char c = 0;
-        while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') {
-            if (typed.size() < OvConsoleIo::kLineRoom) typed += c;
+        bool ended = false;
+        while (typed.size() <= OvConsoleIo::kLineRoom && ::read(STDIN_FILENO, &c, 1) == 1) {
+            ended = c == '\n';
+            if (ended) break;
+            typed += c;
         }
         c = 0;
+        if (!ended && typed.size() > OvConsoleIo::kLineRoom) {
+            OvWipe(typed);
+            std::cerr << "userservice: the password on standard input is longer than "
+                      << OvConsoleIo::kLineRoom << " bytes" << std::endl;
+            return kUsUsage;
+        }
         if (!typed.empty() && typed.back() == '\r') typed.pop_back();
     } else {
         OvTerminalEcho echo(STDIN_FILENO);

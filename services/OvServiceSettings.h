@@ -34,8 +34,6 @@ public:
     std::vector<std::pair<std::string, std::string>> Keys() const;
     const std::string& Source() const { return source_; }
     bool Empty() const { return settings_.empty(); }
-    // Wipes and drops a key's value: a secret, once its one holder took it.
-    void Forget(const std::string& group, const std::string& name);
 
     // Why the file, though there, was not read (larger than its limit, not a
     // regular file): the services go on with their defaults and say so.

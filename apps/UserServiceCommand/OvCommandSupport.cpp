@@ -1,6 +1,7 @@
 // The dialogue conventions shared by the commands.
 #include "apps/UserServiceCommand/OvCommandSupport.h"
 
+#include "console/OvPieceWriter.h"
 #include "framework/OvInetAddress.h"
 #include "services/OvEventLogBase.h"
 
@@ -70,21 +71,15 @@ void PrintList(OvCommandContext& context, const std::string& heading,
         for (const OvWString& entry : entries) PrintLine(context, "\t" + OvPrintable(entry.utf8()));
         return;
     }
-    // Written in large pieces: one stream call per line costs more than the
-    // conversion itself on a listing of a hundred thousand names.
-    constexpr std::size_t kPiece = 64 * 1024;
-    std::string piece;
-    piece.reserve(kPiece + 1024);
-    for (const OvWString& entry : entries) {
-        piece += '\t';
-        OvAppendPrintable(piece, entry.utf8());
-        piece += '\n';
-        if (piece.size() >= kPiece) {
-            out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-            piece.clear();
+    {
+        OvPieceWriter writer(out);
+        for (const OvWString& entry : entries) {
+            writer.Text() += '\t';
+            OvAppendPrintable(writer.Text(), entry.utf8());
+            writer.Text() += '\n';
+            writer.Next();
         }
     }
-    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
     out << std::flush;
 }
 

@@ -3,10 +3,11 @@
 
 #include <cstdio>
 
-#include <openssl/evp.h>
 #include <nlohmann/json.hpp>
 
+#include "console/OvPieceWriter.h"
 #include "platform/directory/Directory.h"
+#include "platform/embedded/Ldif.h"
 #include "services/OvEventLogBase.h"
 #include "services/ProxyHandle.h"
 
@@ -134,16 +135,6 @@ bool UsIsText(const std::string& value)
                              value.back() != ' ');
 }
 
-std::string UsBase64(const std::string& bytes)
-{
-    std::string encoded(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                                       reinterpret_cast<const unsigned char*>(bytes.data()),
-                                       static_cast<int>(bytes.size()));
-    encoded.resize(static_cast<std::size_t>(length));
-    return encoded;
-}
-
 UsPrinter::UsPrinter(std::ostream& out, UsFormat format, std::string command, std::string input,
                      bool ascii)
     : out_(out),
@@ -170,27 +161,21 @@ void UsPrinter::WriteJson(const void* document)
 void UsPrinter::Names(const std::vector<OvWString>& names, const std::vector<std::string>& dns)
 {
     if (format_ == UsFormat::Dn) return Dns(dns);
+    OvPieceWriter writer(out_);
+    std::string& piece = writer.Text();
     if (format_ == UsFormat::Text) {
-        constexpr std::size_t kPiece = 64 * 1024;
-        std::string piece;
-        piece.reserve(kPiece + 1024);
         for (const OvWString& name : names) {
             OvAppendPrintable(piece, name.utf8());
             piece += '\n';
-            if (piece.size() >= kPiece) {
-                out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-                piece.clear();
-            }
+            writer.Next();
         }
-        out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
         return;
     }
     // Streamed, one item a line: a listing of a hundred thousand names as
     // one document in memory would cost more than the listing itself. The
     // library still writes every text.
-    std::string piece = "{\n  \"command\": " + Quoted(command_) +
-                        ",\n  \"input\": " + Quoted(input_) + ",\n  \"items\": [";
-    constexpr std::size_t kPiece = 64 * 1024;
+    piece = "{\n  \"command\": " + Quoted(command_) + ",\n  \"input\": " + Quoted(input_) +
+            ",\n  \"items\": [";
     const char* separator = "\n    ";
     for (const OvWString& name : names) {
         const std::string& text = name.utf8();
@@ -198,13 +183,9 @@ void UsPrinter::Names(const std::vector<OvWString>& names, const std::vector<std
         piece += "{\"fqdn\": " + Quoted(text) + ", \"server\": " + Quoted(UsServerOfName(text)) +
                  ", \"name\": " + Quoted(UsNamingValueOf(text, input_)) + "}";
         separator = ",\n    ";
-        if (piece.size() >= kPiece) {
-            out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-            piece.clear();
-        }
+        writer.Next();
     }
     piece += names.empty() ? "]\n}\n" : "\n  ]\n}\n";
-    out_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
 }
 
 void UsPrinter::Fields(const std::vector<UsField>& fields)
@@ -251,7 +232,7 @@ void UsPrinter::Entry(const std::string& dn, const std::vector<OvEntryAttribute>
             for (const std::string& value : attribute.values) binary = binary || !UsIsText(value);
             Json values = Json::array();
             for (const std::string& value : attribute.values)
-                values.push_back(binary ? UsBase64(value) : value);
+                values.push_back(binary ? ovdir::EncodeBase64(value) : value);
             list.push_back(Json{{"name", attribute.name},
                                 {"encoding", binary ? "base64" : "text"},
                                 {"values", std::move(values)}});
@@ -266,7 +247,7 @@ void UsPrinter::Entry(const std::string& dn, const std::vector<OvEntryAttribute>
             if (UsIsText(value))
                 Line(out_, attribute.name + ": " + value);
             else
-                Line(out_, attribute.name + ":: " + UsBase64(value));
+                Line(out_, attribute.name + ":: " + ovdir::EncodeBase64(value));
         }
     }
 }

@@ -75,4 +75,3 @@ std::string UsServerOfName(const std::string& name);
 std::string UsNamingValueOf(const std::string& name, const std::string& context = "");
 // Whether a value prints as text: well-formed UTF-8 and no control characters.
 bool UsIsText(const std::string& value);
-std::string UsBase64(const std::string& bytes);

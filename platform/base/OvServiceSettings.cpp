@@ -72,18 +72,6 @@ bool OvServiceSettings::FindSetting(const std::string& section, const std::strin
     return true;
 }
 
-void OvServiceSettings::Forget(const std::string& group, const std::string& name)
-{
-    for (auto it = settings_.begin(); it != settings_.end(); ++it) {
-        if (OvEqualsIgnoringAsciiCase(it->section, group) &&
-            OvEqualsIgnoringAsciiCase(it->key, name)) {
-            OvWipe(it->value);
-            settings_.erase(it);
-            return;
-        }
-    }
-}
-
 namespace {
 
 // Set while static objects are made, read afterwards.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 
+#include "framework/OvString.h"
 #include "platform/userservices/UserService.h"
 
 namespace ovdir {
@@ -72,7 +73,11 @@ unsigned UserService::GetEntry(const OvWString& name, OvWString& dn,
     }
     dn = OvWString::FromUtf8(std::string(entry.dn));
     for (auto& [attribute, values] : entry.attributes) {
-        if (IsSecret(attribute)) continue;
+        if (IsSecret(attribute)) {
+            // Read along with "*": wiped here, never handed on.
+            for (std::string& value : values) OvWipe(value);
+            continue;
+        }
         attributes.push_back({attribute, std::move(values)});
     }
     return 0;

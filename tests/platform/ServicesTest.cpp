@@ -388,7 +388,6 @@ TEST_F(ParameterFileTest, SecretsAreWipedBeforeTheirMemoryGoes)
     {
         OvServiceSettings ini = ReadServiceSettings("orvane.ini");
         DirectorySettings settings = ReadServiceConfiguration(ini).directory;
-        ini.Forget("UserService", "BindPassword");
         std::string reason;
         EXPECT_TRUE(ReadSecretFile("pw", settings.bindPassword, reason));
         settings.bindPassword = "another";

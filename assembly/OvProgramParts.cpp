@@ -2,8 +2,10 @@
 #include "assembly/OvProgramParts.h"
 
 #include <csignal>
+#include <utility>
 
 #include "config/OvServiceSettingsFile.h"
+#include "platform/remote/RemoteAccess.h"
 #include "services/OvServiceSettings.h"
 
 void OvAssembleServices(const std::string& parameterFile, const OvCommParameters& comm)
@@ -12,10 +14,17 @@ void OvAssembleServices(const std::string& parameterFile, const OvCommParameters
     if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         std::signal(SIGPIPE, SIG_IGN);
 
+    // The settings as read are wiped when dropped here: the directory holds
+    // the one copy of the service account's password from then on.
+    const OvServiceSettings settings = ReadServiceSettings(parameterFile);
+    ovremote::AccessSettings access;
+    if (ovremote::ReadAccessSettings(settings, access)) {
+        // The services are the daemon's: nothing of theirs is built here.
+        ovremote::UseRemoteServices(std::move(access));
+        return;
+    }
     OvServiceTimeouts timeouts;
     timeouts.connectionMs = comm.connectionTimeout;
     timeouts.methodSeconds = comm.methodTimeout;
-    // The settings as read are wiped when dropped here: the directory holds
-    // the one copy of the service account's password from then on.
-    OvBuildServices(ReadServiceSettings(parameterFile), timeouts);
+    OvBuildServices(settings, timeouts);
 }

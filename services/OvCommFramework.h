@@ -40,6 +40,13 @@ public:
 // The parameters last given to the framework, or the defaults.
 OvCommParameters CurrentCommParameters();
 
+// What Start does besides marking the framework started: when the services
+// are reached over the network, their library installs a starter that opens
+// the connection to the location with the parameters last given. Returns a
+// status, which Start passes on.
+using OvCommStarter = unsigned (*)(const std::string& location, const OvCommParameters& parameters);
+void OvSetCommStarter(OvCommStarter starter);
+
 class OvConfigServiceProxy {
 public:
     // host:port of the policy server; kept for the services.

@@ -105,6 +105,8 @@ public:
     // same key replaces the earlier one; the registry does not own factories.
     void Register(const std::string& key, ProxyFactory* factory);
     void Unregister(const std::string& key);
+    // The factory registered under key, or null.
+    ProxyFactory* Registered(const std::string& key);
 
     // 0 and the proxy; kOvNoFactoryFound; kOvFactoryFailed when the factory
     // made none. The pointer is written only on success.

@@ -17,6 +17,7 @@ struct FrameworkState {
     OvCommParameters parameters;
     std::string location;
     bool started = false;
+    OvCommStarter starter = nullptr;
 };
 
 FrameworkState& State()
@@ -40,9 +41,18 @@ public:
 
     unsigned Start() override
     {
-        std::lock_guard<std::mutex> guard(State().lock);
-        State().started = true;
-        return 0;
+        OvCommStarter starter;
+        std::string location;
+        OvCommParameters parameters;
+        {
+            std::lock_guard<std::mutex> guard(State().lock);
+            State().started = true;
+            starter = State().starter;
+            location = State().location;
+            parameters = State().parameters;
+        }
+        // Outside the lock: opening a connection may take a while.
+        return starter != nullptr ? starter(location, parameters) : 0;
     }
 };
 
@@ -65,6 +75,12 @@ OvCommParameters CurrentCommParameters()
 {
     std::lock_guard<std::mutex> guard(State().lock);
     return State().parameters;
+}
+
+void OvSetCommStarter(OvCommStarter starter)
+{
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().starter = starter;
 }
 
 void OvConfigServiceProxy::SetLocation(const char* location)

@@ -46,6 +46,13 @@ void OvProxyFactories::Unregister(const std::string& key)
     factories_.erase(key);
 }
 
+ProxyFactory* OvProxyFactories::Registered(const std::string& key)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto found = factories_.find(key);
+    return found == factories_.end() ? nullptr : found->second;
+}
+
 namespace {
 
 // The registry, and with it the built-in factories, exists once static

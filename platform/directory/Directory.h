@@ -104,7 +104,10 @@ enum : unsigned {
     kStatusNotGroup = 0x30A20031u,           // a group was asked for
     kStatusNotContainer = 0x30A20032u,       // a context names a user or group, not a container
     kStatusExpansionTooLarge = 0x30A20040u,  // a group's members passed the expansion's limits
-    kStatusReferral = 0x30A20041u            // the server referred the request elsewhere
+    kStatusReferral = 0x30A20041u,           // the server referred the request elsewhere
+    // Refusals of the service daemon.
+    kStatusTooManyAttempts = 0x30A20046u,  // failed authentications: the next must wait
+    kStatusServerNotAllowed = 0x30A20047u  // not one of the directory's or the allowed servers
 };
 
 // Warning records of the services: the program goes on as asked.
@@ -113,8 +116,12 @@ enum : unsigned {
     kWarningParameterFileWritable = 0x20A20042u,  // other users may write orvane.ini
     kWarningPasswordFileExposed = 0x20A20043u,    // others may read BindPasswordFile or replace it
     kWarningBadLimit = 0x20A20044u,               // a limit's value is not taken; the default holds
-    kWarningParameterFileUnread = 0x20A20045u     // orvane.ini is there but was not read
+    kWarningParameterFileUnread = 0x20A20045u,    // orvane.ini is there but was not read
+    kWarningServicesSetting = 0x20A20048u  // a setting of [ServiceAccess] or [Daemon] is not taken
 };
+
+// Notices of the service daemon: started, stopping, a client refused.
+constexpr unsigned kNoticeDaemon = 0x10A20050u;
 
 // Module id of the services' error records.
 constexpr unsigned kServicesModuleId = 0x30A200u;

@@ -42,6 +42,11 @@ const CatalogEntry kCatalog[] = {
     {kStatusExpansionTooLarge,
      "The group's nested members are more than the limits of one expansion allow"},
     {kStatusReferral, "The directory server referred the request to another server"},
+    {kStatusTooManyAttempts,
+     "Too many failed authentications for this login or client; the next is taken later"},
+    {kStatusServerNotAllowed,
+     "The server is neither the directory's own nor on the service daemon's list of allowed "
+     "servers"},
     {kWarningPasswordReadable,
      "The parameter file holds the service account's password and other users can read it"},
     {kWarningParameterFileWritable, "Other users can change the parameter file"},
@@ -51,6 +56,12 @@ const CatalogEntry kCatalog[] = {
     {kWarningParameterFileUnread, "The parameter file is there but could not be read"},
     {kOvNoFactoryFound, "No factory found for the specified service"},
     {kOvFactoryFailed, "The factory could not create the proxy"},
+    {kOvServiceUnreachable, "The services cannot be reached, or the connection to them was lost"},
+    {kOvServiceTimeout, "The services did not answer within the method time-out"},
+    {kOvServiceBusy, "The services are busy; try again later"},
+    {kOvServiceRefused, "The services refused the call"},
+    {kWarningServicesSetting, "A setting of the service access or of the daemon is not taken"},
+    {kNoticeDaemon, "Notice of the service daemon"},
 };
 
 }  // namespace

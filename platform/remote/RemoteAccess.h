@@ -1,0 +1,40 @@
+// The services reached over the network: where a program finds them, and the
+// switch that makes its service proxies call them there instead of in the
+// process.
+#pragma once
+
+#include <string>
+
+#include "services/OvServiceSettings.h"
+
+namespace ovremote {
+
+// [ServiceAccess] of the parameter file.
+struct AccessSettings {
+    // host:port of the service daemon; empty: the policy server's location,
+    // as the program gave it to the configuration service.
+    std::string location;
+    // PEM certificates that verify the daemon's certificate when
+    // SecureSocketLayer is on; empty: the system's certificate authorities.
+    std::string caFile;
+    // The client's own certificate and key (PEM), for a daemon that asks
+    // for one.
+    std::string certificateFile;
+    std::string keyFile;
+};
+
+// True, with access filled in, when [ServiceAccess] says Services=remote;
+// false for Services=local or none. Any other value is a warning record and
+// counts as local.
+bool ReadAccessSettings(const OvServiceSettings& settings, AccessSettings& access);
+
+// From now on the process's user, trans-id, directory and event-log proxies
+// are those of the services at the daemon: the framework's Start opens the
+// connection with the communication parameters it was given, and a proxy is
+// made only when the daemon can be reached (the connection is tried again as
+// often and as long as those parameters say). The event log's proxy is
+// always made: it answers from the program's own texts when the daemon
+// cannot.
+void UseRemoteServices(AccessSettings access);
+
+}  // namespace ovremote

@@ -14,6 +14,7 @@ a client certificate required.
 Loopback only; every wait is bounded."""
 import os
 import re
+import shutil
 import signal
 import socket
 import struct
@@ -77,7 +78,7 @@ class Daemon:
         ini = write(os.path.join(self.folder, "daemon.ini"),
                     settings + "\n[Daemon]\nListen=%s\n" % listen)
         self.errors = os.path.join(self.folder, "daemon.err")
-        with open(self.errors, "a") as err:
+        with open(self.errors, "w") as err:
             self.process = subprocess.Popen([DAEMON, "--config", ini], cwd=self.folder,
                                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                             stderr=err)
@@ -106,7 +107,7 @@ class Daemon:
 def access(port, extra=""):
     """A program's parameter file: the services at the daemon on port."""
     return ("[PolicyServer]\nPolicyServerIP=127.0.0.1\nPolicyServerPort=55806\n"
-            "PolicyServerWaitTime=5\nClientConnectionRetryTimes=5\n"
+            "PolicyServerWaitTime=5\nClientConnectionRetryTimes=1\n"
             "ClientConnectionRetrySleepTime=1\n%s\n[ServiceAccess]\nServices=remote\n"
             "Location=127.0.0.1:%d\n" % (extra, port))
 
@@ -134,7 +135,8 @@ class Console:
         """What command prints, up to the menu's prompt after it."""
         before = self.output().count("Selection: ")
         self.send(command)
-        wait_for(lambda: self.output().count("Selection: ") > before, seconds)
+        wait_for(lambda: self.output().count("Selection: ") > before or
+                 self.process.poll() is not None, seconds)
         return self.output().split("Selection: ")[before]
 
     def end(self):
@@ -321,12 +323,110 @@ def faults_main():
                 process.send_signal(signal.SIGCONT)
                 process.kill()
                 process.wait()
+        shutil.rmtree(WORK, ignore_errors=True)
     print("%d failed: %s" % (len(failures), ", ".join(failures)) if failures else "all passed")
     sys.exit(1 if failures else 0)
 
 
+def certificates():
+    """A CA, a server certificate for 127.0.0.1 signed by it, a client
+    certificate signed by it, and another CA."""
+    folder = os.path.join(WORK, "pki")
+    os.makedirs(folder)
+
+    def openssl(*args):
+        subprocess.run(["openssl"] + list(args), cwd=folder, check=True, capture_output=True)
+
+    for ca in ("ca", "other"):
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                "/CN=Test %s" % ca, "-keyout", ca + ".key", "-out", ca + ".pem", "-addext",
+                "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
+    for name, usage in (("server", "serverAuth"), ("client", "clientAuth")):
+        write(os.path.join(folder, name + ".ext"), "basicConstraints=CA:FALSE\nextendedKeyUsage="
+              "%s\nsubjectAltName=IP:127.0.0.1,DNS:localhost\n" % usage)
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout",
+                name + ".key", "-out", name + ".csr")
+        openssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".pem")
+    return lambda name: os.path.join(folder, name)
+
+
+def no_proxy(text):
+    """The command's answer says the services could not be reached through
+    the framework (a report, or the exception's record), and lists nothing."""
+    return "\tLDAP://" not in text and (" Error #%d\n" % 0x309701F9 in text or
+                                        "Code=0x309701f9" in text)
+
+
+def console_answer(name, ini, command):
+    console = Console(name, ini)
+    console.answer("")
+    text = console.answer(command)
+    return text, console.end()
+
+
+def explicit_listings(port):
+    """Command 20 through a daemon whose directory is an LDAP server: to its
+    own server, to one of AllowedServers (nothing listens there: a status
+    says it was tried), to any other (refused before it connects)."""
+    directory = ("[UserService]\nDirectory=ldap://127.0.0.1:%d\nBindDN=cn=Administrator,cn=Users,"
+                 "dc=example,dc=com\nBindPassword=Admin#2024\n" % port)
+    account = "cn=Administrator,cn=Users,dc=example,dc=com\nAdmin#2024\nADS\n0\n"
+    refused = " Error #%d\n" % 0x30A20047
+    for allowed, server, gone in (("", "127.0.0.1:%d " % port, False),
+                                  ("", "127.0.0.2:%d " % port, True),
+                                  ("", "127.0.0.2:%d\t" % port, True),
+                                  ("AllowedServers=127.0.0.2\n", "127.0.0.2:%d " % port, False)):
+        daemon = Daemon("explicit", directory + "[Daemon]\n" + allowed)
+        text, _ = console_answer("explicit", access(daemon.port),
+                                 "20\nLDAP://%sdc=example,dc=com\n%s" % (server, account))
+        check(refused in text if gone else "Status:\t" in text, "command 20 at %r%s: %s" % (
+            server, " allowed" if allowed else "", "refused" if gone else "let through"), text)
+        daemon.stop()
+
+
 def limits():
-    pass
+    sample = "[UserService]\nDirectory=%s\n" % os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "data", "directory.ldif")
+    users = "2\nLDAP://localhost cn=Users,dc=example,dc=com\n"
+    daemon = Daemon("guesses", sample)
+    console = Console("guesses", access(daemon.port))
+    console.answer("")
+    texts = "".join(console.answer("9\njsmith\nwrong\n") for _ in range(8))
+    check(" Error #%d\n" % 0x30A20046 in texts and console.end() == 0,
+          "eight wrong passwords in a row: the daemon stops testing them", texts)
+    daemon.stop()
+
+    refused = Daemon("open", sample, "0.0.0.0:0")
+    check(refused.process.wait(30) == 2 and refused.port is None,
+          "a listen address other than loopback without TLS is refused (exit 2)",
+          read(refused.errors))
+
+    if len(sys.argv) > 5:
+        explicit_listings(int(read(os.path.join(sys.argv[5], "shared", "port"))))
+
+    pki = certificates()
+    tls = "[Daemon]\nCertificateFile=%s\nKeyFile=%s\n" % (pki("server.pem"), pki("server.key"))
+    daemon = Daemon("tls", tls + sample)
+    secure = "SecureSocketLayer=true\n"
+    for ca, answered in (("ca.pem", True), ("other.pem", False)):
+        ini = access(daemon.port, secure) + "CAFile=%s\n" % pki(ca)
+        text, status = console_answer("tls-" + ca, ini, users)
+        check("\tLDAP://" in text if answered else no_proxy(text),
+              "TLS, the daemon's certificate checked with %s: %s" %
+              (ca, "answered" if answered else "not answered"), text)
+    daemon.stop()
+    daemon = Daemon("mutual", tls.replace("KeyFile", "ClientCAFile=%s\nKeyFile" % pki("ca.pem"))
+                    + sample)
+    for client, answered in (("", False), ("client", True)):
+        ini = access(daemon.port, secure) + "CAFile=%s\n" % pki("ca.pem")
+        if client:
+            ini += "CertificateFile=%s\nKeyFile=%s\n" % (pki("client.pem"), pki("client.key"))
+        text, status = console_answer("mutual-" + client, ini, users)
+        check("\tLDAP://" in text if answered else no_proxy(text),
+              "a client certificate asked for, %s: %s" %
+              ("shown" if client else "none", "answered" if answered else "not answered"), text)
+    daemon.stop()
 
 
 if __name__ == "__main__":

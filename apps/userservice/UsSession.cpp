@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "assembly/OvProgramParts.h"
+#include "config/OvIniParameters.h"
 #include "console/OvConsoleIo.h"
 #include "console/OvTerminal.h"
 #include "services/OvCommFramework.h"
@@ -50,7 +51,18 @@ void UsSession::Start()
     if (started_) return;
     started_ = true;
     OvCommParameters comm;
-    OvAssembleServices(ConfigFile(), comm);
+    const std::string file = ConfigFile();
+    if (OvAssembleServices(file, comm)) {
+        // The services are the daemon's: where it is and how it is reached
+        // come from the file's [PolicyServer] section, as for the console.
+        OvIniParameters parameters(file);
+        comm = parameters.GetCommParameters();
+        std::string host;
+        unsigned short port = 0;
+        parameters.GetPolicyServerIP(host);
+        parameters.GetPolicyServerPort(port);
+        OvConfigServiceProxy::SetLocation((host + ":" + std::to_string(port)).c_str());
+    }
     ProxyHandle<OvCommFramework> framework(0);
     framework.GetInterface()->SetCommParameters(comm);
     framework.GetInterface()->Start();

@@ -114,14 +114,13 @@ private:
             return kListenStatus;
         }
         const std::size_t colon = daemon.listen.rfind(':');
-        Record(ovdir::kNoticeDaemon, "listening on " +
-                                         OvPrintable(daemon.listen.substr(0, colon)) + ":" +
-                                         std::to_string(server.Port()));
+        Record(ovdir::kNoticeDaemon, "listening on " + OvPrintable(daemon.listen.substr(0, colon)) +
+                                         ":" + std::to_string(server.Port()));
         int signal = 0;
         while (sigwait(&stop, &signal) != 0) {
         }
-        Record(ovdir::kNoticeDaemon, std::string("stopping on ") + strsignal(signal) +
-                                         ": finishing the calls in flight");
+        Record(ovdir::kNoticeDaemon,
+               std::string("stopping on ") + strsignal(signal) + ": finishing the calls in flight");
         server.Stop(kGrace);
         Record(ovdir::kNoticeDaemon, "stopped");
         return 0;

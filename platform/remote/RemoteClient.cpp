@@ -77,20 +77,23 @@ public:
     }
 
     // Whether the daemon answers, trying as often and waiting as long as
-    // the parameters say.
+    // the parameters say. Each attempt is made on a new channel: a channel
+    // whose attempt failed reports that failure until it is connected, so
+    // it cannot tell a further attempt's outcome.
     bool Connect()
     {
         std::shared_ptr<grpc::Channel> channel;
         OvCommParameters parameters;
         if (!Current(channel, parameters)) return false;
+        if (channel->GetState(false) == GRPC_CHANNEL_READY) return true;
         const unsigned attempts = parameters.connectionRetryTimes + 1;
         for (unsigned attempt = 0; attempt < attempts; ++attempt) {
-            if (attempt > 0) {
+            if (attempt > 0)
                 std::this_thread::sleep_for(
                     std::chrono::seconds(parameters.connectionRetrySleepTime));
-                grpc::experimental::ChannelResetConnectionBackoff(channel.get());
-            }
-            if (ConnectOnce(*channel, parameters.connectionTimeout)) return true;
+            if (attempt > 0 || channel->GetState(false) == GRPC_CHANNEL_TRANSIENT_FAILURE)
+                channel = Reopen();
+            if (channel && ConnectOnce(*channel, parameters.connectionTimeout)) return true;
         }
         return false;
     }
@@ -113,15 +116,22 @@ private:
     bool Current(std::shared_ptr<grpc::Channel>& channel, OvCommParameters& parameters)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!channel_)
-            OpenLocked(OvConfigServiceProxy::GetLocation(), CurrentCommParameters());
+        if (!channel_) OpenLocked(OvConfigServiceProxy::GetLocation(), CurrentCommParameters());
         channel = channel_;
         parameters = parameters_;
         return channel != nullptr;
     }
 
+    std::shared_ptr<grpc::Channel> Reopen()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        OpenLocked(location_, parameters_);
+        return channel_;
+    }
+
     unsigned OpenLocked(const std::string& location, const OvCommParameters& parameters)
     {
+        location_ = location;
         parameters_ = parameters;
         const std::string target = access_.location.empty() ? location : access_.location;
         std::shared_ptr<grpc::ChannelCredentials> credentials;
@@ -204,6 +214,7 @@ private:
 
     std::mutex lock_;
     AccessSettings access_;
+    std::string location_;
     OvCommParameters parameters_;
     std::shared_ptr<grpc::Channel> channel_;
     std::shared_ptr<UserServices::Stub> stub_;
@@ -370,8 +381,8 @@ public:
         return List(request, out);
     }
     unsigned GetDomainsSsl(const OvWString& server, const OvWString& user,
-                           OvWIFFLEPassword& password, const OvWString& type, int& limit,
-                           bool& ssl, std::vector<OvWString>& domains, int& searchStatus) override
+                           OvWIFFLEPassword& password, const OvWString& type, int& limit, bool& ssl,
+                           std::vector<OvWString>& domains, int& searchStatus) override
     {
         ListRequest request = Listing(ListRequest::EXPLICIT_DOMAINS, server);
         request.set_name(user.utf8());
@@ -600,12 +611,11 @@ bool ReadAccessSettings(const OvServiceSettings& settings, AccessSettings& acces
 void UseRemoteServices(AccessSettings access)
 {
     Link::Instance().Configure(std::move(access));
-    static ProxyFactory* const local = OvProxyFactories::Instance()->Registered(
-        ProxyKey<OvEventLogBase>());
+    static ProxyFactory* const local =
+        OvProxyFactories::Instance()->Registered(ProxyKey<OvEventLogBase>());
     g_localEventLog = local;
     // The registry keeps factories to process exit.
-    Register<OvUserServiceBase>(
-        new ConnectedFactory<OvUserServiceBase, RemoteUserService>);
+    Register<OvUserServiceBase>(new ConnectedFactory<OvUserServiceBase, RemoteUserService>);
     Register<OvTransIdServiceBase>(
         new ConnectedFactory<OvTransIdServiceBase, RemoteTransIdService>);
     Register<OvDirectoryServiceBase>(

@@ -71,9 +71,7 @@ std::string ClientOf(const std::string& peer)
 // ends those that have not moved on for the stall limit.
 class StallWatch {
 public:
-    explicit StallWatch(std::chrono::seconds limit) : limit_(limit), thread_([this] { Watch(); })
-    {
-    }
+    explicit StallWatch(std::chrono::seconds limit) : limit_(limit), thread_([this] { Watch(); }) {}
     ~StallWatch()
     {
         {
@@ -146,8 +144,7 @@ public:
         for (OvWString& name : names) {
             bytes += name.utf8().size();
             piece.add_names(std::move(name.utf8()));
-            if (piece.names_size() < static_cast<int>(kPieceNames) && bytes < kPieceBytes)
-                continue;
+            if (piece.names_size() < static_cast<int>(kPieceNames) && bytes < kPieceBytes) continue;
             sent = writer->Write(piece);
             watch_.Moved(context);
             piece.Clear();
@@ -180,12 +177,12 @@ public:
                     status = service.GetInterface()->GetQualifiedNameForUser(subject, fqdn);
                     break;
                 case NameRequest::LOGIN_AND_FULL_NAME:
-                    status = service.GetInterface()->GetUserLoginAndFullName(subject, fullName,
-                                                                             login);
+                    status =
+                        service.GetInterface()->GetUserLoginAndFullName(subject, fullName, login);
                     break;
                 case NameRequest::INFO_FROM_NAME:
-                    status = service.GetInterface()->GetUserInfoFromName(subject, fqdn, fullName,
-                                                                         login);
+                    status =
+                        service.GetInterface()->GetUserInfoFromName(subject, fqdn, fullName, login);
                     break;
                 case NameRequest::INFO_FROM_EMAIL:
                     status = service.GetInterface()->GetUserInfoFromEmail(subject, fqdn, fullName,
@@ -235,8 +232,7 @@ public:
                 makeWideString(request->user()), password, fullName, authenticated);
         }
         OvWipe(password);
-        if (status == 0)
-            throttle_.Record(client, login, authenticated, AuthThrottle::Clock::now());
+        if (status == 0) throttle_.Record(client, login, authenticated, AuthThrottle::Clock::now());
         reply->set_status(status);
         reply->set_full_name(std::move(fullName.utf8()));
         reply->set_authenticated(authenticated);
@@ -252,8 +248,8 @@ public:
         {
             std::lock_guard<std::mutex> guard(services_);
             ProxyHandle<OvUserServiceBase> service(0);
-            status = service.GetInterface()->GetEntry(makeWideString(request->name()), dn,
-                                                      attributes);
+            status =
+                service.GetInterface()->GetEntry(makeWideString(request->name()), dn, attributes);
         }
         reply->set_status(status);
         reply->set_dn(std::move(dn.utf8()));
@@ -289,8 +285,8 @@ public:
         {
             std::lock_guard<std::mutex> guard(services_);
             ProxyHandle<OvDirectoryServiceBase> service(0);
-            status = service.GetInterface()->GetServersForDomain(
-                makeWideString(request->domain()), servers);
+            status = service.GetInterface()->GetServersForDomain(makeWideString(request->domain()),
+                                                                 servers);
         }
         reply->set_status(status);
         for (DomainServer& server : servers) {
@@ -316,8 +312,7 @@ public:
     }
 
 private:
-    unsigned Listing(const ListRequest& request, std::vector<OvWString>& names,
-                     int& searchStatus)
+    unsigned Listing(const ListRequest& request, std::vector<OvWString>& names, int& searchStatus)
     {
         const OvWString subject = makeWideString(request.subject());
         const OvWString name = makeWideString(request.name());
@@ -402,8 +397,7 @@ private:
 
 }  // namespace
 
-bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemon,
-                        std::string& why)
+bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemon, std::string& why)
 {
     settings.FindSetting("Daemon", "Listen", daemon.listen);
     settings.FindSetting("Daemon", "CertificateFile", daemon.certificateFile);
@@ -436,16 +430,16 @@ bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemo
     std::string value;
     if (settings.FindSetting("ServiceAccess", "Services", value) &&
         OvEqualsIgnoringAsciiCase(value, "remote")) {
-        why = "[ServiceAccess] Services=remote: the daemon serves the services, it cannot reach "
-              "them elsewhere";
+        why =
+            "[ServiceAccess] Services=remote: the daemon serves the services, it cannot reach "
+            "them elsewhere";
         return false;
     }
     if (daemon.listen.empty()) {
         why = "Listen is empty";
         return false;
     }
-    if (!IsLoopback(daemon.listen) &&
-        (daemon.certificateFile.empty() || daemon.keyFile.empty())) {
+    if (!IsLoopback(daemon.listen) && (daemon.certificateFile.empty() || daemon.keyFile.empty())) {
         why = "Listen=" + ovdir::RecordText(daemon.listen) +
               " is not a loopback address: CertificateFile and KeyFile are needed (TLS)";
         return false;
@@ -455,9 +449,7 @@ bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemo
 
 class ServiceDaemon::Impl {
 public:
-    explicit Impl(DaemonSettings settings) : settings_(std::move(settings)), handler_(settings_)
-    {
-    }
+    explicit Impl(DaemonSettings settings) : settings_(std::move(settings)), handler_(settings_) {}
 
     bool Start(std::string& why)
     {

@@ -16,6 +16,7 @@
 #include "console/OvConsoleApplication.h"
 #include "framework/OvBoundedFile.h"
 #include "platform/directory/Directory.h"
+#include "platform/remote/RemoteAccess.h"
 #include "platform/remote/ServiceDaemon.h"
 
 namespace {
@@ -108,6 +109,7 @@ private:
         }
         OvAssembleServices(config, OvCommParameters());
 
+        ovremote::RouteNetworkMessages();
         ovremote::ServiceDaemon server(daemon);
         if (!server.Start(why)) {
             Record(ovdir::kWarningServicesSetting, why);

@@ -37,4 +37,9 @@ bool ReadAccessSettings(const OvServiceSettings& settings, AccessSettings& acces
 // cannot.
 void UseRemoteServices(AccessSettings access);
 
+// The network library's own messages (errors only: a failed TLS handshake,
+// a socket that could not be opened) written as warning records on the
+// program's error stream, the same message not twice in a row.
+void RouteNetworkMessages();
+
 }  // namespace ovremote

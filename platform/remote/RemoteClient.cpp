@@ -44,6 +44,27 @@ void Warn(const std::string& location, const std::string& message)
         << message << ::ends;
 }
 
+// The last message of the network library written, so that one repeated by
+// every connection attempt is written once.
+std::mutex g_networkLock;
+std::string g_lastNetworkMessage;
+
+void NetworkMessage(gpr_log_func_args* args)
+{
+    if (args->severity != GPR_LOG_SEVERITY_ERROR || !OvApplication::Exists()) return;
+    const std::string message = OvPrintable(args->message != nullptr ? args->message : "");
+    {
+        std::lock_guard<std::mutex> guard(g_networkLock);
+        if (message == g_lastNetworkMessage) return;
+        g_lastNetworkMessage = message;
+    }
+    std::string file = args->file != nullptr ? args->file : "grpc";
+    file = file.substr(file.rfind('/') + 1);
+    OvApplication::Itself().GetErrorStream(ovdir::kWarningNetwork, ovdir::kServicesModuleId,
+                                           file.c_str(), args->line, -1)
+        << message << ::ends;
+}
+
 int Milliseconds(unsigned long long value)
 {
     return static_cast<int>(std::min<unsigned long long>(value, INT_MAX));
@@ -608,8 +629,11 @@ bool ReadAccessSettings(const OvServiceSettings& settings, AccessSettings& acces
     return true;
 }
 
+void RouteNetworkMessages() { gpr_set_log_function(NetworkMessage); }
+
 void UseRemoteServices(AccessSettings access)
 {
+    RouteNetworkMessages();
     Link::Instance().Configure(std::move(access));
     static ProxyFactory* const local =
         OvProxyFactories::Instance()->Registered(ProxyKey<OvEventLogBase>());

@@ -87,6 +87,7 @@ public:
         access_ = std::move(access);
         channel_.reset();
         stub_.reset();
+        opened_ = false;
     }
 
     // The framework's Start: a channel to the location with the parameters.
@@ -152,9 +153,22 @@ private:
 
     unsigned OpenLocked(const std::string& location, const OvCommParameters& parameters)
     {
+        opened_ = true;
         location_ = location;
         parameters_ = parameters;
         const std::string target = access_.location.empty() ? location : access_.location;
+        if (!parameters.secureSocketLayer && !IsLoopbackAddress(target)) {
+            // Typed passwords would cross the network in the clear.
+            if (!refusedPlain_)
+                Warn(access_.location.empty() ? "PolicyServer" : "ServiceAccess",
+                     "the services at " + OvPrintable(target) +
+                         " are not on this machine's loopback: they are reached only with "
+                         "SecureSocketLayer=true");
+            refusedPlain_ = true;
+            channel_.reset();
+            stub_.reset();
+            return kOvServiceRefused;
+        }
         std::shared_ptr<grpc::ChannelCredentials> credentials;
         if (!Credentials(parameters.secureSocketLayer, credentials)) {
             channel_.reset();
@@ -239,6 +253,8 @@ private:
     OvCommParameters parameters_;
     std::shared_ptr<grpc::Channel> channel_;
     std::shared_ptr<UserServices::Stub> stub_;
+    bool refusedPlain_ = false;
+    bool opened_ = false;
 };
 
 unsigned Translate(const grpc::Status& status)
@@ -627,6 +643,18 @@ bool ReadAccessSettings(const OvServiceSettings& settings, AccessSettings& acces
     settings.FindSetting("ServiceAccess", "CertificateFile", access.certificateFile);
     settings.FindSetting("ServiceAccess", "KeyFile", access.keyFile);
     return true;
+}
+
+bool IsLoopbackAddress(const std::string& address)
+{
+    std::string host = address;
+    if (!host.empty() && host.front() == '[') {
+        host = host.substr(1, host.find(']') - 1);
+    } else if (std::count(host.begin(), host.end(), ':') == 1) {
+        host = host.substr(0, host.find(':'));
+    }
+    return host == "::1" || OvEqualsIgnoringAsciiCase(host, "localhost") ||
+           host.rfind("127.", 0) == 0;
 }
 
 void RouteNetworkMessages() { gpr_set_log_function(NetworkMessage); }

@@ -17,6 +17,7 @@
 #include "platform/directory/Directory.h"
 #include "platform/ldapclient/LdapServers.h"
 #include "platform/remote/AuthThrottle.h"
+#include "platform/remote/RemoteAccess.h"
 #include "platform/remote/services.grpc.pb.h"
 #include "services/OvCommException.h"
 #include "services/OvDirectoryServiceBase.h"
@@ -35,19 +36,15 @@ constexpr int kMaxRequestBytes = 64 << 10;
 // A listing is sent in pieces of at most so many names or bytes.
 constexpr std::size_t kPieceNames = 1024;
 constexpr std::size_t kPieceBytes = 64 << 10;
+// The listings being sent hold at most so much memory together; a listing
+// that would pass it while others are sent is answered "busy". (A listing
+// is gathered whole first: the services sort it, and take one call at a
+// time.)
+constexpr std::size_t kAnswerBudget = std::size_t{256} << 20;
 
 void Notice(const std::string& message)
 {
     ovdir::ReportServiceFault(ovdir::kNoticeDaemon, "userserviced", 0, message);
-}
-
-bool IsLoopback(const std::string& listen)
-{
-    const std::size_t colon = listen.rfind(':');
-    std::string host = listen.substr(0, colon == std::string::npos ? listen.size() : colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
 bool ReadPem(const std::string& file, std::string& pem, std::string& why)
@@ -118,6 +115,27 @@ private:
     std::thread thread_;
 };
 
+// The memory of the listings being sent.
+class AnswerBudget {
+public:
+    bool Take(std::size_t bytes)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (used_ > 0 && used_ + bytes > kAnswerBudget) return false;
+        used_ += bytes;
+        return true;
+    }
+    void Give(std::size_t bytes)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        used_ -= bytes;
+    }
+
+private:
+    std::mutex lock_;
+    std::size_t used_ = 0;
+};
+
 class Handler final : public UserServices::Service {
 public:
     explicit Handler(const DaemonSettings& settings) : watch_(settings.stallLimit)
@@ -136,6 +154,17 @@ public:
         const unsigned status = Listing(*request, names, searchStatus);
         ListRequest& typed = const_cast<ListRequest&>(*request);
         OvWipe(*typed.mutable_password());
+        std::size_t held = 0;
+        for (const OvWString& name : names) held += name.utf8().size() + sizeof name;
+        if (!budget_.Take(held)) {
+            Notice("a listing of " + std::to_string(names.size()) +
+                   " names answered busy: the listings being sent hold the memory they may");
+            NamePiece busy;
+            busy.set_last(true);
+            busy.set_status(kOvServiceBusy);
+            writer->Write(busy);
+            return grpc::Status::OK;
+        }
 
         watch_.Moved(context);
         NamePiece piece;
@@ -158,6 +187,7 @@ public:
             writer->Write(piece);
         }
         watch_.Done(context);
+        budget_.Give(held);
         return grpc::Status::OK;
     }
 
@@ -387,6 +417,7 @@ private:
     }
 
     StallWatch watch_;
+    AnswerBudget budget_;
     AuthThrottle throttle_;
     std::vector<ServerAddress> ownServers_;
     std::vector<ServerAddress> allowed_;
@@ -439,7 +470,8 @@ bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemo
         why = "Listen is empty";
         return false;
     }
-    if (!IsLoopback(daemon.listen) && (daemon.certificateFile.empty() || daemon.keyFile.empty())) {
+    if (!IsLoopbackAddress(daemon.listen) &&
+        (daemon.certificateFile.empty() || daemon.keyFile.empty())) {
         why = "Listen=" + ovdir::RecordText(daemon.listen) +
               " is not a loopback address: CertificateFile and KeyFile are needed (TLS)";
         return false;

@@ -8,7 +8,7 @@
 #include "platform/remote/RemoteAccess.h"
 #include "services/OvServiceSettings.h"
 
-void OvAssembleServices(const std::string& parameterFile, const OvCommParameters& comm)
+bool OvAssembleServices(const std::string& parameterFile, const OvCommParameters& comm)
 {
     struct sigaction current {};
     if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
@@ -21,10 +21,11 @@ void OvAssembleServices(const std::string& parameterFile, const OvCommParameters
     if (ovremote::ReadAccessSettings(settings, access)) {
         // The services are the daemon's: nothing of theirs is built here.
         ovremote::UseRemoteServices(std::move(access));
-        return;
+        return true;
     }
     OvServiceTimeouts timeouts;
     timeouts.connectionMs = comm.connectionTimeout;
     timeouts.methodSeconds = comm.methodTimeout;
     OvBuildServices(settings, timeouts);
+    return false;
 }

@@ -13,4 +13,7 @@
 // hand them out from then on. Ignores SIGPIPE unless a handler is set, so
 // that a server going away under a write is an error status of the call
 // instead of the end of the process.
-void OvAssembleServices(const std::string& parameterFile, const OvCommParameters& comm);
+// When the file's [ServiceAccess] says Services=remote, nothing is built:
+// the proxies call the services at the daemon from then on, and the result
+// is true.
+bool OvAssembleServices(const std::string& parameterFile, const OvCommParameters& comm);

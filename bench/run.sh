@@ -13,6 +13,13 @@
 # - once, on a directory of 10,000 groups: command 3 (GetGroups) on their
 #   container and command 6 (GetUsersForGroup) on a group of 10,000 members,
 #   each with the ldapsearch of the same entries beside it;
+# - command 2 again through userserviced on loopback (the console with
+#   Services=remote, the daemon on the same slapd), with its ratio to
+#   ldapsearch straight to slapd and the daemon's peak memory;
+# - 32 consoles at once through one daemon, each listing 10,000 users: all
+#   checked complete, the slowest console's time and the daemon's peak
+#   memory; one userservice look-up through the daemon, start to exit,
+#   median and 99th percentile of 201;
 # - start-up to the first "Selection: " without a parameter file, and one
 #   userservice look-up on the built-in sample from start to exit;
 # - a second command 2 in the same session, and whether it used the open
@@ -39,6 +46,7 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 PROGRAM=${OV_PROGRAM:-$ROOT/build/UserServiceCommand}
 CLI=${OV_CLI:-$ROOT/build/userservice}
+DAEMON=${OV_DAEMON:-$ROOT/build/userserviced}
 FIXTURE=$ROOT/tests/ldap/slapd-fixture.sh
 TIME=/usr/bin/time
 PEOPLE="ou=People,dc=bench,dc=test"
@@ -54,6 +62,7 @@ done
 PROGRAM=$(cd "$(dirname "$PROGRAM")" && pwd)/$(basename "$PROGRAM")
 [[ -x $CLI ]] || { echo "bench: no userservice at $CLI (build it, or set OV_CLI)" >&2; exit 1; }
 CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
+[[ -x $DAEMON ]] || { echo "bench: no userserviced at $DAEMON (build it, or set OV_DAEMON)" >&2; exit 1; }
 [[ -x $TIME ]] || { echo "bench: $TIME is missing (Debian: apt-get install time)" >&2; exit 1; }
 command -v ldapsearch >/dev/null || { echo "bench: ldapsearch is missing (Debian: ldap-utils)" >&2; exit 1; }
 command -v python3 >/dev/null || { echo "bench: python3 is missing" >&2; exit 1; }
@@ -61,6 +70,7 @@ command -v python3 >/dev/null || { echo "bench: python3 is missing" >&2; exit 1;
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/ov-bench.XXXXXX")
 cleanup() {
     [[ -n ${OV_BENCH_KEEP:-} ]] && return
+    for pid in $(cat "$WORK"/*/daemon/pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
     for state in "$WORK"/*/slapd; do
         [[ -d $state ]] && bash "$FIXTURE" stop "$state" >/dev/null 2>&1
     done
@@ -109,6 +119,22 @@ prepare() {
     server="127.0.0.1:$(cat "$dir/slapd/port")"
     printf '[UserService]\nDirectory=ldap://%s\n' "$server" >"$dir/ldap/orvane.ini"
     printf '[UserService]\nDirectory=%s\n' "$dir/bench.ldif" >"$dir/embedded/orvane.ini"
+    # The same directory through userserviced on a free loopback port, and a
+    # console folder that reaches it.
+    mkdir -p "$dir/daemon" "$dir/remote"
+    printf '[Daemon]\nListen=127.0.0.1:0\n[UserService]\nDirectory=ldap://%s\n' "$server" \
+        >"$dir/daemon/userserviced.ini"
+    (cd "$dir/daemon" && exec "$DAEMON" --config userserviced.ini 2>err) &
+    echo $! >"$dir/daemon/pid"
+    local port="" tries
+    for ((tries = 0; tries < 100; tries++)); do
+        [[ -z $port ]] || break
+        sleep 0.05
+        port=$(grep -o 'listening on 127.0.0.1:[0-9]*' "$dir/daemon/err" | sed 's/.*://' || true)
+    done
+    [[ -n $port ]] || { echo "bench: userserviced did not start: $(cat "$dir/daemon/err")" >&2; exit 1; }
+    printf '[ServiceAccess]\nServices=remote\nLocation=127.0.0.1:%s\n' "$port" \
+        >"$dir/remote/orvane.ini"
     # One unmeasured pass, so that every run finds the database in memory.
     ldapsearch -x -LLL -H "ldap://$server" -b "dc=bench,dc=test" -E pr=1000/noprompt 1.1 >/dev/null
 }
@@ -177,6 +203,11 @@ ratio() {
         'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "n/a" }'
 }
 
+# The daemon's peak resident memory so far, in kB.
+daemon_peak() {
+    awk '/^VmHWM:/ { print $2 }' "/proc/$(cat "$1/daemon/pid")/status"
+}
+
 ldapsearch_command() {
     printf "ldapsearch -x -LLL -H ldap://%s -b '%s' -E pr=1000/noprompt %s" "$1" "$2" "$3"
 }
@@ -198,10 +229,14 @@ for n in "${SIZES[@]}"; do
         "'$CLI' users 'LDAP://$server $PEOPLE'"
     row "userservice users, ldap backend, json" "$dir/ldap" "" '"fqdn": "LDAP://' "$n" \
         "'$CLI' --format json users 'LDAP://$server $PEOPLE'"
+    row "command 2 through userserviced (loopback)" "$dir/remote" "$dir/input" $'^\tLDAP://' \
+        "$n" "'$PROGRAM'"
     echo "Command 2 on $PEOPLE, $n users:"
     run_rows
     echo "  ratio program / ldapsearch: $(ratio 0 1); userservice text / ldapsearch: $(ratio 3 1);" \
         "json / text: $(ratio 4 3)"
+    echo "  through userserviced / ldapsearch straight to slapd: $(ratio 5 1) (goal <= 0.8);" \
+        "the daemon's peak memory: $(daemon_peak "$dir") kB"
     TABLE+=("$(printf '%9d %8s %9s %8s %8s %9s' "$n" "$(cut -d' ' -f1 "$WORK/median.0")" \
         "$(cut -d' ' -f2 "$WORK/median.0")" "$(ratio 0 1)" "$(cut -d' ' -f1 "$WORK/median.2")" \
         "$(cut -d' ' -f2 "$WORK/median.2")")")
@@ -238,6 +273,47 @@ row "command 6, embedded backend (load included)" "$dir/embedded" "$dir/members-
 echo "Command 3 on $GROUPS_OU ($GROUPS_N groups) and command 6 on $BIG ($GROUPS_N members):"
 run_rows
 echo "  ratio command 3 / ldapsearch: $(ratio 0 1); command 6 / ldapsearch: $(ratio 3 4)"
+
+dir="$WORK/consoles"
+echo
+echo "Generating 10000 users for 32 consoles at once through one userserviced ..."
+prepare "$dir" 10000 no
+session_input "$dir/input" 2 "LDAP://$server $PEOPLE"
+python3 - "$PROGRAM" "$dir/remote" "$dir/input" 32 10000 <<'PY'
+import subprocess, sys, time
+program, folder, input_file, consoles, users = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
+data = open(input_file, "rb").read()
+start = time.perf_counter()
+running = []
+for _ in range(consoles):
+    p = subprocess.Popen([program], cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL)
+    running.append((p, time.perf_counter()))
+times, complete = [], 0
+for p, began in running:
+    out, _ = p.communicate(data)
+    times.append(time.perf_counter() - began)
+    listed = sum(1 for line in out.split(b"\n") if line.startswith(b"\tLDAP://"))
+    complete += (p.returncode == 0 and listed == users)
+print(f"  {consoles} consoles, each command 2 on {users} users: {complete} complete and correct;"
+      f" slowest console {max(times):.3f} s, all done after {time.perf_counter() - start:.3f} s")
+if complete != consoles:
+    sys.exit(1)
+PY
+echo "  the daemon's peak memory: $(daemon_peak "$dir") kB"
+python3 - "$CLI" "$dir/remote" <<'PY'
+import statistics, subprocess, sys, time
+cli, folder = sys.argv[1], sys.argv[2]
+times = []
+for _ in range(201):
+    start = time.perf_counter()
+    subprocess.run([cli, "--config", "orvane.ini", "fqdn", "BENCH\\user0000001"], cwd=folder,
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    times.append((time.perf_counter() - start) * 1000)
+times.sort()
+print(f"  userservice fqdn through userserviced, start to exit, 201 runs: median"
+      f" {statistics.median(times):.1f} ms, 99th percentile {times[198]:.1f} ms")
+PY
 
 echo
 echo "Start-up to the first \"Selection: \", no orvane.ini, median of 21: $(python3 "$HERE/session.py" startup "$PROGRAM" 21) ms"

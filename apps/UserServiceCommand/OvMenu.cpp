@@ -3,6 +3,9 @@
 
 #include <ostream>
 
+#include "apps/UserServiceCommand/OvCommandSupport.h"
+#include "services/OvCommException.h"
+
 void PrintMenu(std::ostream& out, const OvCommandRow* rows, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
@@ -26,7 +29,14 @@ bool Dispatch(const std::string& selection, OvCommandContext& context, const OvC
 {
     for (std::size_t i = 0; i < count; ++i) {
         if (selection == rows[i].selection) {
-            rows[i].run(context);
+            try {
+                rows[i].run(context);
+            } catch (const OvCommException& error) {
+                // No proxy could be made: the services are elsewhere and
+                // cannot be reached now. The command reports it as it
+                // reports a failed call, and the next command tries again.
+                ReportError(context, error.GetCode());
+            }
             return true;
         }
     }

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <vector>
 
+#include "apps/userservice/UsOutput.h"
 #include "apps/userservice/UsSession.h"
 #include "console/OvConsoleApplication.h"
 #include "services/OvCommException.h"
@@ -23,7 +24,10 @@ public:
         try {
             return UsRun(static_cast<int>(argv.size()), argv.data());
         } catch (const OvCommException& error) {
-            std::cerr << "userservice: " << OvPrintable(error.GetMessage()) << std::endl;
+            // No proxy could be made: the services are at a daemon that
+            // cannot be reached.
+            std::cerr << "userservice: " << UsStatusText(error.GetCode()) << std::endl;
+            return UsExitForStatus(error.GetCode());
         } catch (const std::exception& error) {
             std::cerr << "userservice: " << OvPrintable(error.what()) << std::endl;
         }

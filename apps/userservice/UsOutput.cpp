@@ -8,6 +8,7 @@
 #include "console/OvPieceWriter.h"
 #include "platform/directory/Directory.h"
 #include "platform/embedded/Ldif.h"
+#include "services/OvCommException.h"
 #include "services/OvEventLogBase.h"
 #include "services/ProxyHandle.h"
 
@@ -45,10 +46,15 @@ UsExit UsExitForStatus(unsigned status)
         case ovdir::kStatusTlsFailed:
         case ovdir::kStatusServerBusy:
         case ovdir::kStatusLoadFailed:
+        case kOvFactoryFailed:
+        case kOvServiceUnreachable:
+        case kOvServiceTimeout:
+        case kOvServiceBusy:
             return kUsUnreachable;
         case ovdir::kStatusBindFailed:
         case ovdir::kStatusAnonymousRefused:
         case ovdir::kStatusProtectionRequired:
+        case ovdir::kStatusTooManyAttempts:
             return kUsCredentials;
         default:
             return kUsFailure;

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include "assembly/OvProgramParts.h"
+#include "config/OvIniParameters.h"
+#include "config/OvServiceSettingsFile.h"
 #include "console/OvConsoleIo.h"
 #include "console/OvTerminal.h"
 #include "services/OvCommFramework.h"
@@ -18,6 +20,13 @@ bool IsFile(const std::string& path)
 {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
+bool HasPolicyServerSection(const std::string& file)
+{
+    for (const auto& [section, key] : ReadServiceSettings(file).Keys())
+        if (OvEqualsIgnoringAsciiCase(section, "PolicyServer")) return true;
+    return false;
 }
 
 }  // namespace
@@ -50,7 +59,20 @@ void UsSession::Start()
     if (started_) return;
     started_ = true;
     OvCommParameters comm;
-    OvAssembleServices(ConfigFile(), comm);
+    const std::string file = ConfigFile();
+    if (OvAssembleServices(file, comm) && HasPolicyServerSection(file)) {
+        // The services are the daemon's: where it is and how it is reached
+        // come from the file's [PolicyServer] section, read as the console
+        // reads it. Without one, [ServiceAccess] Location names the daemon
+        // and the framework's defaults hold.
+        OvIniParameters parameters(file);
+        comm = parameters.GetCommParameters();
+        std::string host;
+        unsigned short port = 0;
+        parameters.GetPolicyServerIP(host);
+        parameters.GetPolicyServerPort(port);
+        OvConfigServiceProxy::SetLocation((host + ":" + std::to_string(port)).c_str());
+    }
     ProxyHandle<OvCommFramework> framework(0);
     framework.GetInterface()->SetCommParameters(comm);
     framework.GetInterface()->Start();

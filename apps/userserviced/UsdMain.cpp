@@ -16,6 +16,7 @@
 #include "console/OvConsoleApplication.h"
 #include "framework/OvBoundedFile.h"
 #include "platform/directory/Directory.h"
+#include "platform/remote/RemoteAccess.h"
 #include "platform/remote/ServiceDaemon.h"
 
 namespace {
@@ -108,20 +109,20 @@ private:
         }
         OvAssembleServices(config, OvCommParameters());
 
+        ovremote::RouteNetworkMessages();
         ovremote::ServiceDaemon server(daemon);
         if (!server.Start(why)) {
             Record(ovdir::kWarningServicesSetting, why);
             return kListenStatus;
         }
         const std::size_t colon = daemon.listen.rfind(':');
-        Record(ovdir::kNoticeDaemon, "listening on " +
-                                         OvPrintable(daemon.listen.substr(0, colon)) + ":" +
-                                         std::to_string(server.Port()));
+        Record(ovdir::kNoticeDaemon, "listening on " + OvPrintable(daemon.listen.substr(0, colon)) +
+                                         ":" + std::to_string(server.Port()));
         int signal = 0;
         while (sigwait(&stop, &signal) != 0) {
         }
-        Record(ovdir::kNoticeDaemon, std::string("stopping on ") + strsignal(signal) +
-                                         ": finishing the calls in flight");
+        Record(ovdir::kNoticeDaemon,
+               std::string("stopping on ") + strsignal(signal) + ": finishing the calls in flight");
         server.Stop(kGrace);
         Record(ovdir::kNoticeDaemon, "stopped");
         return 0;

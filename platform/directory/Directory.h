@@ -117,7 +117,8 @@ enum : unsigned {
     kWarningPasswordFileExposed = 0x20A20043u,    // others may read BindPasswordFile or replace it
     kWarningBadLimit = 0x20A20044u,               // a limit's value is not taken; the default holds
     kWarningParameterFileUnread = 0x20A20045u,    // orvane.ini is there but was not read
-    kWarningServicesSetting = 0x20A20048u  // a setting of [ServiceAccess] or [Daemon] is not taken
+    kWarningServicesSetting = 0x20A20048u,  // a setting of [ServiceAccess] or [Daemon] is not taken
+    kWarningNetwork = 0x20A20049u           // the network library's own message (TLS, sockets)
 };
 
 // Notices of the service daemon: started, stopping, a client refused.

@@ -51,9 +51,9 @@ void AuthThrottle::Forget(Clock::time_point now)
     for (auto it = keys_.begin(); it != keys_.end();)
         it = now - it->second.last > kMemory ? keys_.erase(it) : std::next(it);
     while (keys_.size() >= kMaxKeys) {
-        auto oldest = std::min_element(keys_.begin(), keys_.end(), [](const auto& a, const auto& b) {
-            return a.second.last < b.second.last;
-        });
+        auto oldest = std::min_element(
+            keys_.begin(), keys_.end(),
+            [](const auto& a, const auto& b) { return a.second.last < b.second.last; });
         keys_.erase(oldest);
     }
 }

@@ -37,4 +37,14 @@ bool ReadAccessSettings(const OvServiceSettings& settings, AccessSettings& acces
 // cannot.
 void UseRemoteServices(AccessSettings access);
 
+// Whether host:port (or a bare host) names this machine's loopback: a host
+// of 127.x.x.x, ::1 (bracketed or not) or localhost. Traffic to anything else
+// goes over TLS only.
+bool IsLoopbackAddress(const std::string& address);
+
+// The network library's own messages (errors only: a failed TLS handshake,
+// a socket that could not be opened) written as warning records on the
+// program's error stream, the same message not twice in a row.
+void RouteNetworkMessages();
+
 }  // namespace ovremote

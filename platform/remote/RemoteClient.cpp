@@ -44,6 +44,27 @@ void Warn(const std::string& location, const std::string& message)
         << message << ::ends;
 }
 
+// The last message of the network library written, so that one repeated by
+// every connection attempt is written once.
+std::mutex g_networkLock;
+std::string g_lastNetworkMessage;
+
+void NetworkMessage(gpr_log_func_args* args)
+{
+    if (args->severity != GPR_LOG_SEVERITY_ERROR || !OvApplication::Exists()) return;
+    const std::string message = OvPrintable(args->message != nullptr ? args->message : "");
+    {
+        std::lock_guard<std::mutex> guard(g_networkLock);
+        if (message == g_lastNetworkMessage) return;
+        g_lastNetworkMessage = message;
+    }
+    std::string file = args->file != nullptr ? args->file : "grpc";
+    file = file.substr(file.rfind('/') + 1);
+    OvApplication::Itself().GetErrorStream(ovdir::kWarningNetwork, ovdir::kServicesModuleId,
+                                           file.c_str(), args->line, -1)
+        << message << ::ends;
+}
+
 int Milliseconds(unsigned long long value)
 {
     return static_cast<int>(std::min<unsigned long long>(value, INT_MAX));
@@ -66,6 +87,7 @@ public:
         access_ = std::move(access);
         channel_.reset();
         stub_.reset();
+        opened_ = false;
     }
 
     // The framework's Start: a channel to the location with the parameters.
@@ -77,20 +99,23 @@ public:
     }
 
     // Whether the daemon answers, trying as often and waiting as long as
-    // the parameters say.
+    // the parameters say. Each attempt is made on a new channel: a channel
+    // whose attempt failed reports that failure until it is connected, so
+    // it cannot tell a further attempt's outcome.
     bool Connect()
     {
         std::shared_ptr<grpc::Channel> channel;
         OvCommParameters parameters;
         if (!Current(channel, parameters)) return false;
+        if (channel->GetState(false) == GRPC_CHANNEL_READY) return true;
         const unsigned attempts = parameters.connectionRetryTimes + 1;
         for (unsigned attempt = 0; attempt < attempts; ++attempt) {
-            if (attempt > 0) {
+            if (attempt > 0)
                 std::this_thread::sleep_for(
                     std::chrono::seconds(parameters.connectionRetrySleepTime));
-                grpc::experimental::ChannelResetConnectionBackoff(channel.get());
-            }
-            if (ConnectOnce(*channel, parameters.connectionTimeout)) return true;
+            if (attempt > 0 || channel->GetState(false) == GRPC_CHANNEL_TRANSIENT_FAILURE)
+                channel = Reopen();
+            if (channel && ConnectOnce(*channel, parameters.connectionTimeout)) return true;
         }
         return false;
     }
@@ -113,17 +138,37 @@ private:
     bool Current(std::shared_ptr<grpc::Channel>& channel, OvCommParameters& parameters)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!channel_)
-            OpenLocked(OvConfigServiceProxy::GetLocation(), CurrentCommParameters());
+        if (!channel_) OpenLocked(OvConfigServiceProxy::GetLocation(), CurrentCommParameters());
         channel = channel_;
         parameters = parameters_;
         return channel != nullptr;
     }
 
+    std::shared_ptr<grpc::Channel> Reopen()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        OpenLocked(location_, parameters_);
+        return channel_;
+    }
+
     unsigned OpenLocked(const std::string& location, const OvCommParameters& parameters)
     {
+        opened_ = true;
+        location_ = location;
         parameters_ = parameters;
         const std::string target = access_.location.empty() ? location : access_.location;
+        if (!parameters.secureSocketLayer && !IsLoopbackAddress(target)) {
+            // Typed passwords would cross the network in the clear.
+            if (!refusedPlain_)
+                Warn(access_.location.empty() ? "PolicyServer" : "ServiceAccess",
+                     "the services at " + OvPrintable(target) +
+                         " are not on this machine's loopback: they are reached only with "
+                         "SecureSocketLayer=true");
+            refusedPlain_ = true;
+            channel_.reset();
+            stub_.reset();
+            return kOvServiceRefused;
+        }
         std::shared_ptr<grpc::ChannelCredentials> credentials;
         if (!Credentials(parameters.secureSocketLayer, credentials)) {
             channel_.reset();
@@ -204,9 +249,12 @@ private:
 
     std::mutex lock_;
     AccessSettings access_;
+    std::string location_;
     OvCommParameters parameters_;
     std::shared_ptr<grpc::Channel> channel_;
     std::shared_ptr<UserServices::Stub> stub_;
+    bool refusedPlain_ = false;
+    bool opened_ = false;
 };
 
 unsigned Translate(const grpc::Status& status)
@@ -370,8 +418,8 @@ public:
         return List(request, out);
     }
     unsigned GetDomainsSsl(const OvWString& server, const OvWString& user,
-                           OvWIFFLEPassword& password, const OvWString& type, int& limit,
-                           bool& ssl, std::vector<OvWString>& domains, int& searchStatus) override
+                           OvWIFFLEPassword& password, const OvWString& type, int& limit, bool& ssl,
+                           std::vector<OvWString>& domains, int& searchStatus) override
     {
         ListRequest request = Listing(ListRequest::EXPLICIT_DOMAINS, server);
         request.set_name(user.utf8());
@@ -597,15 +645,29 @@ bool ReadAccessSettings(const OvServiceSettings& settings, AccessSettings& acces
     return true;
 }
 
+bool IsLoopbackAddress(const std::string& address)
+{
+    std::string host = address;
+    if (!host.empty() && host.front() == '[') {
+        host = host.substr(1, host.find(']') - 1);
+    } else if (std::count(host.begin(), host.end(), ':') == 1) {
+        host = host.substr(0, host.find(':'));
+    }
+    return host == "::1" || OvEqualsIgnoringAsciiCase(host, "localhost") ||
+           host.rfind("127.", 0) == 0;
+}
+
+void RouteNetworkMessages() { gpr_set_log_function(NetworkMessage); }
+
 void UseRemoteServices(AccessSettings access)
 {
+    RouteNetworkMessages();
     Link::Instance().Configure(std::move(access));
-    static ProxyFactory* const local = OvProxyFactories::Instance()->Registered(
-        ProxyKey<OvEventLogBase>());
+    static ProxyFactory* const local =
+        OvProxyFactories::Instance()->Registered(ProxyKey<OvEventLogBase>());
     g_localEventLog = local;
     // The registry keeps factories to process exit.
-    Register<OvUserServiceBase>(
-        new ConnectedFactory<OvUserServiceBase, RemoteUserService>);
+    Register<OvUserServiceBase>(new ConnectedFactory<OvUserServiceBase, RemoteUserService>);
     Register<OvTransIdServiceBase>(
         new ConnectedFactory<OvTransIdServiceBase, RemoteTransIdService>);
     Register<OvDirectoryServiceBase>(

@@ -17,6 +17,7 @@
 #include "platform/directory/Directory.h"
 #include "platform/ldapclient/LdapServers.h"
 #include "platform/remote/AuthThrottle.h"
+#include "platform/remote/RemoteAccess.h"
 #include "platform/remote/services.grpc.pb.h"
 #include "services/OvCommException.h"
 #include "services/OvDirectoryServiceBase.h"
@@ -35,19 +36,15 @@ constexpr int kMaxRequestBytes = 64 << 10;
 // A listing is sent in pieces of at most so many names or bytes.
 constexpr std::size_t kPieceNames = 1024;
 constexpr std::size_t kPieceBytes = 64 << 10;
+// The listings being sent hold at most so much memory together; a listing
+// that would pass it while others are sent is answered "busy". (A listing
+// is gathered whole first: the services sort it, and take one call at a
+// time.)
+constexpr std::size_t kAnswerBudget = std::size_t{256} << 20;
 
 void Notice(const std::string& message)
 {
     ovdir::ReportServiceFault(ovdir::kNoticeDaemon, "userserviced", 0, message);
-}
-
-bool IsLoopback(const std::string& listen)
-{
-    const std::size_t colon = listen.rfind(':');
-    std::string host = listen.substr(0, colon == std::string::npos ? listen.size() : colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
 bool ReadPem(const std::string& file, std::string& pem, std::string& why)
@@ -71,9 +68,7 @@ std::string ClientOf(const std::string& peer)
 // ends those that have not moved on for the stall limit.
 class StallWatch {
 public:
-    explicit StallWatch(std::chrono::seconds limit) : limit_(limit), thread_([this] { Watch(); })
-    {
-    }
+    explicit StallWatch(std::chrono::seconds limit) : limit_(limit), thread_([this] { Watch(); }) {}
     ~StallWatch()
     {
         {
@@ -120,6 +115,27 @@ private:
     std::thread thread_;
 };
 
+// The memory of the listings being sent.
+class AnswerBudget {
+public:
+    bool Take(std::size_t bytes)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (used_ > 0 && used_ + bytes > kAnswerBudget) return false;
+        used_ += bytes;
+        return true;
+    }
+    void Give(std::size_t bytes)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        used_ -= bytes;
+    }
+
+private:
+    std::mutex lock_;
+    std::size_t used_ = 0;
+};
+
 class Handler final : public UserServices::Service {
 public:
     explicit Handler(const DaemonSettings& settings) : watch_(settings.stallLimit)
@@ -138,6 +154,17 @@ public:
         const unsigned status = Listing(*request, names, searchStatus);
         ListRequest& typed = const_cast<ListRequest&>(*request);
         OvWipe(*typed.mutable_password());
+        std::size_t held = 0;
+        for (const OvWString& name : names) held += name.utf8().size() + sizeof name;
+        if (!budget_.Take(held)) {
+            Notice("a listing of " + std::to_string(names.size()) +
+                   " names answered busy: the listings being sent hold the memory they may");
+            NamePiece busy;
+            busy.set_last(true);
+            busy.set_status(kOvServiceBusy);
+            writer->Write(busy);
+            return grpc::Status::OK;
+        }
 
         watch_.Moved(context);
         NamePiece piece;
@@ -146,8 +173,7 @@ public:
         for (OvWString& name : names) {
             bytes += name.utf8().size();
             piece.add_names(std::move(name.utf8()));
-            if (piece.names_size() < static_cast<int>(kPieceNames) && bytes < kPieceBytes)
-                continue;
+            if (piece.names_size() < static_cast<int>(kPieceNames) && bytes < kPieceBytes) continue;
             sent = writer->Write(piece);
             watch_.Moved(context);
             piece.Clear();
@@ -161,6 +187,7 @@ public:
             writer->Write(piece);
         }
         watch_.Done(context);
+        budget_.Give(held);
         return grpc::Status::OK;
     }
 
@@ -180,12 +207,12 @@ public:
                     status = service.GetInterface()->GetQualifiedNameForUser(subject, fqdn);
                     break;
                 case NameRequest::LOGIN_AND_FULL_NAME:
-                    status = service.GetInterface()->GetUserLoginAndFullName(subject, fullName,
-                                                                             login);
+                    status =
+                        service.GetInterface()->GetUserLoginAndFullName(subject, fullName, login);
                     break;
                 case NameRequest::INFO_FROM_NAME:
-                    status = service.GetInterface()->GetUserInfoFromName(subject, fqdn, fullName,
-                                                                         login);
+                    status =
+                        service.GetInterface()->GetUserInfoFromName(subject, fqdn, fullName, login);
                     break;
                 case NameRequest::INFO_FROM_EMAIL:
                     status = service.GetInterface()->GetUserInfoFromEmail(subject, fqdn, fullName,
@@ -235,8 +262,7 @@ public:
                 makeWideString(request->user()), password, fullName, authenticated);
         }
         OvWipe(password);
-        if (status == 0)
-            throttle_.Record(client, login, authenticated, AuthThrottle::Clock::now());
+        if (status == 0) throttle_.Record(client, login, authenticated, AuthThrottle::Clock::now());
         reply->set_status(status);
         reply->set_full_name(std::move(fullName.utf8()));
         reply->set_authenticated(authenticated);
@@ -252,8 +278,8 @@ public:
         {
             std::lock_guard<std::mutex> guard(services_);
             ProxyHandle<OvUserServiceBase> service(0);
-            status = service.GetInterface()->GetEntry(makeWideString(request->name()), dn,
-                                                      attributes);
+            status =
+                service.GetInterface()->GetEntry(makeWideString(request->name()), dn, attributes);
         }
         reply->set_status(status);
         reply->set_dn(std::move(dn.utf8()));
@@ -289,8 +315,8 @@ public:
         {
             std::lock_guard<std::mutex> guard(services_);
             ProxyHandle<OvDirectoryServiceBase> service(0);
-            status = service.GetInterface()->GetServersForDomain(
-                makeWideString(request->domain()), servers);
+            status = service.GetInterface()->GetServersForDomain(makeWideString(request->domain()),
+                                                                 servers);
         }
         reply->set_status(status);
         for (DomainServer& server : servers) {
@@ -316,8 +342,7 @@ public:
     }
 
 private:
-    unsigned Listing(const ListRequest& request, std::vector<OvWString>& names,
-                     int& searchStatus)
+    unsigned Listing(const ListRequest& request, std::vector<OvWString>& names, int& searchStatus)
     {
         const OvWString subject = makeWideString(request.subject());
         const OvWString name = makeWideString(request.name());
@@ -392,6 +417,7 @@ private:
     }
 
     StallWatch watch_;
+    AnswerBudget budget_;
     AuthThrottle throttle_;
     std::vector<ServerAddress> ownServers_;
     std::vector<ServerAddress> allowed_;
@@ -402,8 +428,7 @@ private:
 
 }  // namespace
 
-bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemon,
-                        std::string& why)
+bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemon, std::string& why)
 {
     settings.FindSetting("Daemon", "Listen", daemon.listen);
     settings.FindSetting("Daemon", "CertificateFile", daemon.certificateFile);
@@ -436,15 +461,16 @@ bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemo
     std::string value;
     if (settings.FindSetting("ServiceAccess", "Services", value) &&
         OvEqualsIgnoringAsciiCase(value, "remote")) {
-        why = "[ServiceAccess] Services=remote: the daemon serves the services, it cannot reach "
-              "them elsewhere";
+        why =
+            "[ServiceAccess] Services=remote: the daemon serves the services, it cannot reach "
+            "them elsewhere";
         return false;
     }
     if (daemon.listen.empty()) {
         why = "Listen is empty";
         return false;
     }
-    if (!IsLoopback(daemon.listen) &&
+    if (!IsLoopbackAddress(daemon.listen) &&
         (daemon.certificateFile.empty() || daemon.keyFile.empty())) {
         why = "Listen=" + ovdir::RecordText(daemon.listen) +
               " is not a loopback address: CertificateFile and KeyFile are needed (TLS)";
@@ -455,9 +481,7 @@ bool ReadDaemonSettings(const OvServiceSettings& settings, DaemonSettings& daemo
 
 class ServiceDaemon::Impl {
 public:
-    explicit Impl(DaemonSettings settings) : settings_(std::move(settings)), handler_(settings_)
-    {
-    }
+    explicit Impl(DaemonSettings settings) : settings_(std::move(settings)), handler_(settings_) {}
 
     bool Start(std::string& why)
     {

@@ -61,6 +61,7 @@ const CatalogEntry kCatalog[] = {
     {kOvServiceBusy, "The services are busy; try again later"},
     {kOvServiceRefused, "The services refused the call"},
     {kWarningServicesSetting, "A setting of the service access or of the daemon is not taken"},
+    {kWarningNetwork, "A message of the network library (a failed TLS handshake, a socket)"},
     {kNoticeDaemon, "Notice of the service daemon"},
 };
 

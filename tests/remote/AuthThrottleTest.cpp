@@ -29,12 +29,12 @@ TEST(AuthThrottleTest, WaitDoublesAfterTheFreeFailuresUpToTheCap)
         seconds later;
         seconds wait;
     } rows[] = {
-        {0, seconds(0), seconds(0)},     {2, seconds(0), seconds(0)},
-        {3, seconds(0), seconds(1)},     {4, seconds(0), seconds(2)},
-        {5, seconds(0), seconds(4)},     {5, seconds(3), seconds(1)},
-        {5, seconds(4), seconds(0)},     {11, seconds(0), seconds(256)},
-        {12, seconds(0), seconds(300)},  {80, seconds(0), seconds(300)},
-        {80, seconds(299), seconds(1)},  {80, seconds(300), seconds(0)},
+        {0, seconds(0), seconds(0)},    {2, seconds(0), seconds(0)},
+        {3, seconds(0), seconds(1)},    {4, seconds(0), seconds(2)},
+        {5, seconds(0), seconds(4)},    {5, seconds(3), seconds(1)},
+        {5, seconds(4), seconds(0)},    {11, seconds(0), seconds(256)},
+        {12, seconds(0), seconds(300)}, {80, seconds(0), seconds(300)},
+        {80, seconds(299), seconds(1)}, {80, seconds(300), seconds(0)},
     };
     for (const auto& row : rows) {
         AuthThrottle throttle;

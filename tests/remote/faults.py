@@ -18,6 +18,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 GROUP = sys.argv[1]
@@ -222,6 +223,17 @@ def faults():
     again.signal(signal.SIGCONT)
     check(listed(console.answer("2\n%s\n" % BIG)) and console.end() == 0 and again.stop() == 0,
           "it goes on: answered again; the console and the daemon end normally")
+
+    # A server that takes the connection and never answers a call: the
+    # method time-out of the file ends it.
+    silent, kept = socket.create_server(("127.0.0.1", 0)), []
+    threading.Thread(target=lambda: [kept.append(c) or c.sendall(frame(4, 0, b"", 0) + frame(
+        4, 1, b"", 0)) for c, _ in iter(silent.accept, None)], daemon=True).start()
+    done = subprocess.run([USERSERVICE, "--config", write(os.path.join(WORK, "us.ini"), access(
+        silent.getsockname()[1], "MethodTimeout=2")), "users", BIG], capture_output=True,
+                          text=True, timeout=120)
+    check(done.returncode == 3 and "0x309701fb" in done.stderr,
+          "a call never answered ends by the method time-out", done.stderr)
 
     hostile = Daemon("hostile", settings)
     print("  daemon VmRSS at start: %d kB" % hostile.rss())

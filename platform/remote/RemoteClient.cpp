@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "framework/OvApplication.h"
 #include "framework/OvBoundedFile.h"
@@ -614,10 +615,16 @@ public:
     void Release(void* proxy) override { delete static_cast<T*>(proxy); }
 };
 
+// Puts a factory of the daemon's proxies in the place of the program's own,
+// which is kept: the registry does not own factories, and proxies it made
+// may still be given back to it.
 template <class T>
 void Register(ProxyFactory* factory)
 {
-    OvProxyFactories::Instance()->Register(ProxyKey<T>(), factory);
+    static std::vector<ProxyFactory*>* const replaced = new std::vector<ProxyFactory*>;
+    OvProxyFactories::Pointer registry = OvProxyFactories::Instance();
+    if (ProxyFactory* own = registry->Registered(ProxyKey<T>())) replaced->push_back(own);
+    registry->Register(ProxyKey<T>(), factory);
 }
 
 unsigned StartLink(const std::string& location, const OvCommParameters& parameters)

@@ -106,7 +106,8 @@ if [ -f "$case_path.args" ]; then
 fi
 
 if [ -n "$daemon" ]; then
-    { cat "$work/run/orvane.ini"; printf '\n[Daemon]\nListen=127.0.0.1:0\n'; } > "$work/daemon.ini"
+    cp "$work/run/orvane.ini" "$work/daemon.ini"
+    printf '\n[Daemon]\nListen=127.0.0.1:0\n' >> "$work/daemon.ini"
     (cd "$work/run" && exec env -u LANG -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE \
         "$daemon" --config "$work/daemon.ini" > /dev/null 2> "$work/daemon.err") &
     daemon_pid=$!
@@ -122,6 +123,11 @@ if [ -n "$daemon" ]; then
         cat "$work/daemon.err"
         exit 1
     fi
+    # The program's file keeps no section of the services (no directory, no
+    # password): were they answered in the program, the answers would
+    # differ.
+    awk '/^[ \t]*\[/ { skip = tolower($0) ~ /^[ \t]*\[(userservice|transidservice)\]/ } !skip' \
+        "$work/daemon.ini" | sed '/^\[Daemon\]$/,$d' > "$work/run/orvane.ini"
     printf '\n[ServiceAccess]\nServices=remote\nLocation=127.0.0.1:%s\n' "$port" >> "$work/run/orvane.ini"
 fi
 

@@ -306,9 +306,10 @@ def limits():
         os.path.abspath(__file__))
     daemon = Daemon("guesses", sample)
     console = Console("guesses", access(daemon.port))
-    texts = "".join(console.answer("9\njsmith\nwrong\n") for _ in range(8))
-    check(report(0x30A20046) in texts and console.end() == 0 and daemon.stop() == 0,
-          "eight wrong passwords in a row: the daemon stops testing them", texts)
+    texts = "".join(console.answer("9\njsmith\nWr0ng.Guess\n") for _ in range(8))
+    check(report(0x30A20046) in texts and console.end() == 0 and daemon.stop() == 0 and
+          "Wr0ng" not in read(daemon.errors) + texts,
+          "eight wrong passwords in a row: the daemon stops testing them, shows none", texts)
     refused = Daemon("open", sample, "0.0.0.0:0")
     check(refused.process.wait(30) == 2 and refused.port is None,
           "a listen address other than loopback without TLS is refused (exit 2)",

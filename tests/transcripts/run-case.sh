@@ -65,7 +65,8 @@ substitute() {
 
 daemon=${OV_DAEMON:-}
 if [ -n "$daemon" ]; then
-    # The program would be given a parameter file it did not have.
+    # Without a file of its own the program would be given one; the
+    # services' records go to the daemon's standard error.
     why=
     if [ ! -e "$case_path.ini" ]; then
         why="it has no parameter file"
@@ -106,8 +107,8 @@ if [ -f "$case_path.args" ]; then
 fi
 
 if [ -n "$daemon" ]; then
-    cp "$work/run/orvane.ini" "$work/daemon.ini"
-    printf '\n[Daemon]\nListen=127.0.0.1:0\n' >> "$work/daemon.ini"
+    # The case's sections, then the daemon's own.
+    { cat "$work/run/orvane.ini"; printf '\n[Daemon]\nListen=127.0.0.1:0\n'; } > "$work/daemon.ini"
     (cd "$work/run" && exec env -u LANG -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE \
         "$daemon" --config "$work/daemon.ini" > /dev/null 2> "$work/daemon.err") &
     daemon_pid=$!
@@ -124,11 +125,12 @@ if [ -n "$daemon" ]; then
         exit 1
     fi
     # The program's file keeps no section of the services (no directory, no
-    # password): were they answered in the program, the answers would
-    # differ.
+    # password): services answering in the program would use the built-in
+    # sample, and some answers would differ.
     awk '/^[ \t]*\[/ { skip = tolower($0) ~ /^[ \t]*\[(userservice|transidservice)\]/ } !skip' \
-        "$work/daemon.ini" | sed '/^\[Daemon\]$/,$d' > "$work/run/orvane.ini"
-    printf '\n[ServiceAccess]\nServices=remote\nLocation=127.0.0.1:%s\n' "$port" >> "$work/run/orvane.ini"
+        "$work/run/orvane.ini" > "$work/console.ini"
+    printf '[ServiceAccess]\nServices=remote\nLocation=127.0.0.1:%s\n' "$port" >> "$work/console.ini"
+    mv "$work/console.ini" "$work/run/orvane.ini"
 fi
 
 # The program is started by its bare name, as a user would type it, so that

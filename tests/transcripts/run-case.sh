@@ -21,6 +21,11 @@
 # end. The expanded text is compared byte for byte.
 # OV_UPDATE_TRANSCRIPTS=1 rewrites the expected files from what the program
 # did instead of comparing; review the result before keeping it.
+# OV_DAEMON=PATH of userserviced runs the case with the services in a daemon:
+# started in the run folder on the case's settings and a free loopback port,
+# named to the program in [ServiceAccess], stopped afterwards (it must exit
+# 0). The expected files are the same. A case that cannot be the same exits
+# 77 (skipped) with the reason.
 set -u
 
 if [ $# -ne 2 ]; then
@@ -58,8 +63,40 @@ substitute() {
         s/\@SERVER\@/$ENV{OV_S_SERVER}/g;' "$1"
 }
 
+daemon=${OV_DAEMON:-}
+if [ -n "$daemon" ]; then
+    # Without a file of its own the program would be given one; the
+    # services' records go to the daemon's standard error.
+    why=
+    if [ ! -e "$case_path.ini" ]; then
+        why="it has no parameter file"
+    elif [ ! -f "$case_path.ini" ] || [ ! -r "$case_path.ini" ]; then
+        why="its parameter file is not a readable regular file"
+    elif grep -qi 'ModuleId=0x30a200' "$case_path.err" 2>/dev/null; then
+        why="the services' records come from the daemon"
+    fi
+    if [ -n "$why" ]; then
+        echo "$case_name: not through a daemon: $why"
+        exit 77
+    fi
+    daemon=$(cd "$(dirname "$daemon")" && pwd)/$(basename "$daemon")
+fi
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/transcript.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+daemon_pid=
+stop_daemon() {
+    [ -n "$daemon_pid" ] || return 0
+    kill -s TERM "$daemon_pid" 2>/dev/null
+    for _ in $(seq 1 200); do
+        kill -0 "$daemon_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -s KILL "$daemon_pid" 2>/dev/null
+    wait "$daemon_pid"
+    daemon_status=$?
+    daemon_pid=
+}
+trap 'stop_daemon; rm -rf "$work"' EXIT
 mkdir "$work/run"
 if [ -f "$case_path.ini" ]; then substitute "$case_path.ini" > "$work/run/orvane.ini"; fi
 substitute "$case_path.in" | tail -n +2 > "$work/stdin"
@@ -67,6 +104,33 @@ args=()
 if [ -f "$case_path.args" ]; then
     while IFS= read -r line || [ -n "$line" ]; do args+=("$line"); done \
         < <(substitute "$case_path.args")
+fi
+
+if [ -n "$daemon" ]; then
+    # The case's sections, then the daemon's own.
+    { cat "$work/run/orvane.ini"; printf '\n[Daemon]\nListen=127.0.0.1:0\n'; } > "$work/daemon.ini"
+    (cd "$work/run" && exec env -u LANG -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE \
+        "$daemon" --config "$work/daemon.ini" > /dev/null 2> "$work/daemon.err") &
+    daemon_pid=$!
+    port=
+    for _ in $(seq 1 200); do
+        port=$(sed -n 's/.*(listening on 127\.0\.0\.1:\([0-9]*\))$/\1/p' "$work/daemon.err")
+        [ -n "$port" ] && break
+        kill -0 "$daemon_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if [ -z "$port" ]; then
+        echo "$case_name: the daemon did not listen:"
+        cat "$work/daemon.err"
+        exit 1
+    fi
+    # The program's file keeps no section of the services (no directory, no
+    # password): services answering in the program would use the built-in
+    # sample, and some answers would differ.
+    awk '/^[ \t]*\[/ { skip = tolower($0) ~ /^[ \t]*\[(userservice|transidservice)\]/ } !skip' \
+        "$work/run/orvane.ini" > "$work/console.ini"
+    printf '[ServiceAccess]\nServices=remote\nLocation=127.0.0.1:%s\n' "$port" >> "$work/console.ini"
+    mv "$work/console.ini" "$work/run/orvane.ini"
 fi
 
 # The program is started by its bare name, as a user would type it, so that
@@ -160,5 +224,13 @@ done
 if [ "$status" != "$expected_status" ]; then
     echo "$case_name: exit status $status, expected $expected_status"
     failed=1
+fi
+if [ -n "$daemon_pid" ]; then
+    stop_daemon
+    if [ "$daemon_status" != 0 ]; then
+        echo "$case_name: the daemon exited with $daemon_status, expected 0:"
+        cat "$work/daemon.err"
+        failed=1
+    fi
 fi
 exit $failed

@@ -1,6 +1,8 @@
 // The calls the service daemon answers (DaemonCalls.h).
 #include "platform/remote/DaemonCalls.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +15,7 @@
 
 #include "framework/OvString.h"
 #include "platform/directory/Directory.h"
+#include "platform/directory/Names.h"
 #include "platform/ldapclient/LdapServers.h"
 #include "platform/remote/AuthThrottle.h"
 #include "platform/remote/services.grpc.pb.h"
@@ -69,6 +72,12 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         calls_.erase(call);
     }
+    // Ends the calls that have not moved on for idle.
+    void EndIdle(std::chrono::seconds idle)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        EndStalled(idle, Clock::now());
+    }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -78,12 +87,16 @@ private:
         std::unique_lock<std::mutex> guard(lock_);
         while (!stopping_) {
             wake_.wait_for(guard, std::chrono::seconds(1));
-            const Clock::time_point now = Clock::now();
-            for (auto& [call, moved] : calls_) {
-                if (now - moved < limit_) continue;
-                call->TryCancel();
-                moved = now;  // cancelled once; the call ends on its own
-            }
+            EndStalled(limit_, Clock::now());
+        }
+    }
+
+    void EndStalled(Clock::duration idle, Clock::time_point now)
+    {
+        for (auto& [call, moved] : calls_) {
+            if (now - moved < idle) continue;
+            call->TryCancel();
+            moved = now;  // cancelled once; the call ends on its own
         }
     }
 
@@ -95,24 +108,40 @@ private:
     std::thread thread_;
 };
 
-// The memory of the listings being sent.
+// The memory of the listings being sent. A listing that does not fit ends
+// the listings whose client has taken nothing for a second, and waits for
+// the memory they give back: a client that never reads costs the others
+// nothing but that wait.
 class AnswerBudget {
 public:
-    bool Take(std::size_t bytes)
+    // False (busy) when the listing still does not fit after the wait.
+    bool Take(std::size_t bytes, StallWatch& watch)
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (used_ > 0 && used_ + bytes > kAnswerBudget) return false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::unique_lock<std::mutex> guard(lock_);
+        while (used_ > 0 && used_ + bytes > kAnswerBudget) {
+            guard.unlock();
+            watch.EndIdle(std::chrono::seconds(1));
+            guard.lock();
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline) return false;
+            given_.wait_until(guard, std::min(now + std::chrono::seconds(1), deadline));
+        }
         used_ += bytes;
         return true;
     }
     void Give(std::size_t bytes)
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        used_ -= bytes;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            used_ -= bytes;
+        }
+        given_.notify_all();
     }
 
 private:
     std::mutex lock_;
+    std::condition_variable given_;
     std::size_t used_ = 0;
 };
 
@@ -131,14 +160,25 @@ public:
     {
         std::vector<OvWString> names;
         int searchStatus = 0;
-        const unsigned status = Listing(*request, names, searchStatus);
+        unsigned status;
+        std::size_t held = 0;
+        bool room;
+        {
+            // The listing gets its room before the services take the next
+            // call: one gathered listing at most is outside the budget.
+            std::lock_guard<std::mutex> guard(services_);
+            status = Listing(*request, names, searchStatus);
+            // Each name: its object, its text and what the allocator keeps
+            // beside it.
+            for (const OvWString& name : names) held += name.utf8().size() + sizeof name + 32;
+            room = budget_.Take(held, watch_);
+        }
         ListRequest& typed = const_cast<ListRequest&>(*request);
         OvWipe(*typed.mutable_password());
-        std::size_t held = 0;
-        for (const OvWString& name : names) held += name.utf8().size() + sizeof name;
-        if (!budget_.Take(held)) {
+        if (!room) {
             DaemonNotice("a listing of " + std::to_string(names.size()) +
-                   " names answered busy: the listings being sent hold the memory they may");
+                         " names answered busy: the listings being sent hold the memory they may");
+            names.clear();
             NamePiece busy;
             busy.set_last(true);
             busy.set_status(kOvServiceBusy);
@@ -154,7 +194,10 @@ public:
             bytes += name.utf8().size();
             piece.add_names(std::move(name.utf8()));
             if (piece.names_size() < static_cast<int>(kPieceNames) && bytes < kPieceBytes) continue;
-            sent = writer->Write(piece);
+            // Complete only once in the socket: a client that does not
+            // read holds its listing here, counted by the budget, never in
+            // the transport's buffers.
+            sent = writer->Write(piece, grpc::WriteOptions().set_write_through());
             watch_.Moved(context);
             piece.Clear();
             bytes = 0;
@@ -168,6 +211,9 @@ public:
         }
         watch_.Done(context);
         budget_.Give(held);
+        // The names were many small blocks: what is free again goes back to
+        // the system rather than staying with the daemon.
+        if (held > kPieceBytes * 16) malloc_trim(0);
         return grpc::Status::OK;
     }
 
@@ -218,15 +264,18 @@ public:
     {
         AuthRequest& typed = const_cast<AuthRequest&>(*request);
         const std::string client = ClientOf(context->peer());
+        // The login as the service finds it, whatever domain was typed
+        // before it.
         std::string login = request->user().substr(0, 1024);
+        login = login.substr(login.rfind('\\') + 1);
         for (char& c : login)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         const auto wait = throttle_.Wait(client, login, AuthThrottle::Clock::now());
         if (wait.count() > 0) {
             OvWipe(*typed.mutable_password());
             DaemonNotice("authentication of " + ovdir::RecordText(request->user().substr(0, 256)) +
-                   " from " + ovdir::RecordText(client) + " refused for " +
-                   std::to_string(wait.count()) + " s after repeated failures");
+                         " from " + ovdir::RecordText(client) + " refused for " +
+                         std::to_string(wait.count()) + " s after repeated failures");
             reply->set_status(ovdir::kStatusTooManyAttempts);
             return grpc::Status::OK;
         }
@@ -333,7 +382,6 @@ private:
                 return ovdir::kStatusServerNotAllowed;
             }
         }
-        std::lock_guard<std::mutex> guard(services_);
         ProxyHandle<OvUserServiceBase> handle(0);
         OvUserServiceBase* service = handle.GetInterface();
         switch (request.kind()) {
@@ -379,20 +427,19 @@ private:
     bool Allowed(const ListRequest& request) const
     {
         if (fromFile_) return true;
-        const std::string& context = request.subject();
-        const std::size_t scheme = context.find("://");
-        if (scheme == std::string::npos) return true;  // malformed: the service says so
-        const std::size_t start = scheme + 3;
-        const std::size_t end = context.find(' ', start);
+        // The context read as the service reads it: one that does not parse
+        // reaches no server, the service says it is malformed.
+        ovdir::Context context;
+        if (ovdir::ParseContext(request.subject(), context, false) != 0) return true;
         ServerAddress address;
-        if (!ovdir::ldap::ParseServer(request.ssl() ? "ldaps" : "ldap",
-                                      context.substr(start, end - start), address))
-            return true;  // not a server at all: the service says so
-        for (const std::vector<ServerAddress>* list : {&ownServers_, &allowed_})
-            for (const ServerAddress& server : *list)
-                if (server.host == address.host) return true;
+        if (!ovdir::ldap::ParseServer(request.ssl() ? "ldaps" : "ldap", context.server, address))
+            address.server = context.server;  // never one of the allowed
+        else
+            for (const std::vector<ServerAddress>* list : {&ownServers_, &allowed_})
+                for (const ServerAddress& server : *list)
+                    if (server.host == address.host) return true;
         DaemonNotice("explicit domain listing at " + ovdir::RecordText(address.server) +
-               " refused: not one of the directory's servers nor allowed");
+                     " refused: not one of the directory's servers nor allowed");
         return false;
     }
 

@@ -10,6 +10,8 @@
 #include <thread>
 #include <utility>
 
+#include <arpa/inet.h>
+
 #include "framework/OvApplication.h"
 #include "framework/OvBoundedFile.h"
 #include "platform/directory/Directory.h"
@@ -325,8 +327,9 @@ bool IsLoopbackAddress(const std::string& address)
     } else if (std::count(host.begin(), host.end(), ':') == 1) {
         host = host.substr(0, host.find(':'));
     }
-    return host == "::1" || OvEqualsIgnoringAsciiCase(host, "localhost") ||
-           host.rfind("127.", 0) == 0;
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    return host == "::1" || OvEqualsIgnoringAsciiCase(host, "localhost");
 }
 
 void RouteNetworkMessages() { gpr_set_log_function(NetworkMessage); }

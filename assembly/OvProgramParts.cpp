@@ -2,7 +2,6 @@
 #include "assembly/OvProgramParts.h"
 
 #include <csignal>
-#include <utility>
 
 #include "config/OvServiceSettingsFile.h"
 #include "platform/remote/RemoteAccess.h"
@@ -20,7 +19,7 @@ bool OvAssembleServices(const std::string& parameterFile, const OvCommParameters
     ovremote::AccessSettings access;
     if (ovremote::ReadAccessSettings(settings, access)) {
         // The services are the daemon's: nothing of theirs is built here.
-        ovremote::UseRemoteServices(std::move(access));
+        ovremote::LoadRemoteServices(access);
         return true;
     }
     OvServiceTimeouts timeouts;

@@ -44,8 +44,13 @@ add_custom_target(ov_docs ALL
 target_link_options(UserServiceCommand PRIVATE LINKER:-z,relro LINKER:-z,now)
 target_link_options(userservice PRIVATE LINKER:-z,relro LINKER:-z,now)
 target_link_options(userserviced PRIVATE LINKER:-z,relro LINKER:-z,now)
+target_link_options(userservicecommand-remote PRIVATE LINKER:-z,relro LINKER:-z,now)
 
 install(TARGETS UserServiceCommand userservice RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The programs' module of the services at the daemon: where they look for it
+# from bin/ (../lib/userservicecommand/), a private folder of the package.
+install(TARGETS userservicecommand-remote LIBRARY DESTINATION lib/userservicecommand
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(TARGETS userserviced RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(FILES ${OV_MANPAGE}.gz ${OV_CLI_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${OV_DAEMON_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)

@@ -46,6 +46,7 @@ UsExit UsExitForStatus(unsigned status)
         case ovdir::kStatusTlsFailed:
         case ovdir::kStatusServerBusy:
         case ovdir::kStatusLoadFailed:
+        case kOvNoFactoryFound:
         case kOvFactoryFailed:
         case kOvServiceUnreachable:
         case kOvServiceTimeout:

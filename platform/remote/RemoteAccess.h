@@ -42,6 +42,20 @@ void UseRemoteServices(AccessSettings access);
 // goes over TLS only.
 bool IsLoopbackAddress(const std::string& address);
 
+// A warning record (0x20A20048) about the services' access, naming location.
+void Warn(const std::string& location, const std::string& message);
+
+// Makes the process's proxies those of the daemon, as UseRemoteServices does,
+// from the module that holds them (userservicecommand-remote.so, beside the
+// program or in ../lib/userservicecommand/ from it), loaded only now: a
+// program whose services are its own never loads the network libraries.
+// False, with a warning record, when the module cannot be loaded; the
+// services' proxies can then not be made (0x309701F8).
+bool LoadRemoteServices(const AccessSettings& access);
+
+// The module's entry point, found by name when it is loaded.
+extern "C" void ov_use_remote_services(const AccessSettings* access);
+
 // The network library's own messages (errors only: a failed TLS handshake,
 // a socket that could not be opened) written as warning records on the
 // program's error stream, the same message not twice in a row.

@@ -27,15 +27,6 @@ using Clock = std::chrono::system_clock;
 // attributes; a listing comes in pieces far below it.
 constexpr int kMaxAnswerBytes = 64 << 20;
 
-// A warning record about the access settings.
-void Warn(const std::string& location, const std::string& message)
-{
-    if (!OvApplication::Exists()) return;
-    OvApplication::Itself().GetErrorStream(ovdir::kWarningServicesSetting, ovdir::kServicesModuleId,
-                                           location.c_str(), 0, -1)
-        << message << ::ends;
-}
-
 // The last message of the network library written, so that one repeated by
 // every connection attempt is written once.
 std::mutex g_networkLock;
@@ -299,37 +290,6 @@ unsigned Invoke(const LinkCall& call)
             continue;
         return Translate(status);
     }
-}
-
-bool ReadAccessSettings(const OvServiceSettings& settings, AccessSettings& access)
-{
-    std::string services;
-    if (!settings.FindSetting("ServiceAccess", "Services", services)) return false;
-    if (OvEqualsIgnoringAsciiCase(services, "local")) return false;
-    if (!OvEqualsIgnoringAsciiCase(services, "remote")) {
-        Warn(settings.Source(), "Services=" + OvPrintable(services.substr(0, 40)) +
-                                    " is neither local nor remote; the services answer in the "
-                                    "program");
-        return false;
-    }
-    settings.FindSetting("ServiceAccess", "Location", access.location);
-    settings.FindSetting("ServiceAccess", "CAFile", access.caFile);
-    settings.FindSetting("ServiceAccess", "CertificateFile", access.certificateFile);
-    settings.FindSetting("ServiceAccess", "KeyFile", access.keyFile);
-    return true;
-}
-
-bool IsLoopbackAddress(const std::string& address)
-{
-    std::string host = address;
-    if (!host.empty() && host.front() == '[') {
-        host = host.substr(1, host.find(']') - 1);
-    } else if (std::count(host.begin(), host.end(), ':') == 1) {
-        host = host.substr(0, host.find(':'));
-    }
-    in_addr v4{};
-    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-    return host == "::1" || OvEqualsIgnoringAsciiCase(host, "localhost");
 }
 
 void RouteNetworkMessages() { gpr_set_log_function(NetworkMessage); }

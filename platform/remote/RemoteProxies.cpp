@@ -363,3 +363,9 @@ void UseRemoteServices(AccessSettings access)
     OvSetCommStarter(StartLink);
 }
 }  // namespace ovremote
+
+extern "C" __attribute__((visibility("default"))) void ov_use_remote_services(
+    const ovremote::AccessSettings* access)
+{
+    ovremote::UseRemoteServices(*access);
+}

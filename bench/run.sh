@@ -242,6 +242,7 @@ for n in "${SIZES[@]}"; do
         "$(cut -d' ' -f2 "$WORK/median.2")")")
     reused="$dir"
     [[ -n ${OV_BENCH_KEEP:-} ]] || [[ $n == "${SIZES[-1]}" ]] || {
+        kill "$(cat "$dir/daemon/pid")" 2>/dev/null || true
         bash "$FIXTURE" stop "$dir/slapd" >/dev/null 2>&1
         rm -rf "$dir"
     }

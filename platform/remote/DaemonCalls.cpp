@@ -117,7 +117,7 @@ public:
     // False (busy) when the listing still does not fit after the wait.
     bool Take(std::size_t bytes, StallWatch& watch)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         std::unique_lock<std::mutex> guard(lock_);
         while (used_ > 0 && used_ + bytes > kAnswerBudget) {
             guard.unlock();
